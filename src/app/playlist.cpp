@@ -1,0 +1,33 @@
+// Playlist mode: the files named on the command line, one after another.
+#include "app/settings.h"
+#include "playback/stream.h"
+
+#include <cstdio>
+
+volatile sig_atomic_t interrupted;
+volatile sig_atomic_t quit_requested;
+
+// Decodes the open stream until it ends, fails or is interrupted.
+static void play_stream()
+{
+	while (FLAC__stream_decoder_process_single(file_info.decoder) &&
+	       FLAC__stream_decoder_get_state(file_info.decoder) <= FLAC__STREAM_DECODER_READ_FRAME &&
+	       interrupted != 1)
+		;
+}
+
+void playlist_loop(poptContext con)
+{
+	const char *path;
+	while ((path = poptGetArg(con)) != nullptr) {
+		if (stream_open(path)) {
+			play_stream();
+			interrupted = 0;
+			stream_close();
+		} else {
+			fprintf(stderr, "Error opening %s\n", path);
+		}
+		if (quit_requested == 1)
+			break;
+	}
+}

@@ -1,0 +1,52 @@
+// Program settings, output selection and interrupt flags: set at start-up
+// (and by the SIGINT handler), read by playback and the loops.
+#pragma once
+
+#include <ao/ao.h>
+#include <popt.h>
+
+#include <csignal>
+
+inline constexpr const char *wendrop_version = "2.1.1";
+
+/// Option values. Texts are null when the option was not given; they are
+/// owned by the settings and released by options_free().
+extern char *opt_driver;
+extern char *opt_wav;
+extern char *opt_buffer_time;
+/// Flags, 0 or 1.
+extern int opt_remote;
+extern int opt_quiet;
+extern int opt_version;
+
+/// libao option list for live devices (empty unless a buffer time is given).
+extern ao_option *ao_options;
+/// libao driver for live output; not set when a WAV output is used.
+extern int driver_id;
+
+/// Set by the SIGINT handler; the playlist loop reads them afresh at every
+/// test and clears interrupted after each file that opened.
+extern volatile sig_atomic_t interrupted;
+extern volatile sig_atomic_t quit_requested;
+
+/// Parses the command line into the settings. Gives the popt context (its
+/// remaining arguments are the files) or null after printing the error;
+/// help and usage requests end the process inside. The caller releases a
+/// context with options_free().
+poptContext options_parse(int argc, const char **argv);
+/// Releases the context and the option texts.
+void options_free(poptContext con);
+
+/// Initialises libao, builds ao_options and picks the live driver unless a
+/// WAV output is given. 0 on success; 1 (libao already shut down) when no
+/// live driver is usable.
+int output_init();
+/// Closes the device still open, frees ao_options and shuts libao down.
+void output_shutdown();
+
+/// Plays every remaining argument of the context in turn.
+void playlist_loop(poptContext con);
+
+/// The whole program: start-up, the chosen loop, shutdown. Gives the exit
+/// status.
+int wendrop_main(int argc, const char **argv);

@@ -1,0 +1,34 @@
+// The start-up sequence, the mode, and shutdown.
+#include "app/settings.h"
+
+#include <cstdio>
+
+int wendrop_main(int argc, const char **argv)
+{
+	// Every line must reach a controlling program at once.
+	setvbuf(stdout, nullptr, _IONBF, 0);
+
+	poptContext con = options_parse(argc, argv);
+	if (!con)
+		return 1;
+
+	if (opt_version) {
+		printf("wendrop version %s\n", wendrop_version);
+		options_free(con);
+		return 0;
+	}
+	if (!opt_remote && !opt_quiet)
+		printf("wendrop version %s   'wendrop --help' for more info\n", wendrop_version);
+
+	if (output_init() != 0) {
+		options_free(con);
+		return 1;
+	}
+
+	if (!opt_remote)
+		playlist_loop(con);
+
+	output_shutdown();
+	options_free(con);
+	return 0;
+}

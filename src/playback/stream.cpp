@@ -1,0 +1,124 @@
+// Stream lifecycle: open, close, the output device and the decoder's
+// metadata and error handlers.
+#include "playback/stream.h"
+#include "app/settings.h"
+
+#include <cstring>
+
+stream_record file_info;
+
+// The device outlives streams: it is kept while the sample format stays.
+static int device_open;
+static struct {
+	int bits, rate, channels;
+} last_format;
+
+static void delete_decoder()
+{
+	FLAC__stream_decoder_delete(file_info.decoder);
+	file_info.decoder = nullptr;
+}
+
+void stream_release_device()
+{
+	if (file_info.device) {
+		ao_close(file_info.device);
+		file_info.device = nullptr;
+	}
+}
+
+static bool same_as_last_format(const ao_sample_format &f)
+{
+	return f.bits == last_format.bits && f.rate == last_format.rate &&
+	       f.channels == last_format.channels;
+}
+
+// Opens, keeps or replaces the output device for the new stream's format.
+static int prepare_device()
+{
+	if (opt_wav) {
+		// The earlier output is closed first, so a named file is complete
+		// before it is opened again.
+		stream_release_device();
+		file_info.device = open_wav_output(&file_info.format);
+		if (!file_info.device) {
+			fprintf(stderr, "Error opening wav file %s\n", opt_wav);
+			return 0;
+		}
+		return 1;
+	}
+	if (device_open == 1 && file_info.device && same_as_last_format(file_info.format))
+		return 1;
+	stream_release_device();
+	file_info.device = ao_open_live(driver_id, &file_info.format, ao_options);
+	if (!file_info.device) {
+		fprintf(stderr, "Error opening ao device %d\n", driver_id);
+		return 0;
+	}
+	return 1;
+}
+
+int stream_open(const char *path)
+{
+	tags_reset(&file_info);
+
+	file_info.decoder = FLAC__stream_decoder_new();
+	if (!file_info.decoder)
+		return 0;
+	FLAC__stream_decoder_set_md5_checking(file_info.decoder, true);
+	if (FLAC__stream_decoder_init_file(file_info.decoder, path, flac_write_hdl, flac_metadata_hdl,
+					   flac_error_hdl, &file_info) !=
+	    FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+		delete_decoder();
+		return 0;
+	}
+	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder) ||
+	    !prepare_device()) {
+		delete_decoder();
+		return 0;
+	}
+
+	int has_tags = read_vorbis_tags(path);
+	announce_stream(path, has_tags);
+
+	last_format = {file_info.format.bits, file_info.format.rate, file_info.format.channels};
+	device_open = 1;
+	file_info.is_loaded = 1;
+	file_info.is_playing = 1;
+	return 1;
+}
+
+void stream_close()
+{
+	// A failed MD5 comparison is not acted on: the audio has been played.
+	FLAC__stream_decoder_finish(file_info.decoder);
+	delete_decoder();
+	file_info.is_loaded = 0;
+	file_info.is_playing = 0;
+}
+
+void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *metadata,
+		       void *client_data)
+{
+	if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
+		return;
+	auto *rec = static_cast<stream_record *>(client_data);
+	const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;
+	rec->bits_per_sample = static_cast<int>(info.bits_per_sample);
+	rec->format.bits = container_bits(rec->bits_per_sample);
+	rec->format.rate = static_cast<int>(info.sample_rate);
+	rec->format.channels = static_cast<int>(info.channels);
+	rec->format.byte_format = AO_FMT_NATIVE;
+	rec->format.matrix = nullptr;
+	rec->total_samples = info.total_samples;
+	rec->current_sample = 0;
+	rec->total_time = info.sample_rate ? static_cast<float>(info.total_samples) /
+						 static_cast<float>(info.sample_rate)
+					   : 0.0f;
+	rec->elapsed_time = 0;
+}
+
+void flac_error_hdl(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus, void *)
+{
+	fputs("error handler called!\n", stderr);
+}

@@ -1,0 +1,100 @@
+// The one open stream: its record, opening and closing, the decoder's
+// handlers, tags, announcements and frame output.
+#pragma once
+
+#include <FLAC/stream_decoder.h>
+#include <ao/ao.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+inline constexpr int tag_width = 30;
+inline constexpr int year_width = 4;
+
+/// Room for the largest FLAC frame: 65,535 samples of 8 channels at 4 bytes.
+inline constexpr std::size_t sample_buffer_size = 2097120;
+
+struct stream_record {
+	FLAC__StreamDecoder *decoder;
+	int bits_per_sample;       // width from STREAMINFO, as announced
+	ao_sample_format format;   // bits: the output width (8, 16 or 24)
+	ao_device *device;
+	uint64_t total_samples;    // 0 when the stream does not state it
+	uint64_t current_sample;
+	float total_time;
+	float elapsed_time;
+	int is_loaded;
+	int is_playing;
+	// Tag texts, always blank-padded to their full width.
+	char title[tag_width + 1];
+	char artist[tag_width + 1];
+	char album[tag_width + 1];
+	char genre[tag_width + 1];
+	char comment[tag_width + 1];
+	char year[year_width + 1];
+};
+
+/// The stream record; its address is the decoder's client data.
+extern stream_record file_info;
+/// Gain applied to every sample; 1.0 at start.
+extern float volume;
+
+/// Opens, reads the metadata of, and announces the file at path, with an
+/// output device ready. 1 when open (loaded and playing), 0 on failure with
+/// the decoder released. Only called with no stream open.
+int stream_open(const char *path);
+/// Finishes and releases the open stream's decoder; the device stays open.
+void stream_close();
+/// Closes the output device, if one is open.
+void stream_release_device();
+
+void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,
+		       void *client_data);
+void flac_error_hdl(const FLAC__StreamDecoder *decoder, FLAC__StreamDecoderErrorStatus status,
+		    void *client_data);
+FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *decoder,
+					      const FLAC__Frame *frame,
+					      const FLAC__int32 *const buffer[], void *client_data);
+
+/// Sets every tag text of rec to blanks.
+void tags_reset(stream_record *rec);
+/// Applies one comment entry (length bytes, not terminated) to the tag
+/// texts of rec. 1 when its name is a known tag, 0 otherwise.
+int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
+/// Reads the tags of the file at path into file_info: the first
+/// VORBIS_COMMENT block that holds a known tag. 1 when one was found.
+int read_vorbis_tags(const char *path);
+
+/// The name shown after "Playing FLAC stream from": the text after the last
+/// "/", unless the path is an http:// address.
+std::string_view display_name(std::string_view path);
+/// The name announced in remote mode for a stream without tags: the path cut
+/// at its last "." when that is where ".flac" first occurs.
+std::string remote_name(std::string_view path);
+/// Prints the announcement of the stream just opened from path.
+void announce_stream(const char *path, int has_tags);
+
+/// Output width for a stream width: the smallest of 8, 16, 24 that holds
+/// it, 24 above that.
+int container_bits(int bits_per_sample);
+/// Interleaves block_size samples of out_channels channels into out at the
+/// output width of bits_per_sample, scaled by gain and saturated. Channels
+/// the frame lacks (frame_channels < out_channels) are written as silence.
+/// Gives the number of bytes written.
+std::size_t convert_frame(const FLAC__int32 *const channels[], unsigned block_size,
+			  unsigned frame_channels, unsigned out_channels, int bits_per_sample,
+			  float gain, unsigned char *out);
+/// Room for the longest progress line (two 20-digit counts, two float
+/// times of up to 42 characters each).
+inline constexpr std::size_t progress_line_max = 160;
+/// Formats the remote progress line "@F ..." into buf (NUL-terminated) and
+/// gives its length, cut to fit size.
+int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total,
+		    float elapsed, float total_time);
+
+/// Opens the WAV output opt_wav for one stream; "-" writes to standard
+/// output, which stays open after the device is closed.
+ao_device *open_wav_output(ao_sample_format *format);

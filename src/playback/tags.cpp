@@ -1,0 +1,94 @@
+// Tag reader: the first VORBIS_COMMENT block that names a known tag.
+#include "playback/stream.h"
+
+#include <FLAC/metadata.h>
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+namespace {
+struct tag_field {
+	const char *name;
+	std::size_t field_offset;
+	int width;
+};
+}
+
+static constexpr tag_field tag_fields[] = {
+	{"artist", offsetof(stream_record, artist), tag_width},
+	{"album", offsetof(stream_record, album), tag_width},
+	{"title", offsetof(stream_record, title), tag_width},
+	{"genre", offsetof(stream_record, genre), tag_width},
+	{"description", offsetof(stream_record, comment), tag_width},
+	{"date", offsetof(stream_record, year), year_width},
+};
+
+static void fill_field(char *field, int width, const unsigned char *value, std::size_t length)
+{
+	memset(field, ' ', static_cast<std::size_t>(width));
+	if (length)
+		memcpy(field, value, std::min(length, static_cast<std::size_t>(width)));
+	field[width] = '\0';
+}
+
+void tags_reset(stream_record *rec)
+{
+	for (const tag_field &t : tag_fields)
+		fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width, nullptr, 0);
+}
+
+int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length)
+{
+	// Entries are not terminated: every read stays within length.
+	const void *eq = memchr(entry, '=', length);
+	if (!eq)
+		return 0;
+	std::size_t name_length = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - entry);
+	for (const tag_field &t : tag_fields) {
+		if (strlen(t.name) != name_length ||
+		    strncasecmp(t.name, reinterpret_cast<const char *>(entry), name_length) != 0)
+			continue;
+		fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width,
+			   entry + name_length + 1, length - name_length - 1);
+		return 1;
+	}
+	return 0;
+}
+
+// Applies every entry of one block; 1 when any named a known tag.
+static int apply_comment_block(const FLAC__StreamMetadata_VorbisComment &vc)
+{
+	int found = 0;
+	for (uint32_t i = 0; i < vc.num_comments; i++) {
+		const FLAC__StreamMetadata_VorbisComment_Entry &e = vc.comments[i];
+		if (e.entry && apply_vorbis_comment(&file_info, e.entry, e.length))
+			found = 1;
+	}
+	return found;
+}
+
+int read_vorbis_tags(const char *path)
+{
+	FLAC__Metadata_SimpleIterator *it = FLAC__metadata_simple_iterator_new();
+	if (!it)
+		return 0;
+	if (!FLAC__metadata_simple_iterator_init(it, path, true, true)) {
+		FLAC__metadata_simple_iterator_delete(it);
+		return 0;
+	}
+
+	int found = 0;
+	do {
+		if (FLAC__metadata_simple_iterator_get_block_type(it) != FLAC__METADATA_TYPE_VORBIS_COMMENT)
+			continue;
+		FLAC__StreamMetadata *block = FLAC__metadata_simple_iterator_get_block(it);
+		if (!block)
+			continue;
+		found = apply_comment_block(block->data.vorbis_comment);
+		FLAC__metadata_object_delete(block);
+	} while (!found && FLAC__metadata_simple_iterator_next(it));
+
+	FLAC__metadata_simple_iterator_delete(it);
+	return found;
+}

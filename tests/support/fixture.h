@@ -1,0 +1,46 @@
+// FLAC fixtures made with libFLAC's encoder, with exact control over the
+// metadata the player reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct flac_fixture {
+	unsigned bits = 16;
+	unsigned channels = 2;
+	unsigned rate = 44100;
+	std::vector<int32_t> samples;  // interleaved, whole frames
+	unsigned blocksize = 0;        // 0: the encoder's default
+	// Each inner list becomes one VORBIS_COMMENT block, entries taken byte
+	// for byte (so they may lack "=" or hold any bytes). When empty, the
+	// encoder's own empty block is kept.
+	std::vector<std::vector<std::string>> comment_blocks;
+	// Replaces the total sample count that STREAMINFO states (0: unknown).
+	std::optional<uint64_t> stated_total;
+};
+
+/// Signal shapes for generated audio.
+enum class signal_kind {
+	ramp,   // distinct consecutive values: easy to find again in a recording
+	noise,  // seeded white noise over the whole range
+	music,  // tones plus low-pass filtered noise, compressible like real audio
+};
+
+/// Interleaved samples of the given shape, within the signed range of bits.
+std::vector<int32_t> make_signal(signal_kind kind, unsigned bits, unsigned channels,
+				 uint64_t frames, unsigned rate, uint32_t seed = 1);
+
+/// Encodes the fixture and gives the file's bytes (empty on failure).
+std::vector<unsigned char> encode_flac(const flac_fixture &f);
+/// Encodes the fixture into a file; false on failure.
+bool write_flac(const std::string &path, const flac_fixture &f);
+
+/// Writes bytes to a file; false on failure.
+bool write_file(const std::string &path, const std::vector<unsigned char> &bytes);
+/// Reads a whole file (empty when it cannot be read).
+std::vector<unsigned char> read_file(const std::string &path);
+
+/// Offset of the first audio frame of an encoded file (after the metadata).
+std::size_t first_frame_offset(const std::vector<unsigned char> &flac);

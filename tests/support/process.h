@@ -1,0 +1,53 @@
+// Running the built program (and other tools) from tests: arguments,
+// environment, standard input, captured output, exit status, and a time
+// limit on everything so that a hang fails one case instead of the suite.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct spawn_options {
+	std::vector<std::string> env{};  // NAME=VALUE, added to or replacing the inherited ones
+	bool no_stdin = false;         // start with descriptor 0 closed
+	std::string stdout_path{};     // send stdout to this file instead of a pipe
+};
+
+struct process {
+	pid_t pid = -1;
+	int in = -1, out = -1, err = -1;
+	std::string out_text, err_text;
+	int status = -1;        // exit code, or 128 + signal number
+	bool timed_out = false;
+};
+
+/// Starts argv[0] (a path) with the given arguments. SIGINT and SIGPIPE get
+/// their default dispositions in the child whatever the test runner had.
+bool process_start(process &p, const std::vector<std::string> &argv, const spawn_options &opt = {});
+/// Writes text to the child's standard input; false if it cannot.
+bool process_send(process &p, std::string_view text);
+void process_close_input(process &p);
+/// Collects output until done(p) holds; false when the time runs out or
+/// the child's output ends first.
+bool process_wait_until(process &p, const std::function<bool(const process &)> &done, double seconds);
+/// Collects output until stdout holds needle.
+bool process_wait_stdout(process &p, std::string_view needle, double seconds);
+/// Closes standard input, collects everything and reaps the child. Kills it
+/// (and sets timed_out) if it does not end in time. Gives status.
+int process_finish(process &p, double seconds);
+
+struct run_result {
+	int status;
+	bool timed_out;
+	std::string out, err;
+};
+
+/// Runs a program to its end with input on standard input.
+run_result run(const std::vector<std::string> &argv, std::string_view input = {}, double seconds = 60,
+	       const spawn_options &opt = {});
+
+/// Monotonic seconds, for measuring how long a run took.
+double now_seconds();

@@ -1,0 +1,129 @@
+#include "pulse.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+
+static bool pactl_ok(const pulse_server &s, const std::vector<std::string> &args, std::string *out = nullptr)
+{
+	std::vector<std::string> argv = {PACTL_BIN};
+	argv.insert(argv.end(), args.begin(), args.end());
+	run_result r = run(argv, {}, 10, {.env = s.env});
+	if (out)
+		*out = r.out;
+	return r.status == 0;
+}
+
+bool pulse_start(pulse_server &s, const std::string &dir, unsigned rate, unsigned channels)
+{
+	s = pulse_server{};
+	s.dir = dir;
+	std::string runtime = dir + "/run", home = dir + "/home";
+	mkdir(runtime.c_str(), 0700);
+	mkdir(home.c_str(), 0700);
+	s.env = {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + home,
+		 "PULSE_SERVER=unix:" + runtime + "/pulse/native", "PULSE_SINK=" + std::string(pulse_sink)};
+
+	std::string sink = "module-null-sink sink_name=" + std::string(pulse_sink) +
+			   " rate=" + std::to_string(rate) + " channels=" + std::to_string(channels) +
+			   " format=s16le";
+	std::vector<std::string> argv = {PULSEAUDIO_BIN, "-n", "--daemonize=no", "--exit-idle-time=-1",
+					 "--disallow-exit", "--log-target=stderr", "-L", sink, "-L",
+					 "module-native-protocol-unix auth-anonymous=1"};
+	pid_t pid = fork();
+	if (pid < 0)
+		return false;
+	if (pid == 0) {
+		for (const std::string &e : s.env)
+			putenv(const_cast<char *>(e.c_str()));
+		int log = open((dir + "/pulse.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		int null = open("/dev/null", O_RDONLY);
+		dup2(null, 0);
+		dup2(log, 1);
+		dup2(log, 2);
+		std::vector<char *> args;
+		for (std::string &a : argv)
+			args.push_back(a.data());
+		args.push_back(nullptr);
+		execv(args[0], args.data());
+		_exit(127);
+	}
+	s.pid = pid;
+	for (double end = now_seconds() + 20; now_seconds() < end; usleep(100000)) {
+		if (waitpid(pid, nullptr, WNOHANG) == pid) {
+			s.pid = -1;
+			return false;
+		}
+		if (pactl_ok(s, {"info"}))
+			return true;
+	}
+	pulse_stop(s);
+	return false;
+}
+
+void pulse_stop(pulse_server &s)
+{
+	if (s.pid <= 0)
+		return;
+	kill(s.pid, SIGTERM);
+	for (double end = now_seconds() + 5; now_seconds() < end; usleep(20000))
+		if (waitpid(s.pid, nullptr, WNOHANG) == s.pid) {
+			s.pid = -1;
+			return;
+		}
+	kill(s.pid, SIGKILL);
+	waitpid(s.pid, nullptr, 0);
+	s.pid = -1;
+}
+
+bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels)
+{
+	if (!process_start(rec, {PAREC_BIN, "-d", std::string(pulse_sink) + ".monitor", "--raw",
+				 "--format=s16le", "--rate=" + std::to_string(rate),
+				 "--channels=" + std::to_string(channels), "--latency-msec=20"},
+			   {.env = s.env}))
+		return false;
+	std::string outputs;
+	for (double end = now_seconds() + 10; now_seconds() < end; usleep(50000))
+		if (pactl_ok(s, {"list", "short", "source-outputs"}, &outputs) && !outputs.empty())
+			return true;
+	return false;
+}
+
+std::string pulse_record_stop(process &rec)
+{
+	kill(rec.pid, SIGINT);
+	process_finish(rec, 10);
+	return rec.out_text;
+}
+
+bool pulse_subscribe_start(const pulse_server &s, process &sub)
+{
+	if (!process_start(sub, {PACTL_BIN, "subscribe"}, {.env = s.env}))
+		return false;
+	// Make an event of our own and wait until the subscription reports it.
+	for (double end = now_seconds() + 10; now_seconds() < end;) {
+		std::string index;
+		if (!pactl_ok(s, {"load-module", "module-null-sink", "sink_name=subscription_probe"}, &index))
+			return false;
+		bool seen = process_wait_until(
+			sub, [](const process &p) { return p.out_text.find("'new' on module") != std::string::npos; },
+			1.0);
+		pactl_ok(s, {"unload-module", index.substr(0, index.find('\n'))});
+		if (seen)
+			return true;
+	}
+	return false;
+}
+
+int pulse_new_sink_inputs(const process &sub)
+{
+	int n = 0;
+	for (std::size_t p = 0; (p = sub.out_text.find("Event 'new' on sink-input", p)) != std::string::npos; p++)
+		n++;
+	return n;
+}

@@ -1,0 +1,33 @@
+// A private PulseAudio server with a null sink, for real live playback in
+// tests: started in its own runtime folder, stopped by its process id.
+#pragma once
+
+#include "process.h"
+
+#include <string>
+#include <vector>
+
+inline constexpr const char *pulse_sink = "wendrop_test_sink";
+
+struct pulse_server {
+	pid_t pid = -1;
+	std::string dir;
+	/// Environment that points a client at this server.
+	std::vector<std::string> env;
+};
+
+/// Starts a server in dir whose null sink runs at rate and channels, and
+/// waits until it answers. false (with the server stopped) on failure.
+bool pulse_start(pulse_server &s, const std::string &dir, unsigned rate, unsigned channels);
+void pulse_stop(pulse_server &s);
+
+/// Starts parec on the sink's monitor (raw s16le at rate and channels) and
+/// waits until the server lists it as recording.
+bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels);
+/// Stops a recording and gives what it captured.
+std::string pulse_record_stop(process &rec);
+
+/// Starts `pactl subscribe` and waits until it is listening.
+bool pulse_subscribe_start(const pulse_server &s, process &sub);
+/// Counts the sink inputs created so far in a subscription's output.
+int pulse_new_sink_inputs(const process &sub);

@@ -1,0 +1,45 @@
+#include "testenv.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+const char *wendrop_bin() { return WENDROP_BIN; }
+const char *flac_tool() { return FLAC_TOOL; }
+
+temp_dir::temp_dir()
+{
+	const char *base = getenv("TMPDIR");
+	std::string tmpl = std::string(base && *base ? base : "/tmp") + "/wendrop-test-XXXXXX";
+	if (!mkdtemp(tmpl.data()))
+		throw std::runtime_error("mkdtemp failed");
+	path = tmpl;
+}
+
+temp_dir::~temp_dir()
+{
+	std::error_code ec;
+	std::filesystem::remove_all(path, ec);
+}
+
+std::vector<std::string> wendrop_args(std::vector<std::string> args)
+{
+	args.insert(args.begin(), wendrop_bin());
+	return args;
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+	std::vector<std::string> lines;
+	std::size_t start = 0;
+	while (start < text.size()) {
+		std::size_t nl = text.find('\n', start);
+		if (nl == std::string::npos) {
+			lines.push_back(text.substr(start));
+			break;
+		}
+		lines.push_back(text.substr(start, nl - start));
+		start = nl + 1;
+	}
+	return lines;
+}

@@ -1,0 +1,26 @@
+// What the tests need to know about their surroundings: where the built
+// program and the reference tools are, and a private folder per test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// Paths fixed at build time.
+const char *wendrop_bin();
+const char *flac_tool();
+
+/// A fresh folder, removed with everything in it when the object goes.
+struct temp_dir {
+	std::string path;
+	temp_dir();
+	~temp_dir();
+	temp_dir(const temp_dir &) = delete;
+	temp_dir &operator=(const temp_dir &) = delete;
+	std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+/// wendrop followed by the given arguments.
+std::vector<std::string> wendrop_args(std::vector<std::string> args);
+
+/// The lines of a text, without their line feeds.
+std::vector<std::string> lines_of(const std::string &text);

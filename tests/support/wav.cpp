@@ -1,0 +1,67 @@
+#include "wav.h"
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+
+#include <cstring>
+
+static uint32_t le(const unsigned char *p, int n)
+{
+	uint32_t v = 0;
+	for (int i = n - 1; i >= 0; i--)
+		v = (v << 8) | p[i];
+	return v;
+}
+
+wav_info parse_wav(const std::vector<unsigned char> &b)
+{
+	wav_info w;
+	if (b.size() < 12 || memcmp(b.data(), "RIFF", 4) || memcmp(b.data() + 8, "WAVE", 4))
+		return w;
+	std::size_t p = 12;
+	bool have_fmt = false;
+	while (p + 8 <= b.size()) {
+		uint32_t size = le(&b[p + 4], 4);
+		const unsigned char *body = &b[p + 8];
+		std::size_t avail = b.size() - p - 8;
+		if (!memcmp(&b[p], "fmt ", 4) && avail >= 16) {
+			w.channels = le(body + 2, 2);
+			w.rate = le(body + 4, 4);
+			w.bits = le(body + 14, 2);
+			have_fmt = true;
+		} else if (!memcmp(&b[p], "data", 4)) {
+			w.data.assign(body, body + std::min<std::size_t>(size, avail));
+			w.ok = have_fmt;
+			return w;
+		}
+		p += 8 + size + (size & 1);
+	}
+	return w;
+}
+
+std::vector<unsigned char> pcm_bytes(const std::vector<int32_t> &samples, unsigned bits)
+{
+	std::vector<unsigned char> out;
+	const unsigned bytes = bits / 8;
+	out.reserve(samples.size() * bytes);
+	for (int32_t s : samples) {
+		if (bits == 8) {
+			out.push_back(static_cast<unsigned char>(s + 128));
+			continue;
+		}
+		for (unsigned i = 0; i < bytes; i++)
+			out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(s) >> (8 * i)));
+	}
+	return out;
+}
+
+std::vector<unsigned char> flac_reference(const std::string &flac_path, unsigned bits,
+					  const std::string &scratch_path)
+{
+	run_result r = run({flac_tool(), "-d", "-s", "-f", "--force-raw-format", "--endian=little",
+			    bits == 8 ? "--sign=unsigned" : "--sign=signed", "-o", scratch_path, flac_path});
+	if (r.status != 0)
+		return {};
+	return read_file(scratch_path);
+}

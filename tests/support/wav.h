@@ -1,0 +1,24 @@
+// Reading what the player wrote, and what the reference decoder makes of
+// the same file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct wav_info {
+	bool ok = false;
+	unsigned channels = 0, rate = 0, bits = 0;
+	std::vector<unsigned char> data;  // the data chunk (to the end when its size is open)
+};
+
+/// Parses one RIFF/WAVE stream from the start of bytes.
+wav_info parse_wav(const std::vector<unsigned char> &bytes);
+
+/// Samples as little-endian PCM bytes of the given width (8 bits unsigned).
+std::vector<unsigned char> pcm_bytes(const std::vector<int32_t> &samples, unsigned bits);
+
+/// The raw little-endian samples that `flac -d` decodes from a file (8 bits
+/// unsigned, as WAV stores them). Empty when the tool fails.
+std::vector<unsigned char> flac_reference(const std::string &flac_path, unsigned bits,
+					  const std::string &scratch_path);
