@@ -1,0 +1,132 @@
+// The command line: help, usage, version, banner, bad options, driver
+// selection and exit statuses, seen from outside the built program.
+#include <ao/ao.h>
+#include <gtest/gtest.h>
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+
+namespace {
+const std::string banner = "wendrop version 2.1.1   'wendrop --help' for more info\n";
+
+const std::string help_text =
+	"Usage: wendrop [OPTIONS] FILES...\n"
+	"  -d, --driver=STRING       set libao output driver (pulse, macosx, oss, etc).\n"
+	"                            Default is oss\n"
+	"  -w, --wav=FILENAME        send output to wav file (use --wav=- and -q for\n"
+	"                            stdout)\n"
+	"  -R, --remote              set remote mode for programmatic control\n"
+	"  -b, --buffer-time=INT     override default hardware buffer size (in\n"
+	"                            milliseconds)\n"
+	"  -q, --quiet               suppress text output\n"
+	"  -v, --version             version info\n"
+	"\n"
+	"Help options:\n"
+	"  -?, --help                Show this help message\n"
+	"      --usage               Display brief usage message\n";
+
+const std::string usage_text =
+	"Usage: wendrop [-Rqv?] [-d|--driver=STRING] [-w|--wav=FILENAME] [-R|--remote]\n"
+	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version] [-?|--help]\n"
+	"        [--usage] [OPTIONS] FILES...\n";
+
+struct Cli : testing::Test {
+	temp_dir dir;
+	std::vector<std::string> env = player_env(dir);
+	run_result wendrop(std::vector<std::string> args, const std::string &input = "")
+	{
+		return run(wendrop_args(std::move(args)), input, 30, {.env = env});
+	}
+};
+}
+
+TEST_F(Cli, HelpAndUsageComeFromTheOptionTable)
+{
+	for (const char *opt : {"--help", "-?"}) {
+		run_result r = wendrop({opt, "ignored.flac"});
+		EXPECT_EQ(r.status, 0) << opt;
+		EXPECT_EQ(r.out, help_text) << opt;
+		EXPECT_EQ(r.err, "") << opt;
+	}
+	run_result r = wendrop({"--usage"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, usage_text);
+}
+
+TEST_F(Cli, VersionPrintsOneLineBeforeAnythingElse)
+{
+	for (auto args : std::vector<std::vector<std::string>>{{"-v"}, {"--version", "-q"}, {"-R", "-v", "x.flac"}}) {
+		run_result r = wendrop(args);
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.out, "wendrop version 2.1.1\n");
+		EXPECT_EQ(r.err, "");
+	}
+}
+
+TEST_F(Cli, NoFilesPrintsTheBannerUnlessQuiet)
+{
+	run_result r = wendrop({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, banner);
+	EXPECT_EQ(r.err, "");
+	r = wendrop({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
+{
+	struct {
+		std::vector<std::string> args;
+		std::string err;
+	} cases[] = {
+		{{"--bogus", "a.flac"}, "--bogus: unknown option\n"},
+		{{"-x"}, "-x: unknown option\n"},
+		{{"--driver"}, "--driver: missing argument\n"},
+		{{"-q", "-w"}, "-w: missing argument\n"},
+		{{"--quiet=yes"}, "--quiet=yes: option does not take an argument\n"},
+	};
+	for (const auto &c : cases) {
+		run_result r = wendrop(c.args);
+		EXPECT_EQ(r.status, 1) << c.err;
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(r.out, "") << c.err;
+	}
+}
+
+TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
+{
+	std::string flac = dir.file("a.flac");
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
+	ASSERT_TRUE(write_flac(flac, f));
+
+	// The default driver here is null, so the file plays.
+	run_result r = wendrop({"-q", "-d", "nosuch", flac});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error identifying libao driver nosuch\n");
+
+	// With a WAV output the driver is never looked at.
+	r = wendrop({"-q", "-d", "nosuch", "--wav", dir.file("o.wav"), flac});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_GT(read_file(dir.file("o.wav")).size(), 8000u);
+}
+
+TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFile)
+{
+	std::string flac = dir.file("a.flac");
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
+	ASSERT_TRUE(write_flac(flac, f));
+	// No sound server runs at this address, so the pulse device fails.
+	auto no_server = env;
+	no_server.push_back("PULSE_SERVER=unix:" + dir.file("no-such-socket"));
+	run_result r = run(wendrop_args({"-q", "-d", "pulse", flac, flac}), "", 30, {.env = no_server});
+	EXPECT_EQ(r.status, 0);
+	ao_initialize();
+	std::string device_line = "Error opening ao device " + std::to_string(ao_driver_id("pulse")) + "\n";
+	ao_shutdown();
+	EXPECT_EQ(r.err, device_line + "Error opening " + flac + "\n" + device_line + "Error opening " + flac + "\n");
+}

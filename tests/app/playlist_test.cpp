@@ -1,0 +1,114 @@
+// Playlist mode end to end: what is announced for each file, and how the
+// run goes on past files that cannot be played.
+#include <gtest/gtest.h>
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+
+namespace {
+const std::string banner = "wendrop version 2.1.1   'wendrop --help' for more info\n";
+const std::string blank30(30, ' ');
+
+std::string blank_tags()
+{
+	return "\nTitle  : " + blank30 + " Artist: " + blank30 + "\nAlbum  : " + blank30 +
+	       " Year  :     \nComment: " + blank30 + " Genre : " + blank30 + "\n";
+}
+
+struct Playlist : testing::Test {
+	temp_dir dir;
+	std::vector<std::string> env = player_env(dir);
+
+	std::string make(const std::string &name, unsigned bits, unsigned channels, unsigned rate,
+			 uint64_t frames, std::vector<std::string> tags = {})
+	{
+		flac_fixture f;
+		f.bits = bits;
+		f.channels = channels;
+		f.rate = rate;
+		f.samples = make_signal(signal_kind::noise, bits, channels, frames, rate);
+		if (!tags.empty())
+			f.comment_blocks.push_back(std::move(tags));
+		std::string path = dir.file(name);
+		EXPECT_TRUE(write_flac(path, f));
+		return path;
+	}
+	run_result wendrop(std::vector<std::string> args)
+	{
+		return run(wendrop_args(std::move(args)), "", 60, {.env = env});
+	}
+};
+}
+
+TEST_F(Playlist, AnnouncesTagsNameAndStreamPropertiesExactly)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 44100,
+			     {"TITLE=Morning", "ARTIST=The Band", "ALBUM=First", "DATE=2001-02-03",
+			      "DESCRIPTION=Recorded live", "GENRE=Rock"});
+	std::string b = make("b.flac", 24, 1, 96000, 24000);
+	run_result r = wendrop({"-d", "null", a, b});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, banner +
+				 "\nTitle  : Morning                        Artist: The Band                      \n"
+				 "Album  : First                          Year  : 2001\n"
+				 "Comment: Recorded live                  Genre : Rock                          \n"
+				 "\nPlaying FLAC stream from a.flac\n"
+				 "16 bit, 44100 Hz, 2 channels, 44100 total samples, 1.00 total seconds\n" +
+				 blank_tags() +
+				 "\nPlaying FLAC stream from b.flac\n"
+				 "24 bit, 96000 Hz, 1 channels, 24000 total samples, 0.25 total seconds\n");
+}
+
+TEST_F(Playlist, FilesThatFailToOpenAreReportedAndTheRunGoesOn)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 4410);
+	std::string b = make("b.flac", 8, 1, 8000, 800);
+	std::string garbage = dir.file("garbage.flac"), truncated = dir.file("truncated.flac");
+	ASSERT_TRUE(write_file(garbage, std::vector<unsigned char>(5000, 'x')));
+	auto bytes = read_file(a);
+	bytes.resize(30);  // inside STREAMINFO
+	ASSERT_TRUE(write_file(truncated, bytes));
+	std::string missing = dir.file("missing.flac");
+
+	run_result r = wendrop({"-q", "-d", "null", missing, a, garbage, truncated, dir.path, b});
+	EXPECT_EQ(r.status, 0);
+	// The decoder itself reports the garbage as lost sync.
+	EXPECT_EQ(r.err, "Error opening " + missing + "\nerror handler called!\nError opening " + garbage +
+				 "\nError opening " + truncated +
+				 "\nError opening " + dir.path + "\n");
+	r = wendrop({"-d", "null", missing, a, garbage, b});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.out.find("\nPlaying FLAC stream from a.flac\n"), std::string::npos);
+	EXPECT_NE(r.out.find("\nPlaying FLAC stream from b.flac\n8 bit, 8000 Hz, 1 channels, 800 total samples"),
+		  std::string::npos);
+}
+
+TEST_F(Playlist, UnknownAndHugeTotalsAreShownAtFullWidth)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 4410, 44100);
+	f.stated_total = 0;
+	ASSERT_TRUE(write_flac(dir.file("zero.flac"), f));
+	f.stated_total = (uint64_t(1) << 32) + 44100;
+	ASSERT_TRUE(write_flac(dir.file("huge.flac"), f));
+
+	run_result r = wendrop({"-d", "null", dir.file("zero.flac"), dir.file("huge.flac")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.out.find("16 bit, 44100 Hz, 2 channels, 0 total samples, 0.00 total seconds\n"), std::string::npos);
+	EXPECT_NE(r.out.find("16 bit, 44100 Hz, 2 channels, 4295011396 total samples, 97392.55 total seconds\n"),
+		  std::string::npos)
+		<< r.out;
+}
+
+TEST_F(Playlist, OddWidthsAreAnnouncedWithTheirOwnWidth)
+{
+	std::string a = make("a.flac", 12, 3, 22050, 2205);
+	std::string b = make("b.flac", 32, 8, 192000, 1920);
+	run_result r = wendrop({"-d", "null", a, b});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_NE(r.out.find("12 bit, 22050 Hz, 3 channels, 2205 total samples, 0.10 total seconds\n"), std::string::npos);
+	EXPECT_NE(r.out.find("32 bit, 192000 Hz, 8 channels, 1920 total samples, 0.01 total seconds\n"), std::string::npos);
+}

@@ -1,0 +1,120 @@
+// The tag reader: one comment entry at a time, and whole files with one or
+// several VORBIS_COMMENT blocks.
+#include "playback/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fixture.h"
+#include "testenv.h"
+
+namespace {
+std::string padded(const std::string &s, std::size_t width = tag_width)
+{
+	return s + std::string(width - s.size(), ' ');
+}
+
+int apply_entry(stream_record &r, const std::string &entry)
+{
+	return apply_vorbis_comment(&r, reinterpret_cast<const unsigned char *>(entry.data()),
+				    static_cast<uint32_t>(entry.size()));
+}
+
+struct Tags : testing::Test {
+	stream_record rec{};
+	void SetUp() override { tags_reset(&rec); }
+};
+
+flac_fixture tagged(std::vector<std::vector<std::string>> blocks)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::ramp, 16, 2, 1000, 44100);
+	f.comment_blocks = std::move(blocks);
+	return f;
+}
+}
+
+TEST_F(Tags, ResetFillsEveryFieldWithBlanks)
+{
+	for (const char *f : {rec.title, rec.artist, rec.album, rec.genre, rec.comment})
+		EXPECT_EQ(std::string(f), padded(""));
+	EXPECT_EQ(std::string(rec.year), "    ");
+}
+
+TEST_F(Tags, KnownNamesFillTheirFieldPaddedWithBlanks)
+{
+	EXPECT_EQ(apply_entry(rec, "ARTIST=Foo"), 1);
+	EXPECT_EQ(std::string(rec.artist), padded("Foo"));
+	EXPECT_EQ(apply_entry(rec, "album=Bar"), 1);
+	EXPECT_EQ(apply_entry(rec, "TiTle=T"), 1);
+	EXPECT_EQ(apply_entry(rec, "GENRE=G"), 1);
+	EXPECT_EQ(apply_entry(rec, "DESCRIPTION=d=e"), 1);
+	EXPECT_EQ(std::string(rec.album), padded("Bar"));
+	EXPECT_EQ(std::string(rec.title), padded("T"));
+	EXPECT_EQ(std::string(rec.genre), padded("G"));
+	EXPECT_EQ(std::string(rec.comment), padded("d=e"));
+}
+
+TEST_F(Tags, DateKeepsFourCharactersAndLongValuesAreCut)
+{
+	apply_entry(rec, "DATE=2024-05-01");
+	EXPECT_EQ(std::string(rec.year), "2024");
+	apply_entry(rec, "DATE=24");
+	EXPECT_EQ(std::string(rec.year), "24  ");
+	apply_entry(rec, "TITLE=" + std::string(100000, 'x'));
+	EXPECT_EQ(std::string(rec.title), std::string(30, 'x'));
+	// Bytes are copied as they are, even through a multi-byte character.
+	apply_entry(rec, "ARTIST=" + std::string(29, 'a') + "\xc3\xa9");
+	EXPECT_EQ(std::string(rec.artist), std::string(29, 'a') + "\xc3");
+}
+
+TEST_F(Tags, OnlyExactNamesMatchAndTheLaterEntryWins)
+{
+	EXPECT_EQ(apply_entry(rec, "TITLEX=a"), 0);
+	EXPECT_EQ(apply_entry(rec, "COMMENT=a"), 0);
+	EXPECT_EQ(apply_entry(rec, "TITL=a"), 0);
+	EXPECT_EQ(apply_entry(rec, "no equals sign"), 0);
+	EXPECT_EQ(apply_entry(rec, "=value"), 0);
+	EXPECT_EQ(apply_entry(rec, ""), 0);
+	EXPECT_EQ(std::string(rec.title), padded(""));
+	apply_entry(rec, "TITLE=first");
+	apply_entry(rec, "TITLE=second");
+	EXPECT_EQ(std::string(rec.title), padded("second"));
+	// An empty value is still a tag.
+	EXPECT_EQ(apply_entry(rec, "TITLE="), 1);
+	EXPECT_EQ(std::string(rec.title), padded(""));
+}
+
+TEST_F(Tags, ReadsStayWithinTheEntryLength)
+{
+	// The bytes after the entry would make it a tag if they were read.
+	const char memory[] = "TITLE=Sneaky";
+	EXPECT_EQ(apply_vorbis_comment(&rec, reinterpret_cast<const unsigned char *>(memory), 5), 0);
+	EXPECT_EQ(apply_vorbis_comment(&rec, reinterpret_cast<const unsigned char *>(memory), 8), 1);
+	EXPECT_EQ(std::string(rec.title), padded("Sn"));
+}
+
+TEST(TagFiles, FirstBlockWithAKnownNameIsTheOneUsed)
+{
+	temp_dir dir;
+	std::string path = dir.file("t.flac");
+	ASSERT_TRUE(write_flac(path, tagged({{"FOO=1", "BAR=2"}, {}, {"ARTIST=Second"}, {"TITLE=Third"}})));
+	tags_reset(&file_info);
+	EXPECT_EQ(read_vorbis_tags(path.c_str()), 1);
+	EXPECT_EQ(std::string(file_info.artist), padded("Second"));
+	EXPECT_EQ(std::string(file_info.title), padded(""));
+}
+
+TEST(TagFiles, FilesWithoutKnownNamesGiveNoTags)
+{
+	temp_dir dir;
+	std::string unknown = dir.file("u.flac"), bare = dir.file("b.flac");
+	ASSERT_TRUE(write_flac(unknown, tagged({{"TITLEX=a", "COMMENT=b", "no equals"}, {"=x"}})));
+	ASSERT_TRUE(write_flac(bare, tagged({})));
+	for (const std::string &p : {unknown, bare, dir.file("missing.flac"), dir.path}) {
+		tags_reset(&file_info);
+		EXPECT_EQ(read_vorbis_tags(p.c_str()), 0) << p;
+		EXPECT_EQ(std::string(file_info.title), padded("")) << p;
+	}
+}

@@ -1,0 +1,177 @@
+// WAV output end to end: the bytes written equal what the reference decoder
+// makes of the same file, odd widths land in their container, and standard
+// output carries whole streams.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+#include "wav.h"
+
+namespace {
+struct WavOutput : testing::Test {
+	temp_dir dir;
+	std::vector<std::string> env = player_env(dir);
+
+	std::string make(const std::string &name, unsigned bits, unsigned channels, unsigned rate,
+			 uint64_t frames, std::vector<int32_t> *samples = nullptr)
+	{
+		flac_fixture f;
+		f.bits = bits;
+		f.channels = channels;
+		f.rate = rate;
+		f.samples = make_signal(signal_kind::noise, bits, channels, frames, rate, bits * 31 + channels);
+		if (samples)
+			*samples = f.samples;
+		std::string path = dir.file(name);
+		EXPECT_TRUE(write_flac(path, f));
+		return path;
+	}
+	run_result wendrop(std::vector<std::string> args, const spawn_options &opt)
+	{
+		return run(wendrop_args(std::move(args)), "", 60, opt);
+	}
+	run_result wendrop(std::vector<std::string> args) { return wendrop(std::move(args), {.env = env}); }
+};
+
+std::size_t count(const std::string &hay, const std::string &needle)
+{
+	std::size_t n = 0;
+	for (std::size_t p = 0; (p = hay.find(needle, p)) != std::string::npos; p++)
+		n++;
+	return n;
+}
+}
+
+TEST_F(WavOutput, DataEqualsTheReferenceDecoderForEveryCommonFormat)
+{
+	struct {
+		unsigned bits, channels, rate;
+	} formats[] = {{8, 1, 8000}, {8, 2, 11025}, {16, 1, 22050}, {16, 2, 44100},
+		       {16, 6, 48000}, {24, 2, 96000}, {24, 6, 44100}, {24, 1, 192000}};
+	for (const auto &f : formats) {
+		std::string name = std::to_string(f.bits) + "-" + std::to_string(f.channels) + "-" + std::to_string(f.rate);
+		std::string flac = make(name + ".flac", f.bits, f.channels, f.rate, f.rate / 2 + 333);
+		std::string wav = dir.file(name + ".wav");
+		run_result r = wendrop({"-q", "--wav", wav, flac});
+		ASSERT_EQ(r.status, 0) << name;
+		EXPECT_EQ(r.err, "") << name;
+		wav_info w = parse_wav(read_file(wav));
+		ASSERT_TRUE(w.ok) << name;
+		EXPECT_EQ(w.bits, f.bits) << name;
+		EXPECT_EQ(w.channels, f.channels) << name;
+		EXPECT_EQ(w.rate, f.rate) << name;
+		std::vector<unsigned char> reference = flac_reference(flac, f.bits, dir.file(name + ".raw"));
+		ASSERT_FALSE(reference.empty()) << name;
+		EXPECT_TRUE(w.data == reference) << name << ": " << w.data.size() << " bytes against " << reference.size();
+	}
+}
+
+TEST_F(WavOutput, OddWidthsFillTheirContainer)
+{
+	struct {
+		unsigned bits, container;
+		int up, down;
+	} widths[] = {{4, 8, 4, 0}, {12, 16, 4, 0}, {20, 24, 4, 0}, {28, 24, 0, 4}, {32, 24, 0, 8}};
+	for (const auto &wd : widths) {
+		std::vector<int32_t> samples;
+		std::string name = std::to_string(wd.bits);
+		std::string flac = make(name + ".flac", wd.bits, 2, 44100, 5000, &samples);
+		std::string wav = dir.file(name + ".wav");
+		ASSERT_EQ(wendrop({"-q", "--wav", wav, flac}).status, 0);
+		for (int32_t &s : samples)
+			s = static_cast<int32_t>((int64_t(s) << wd.up) >> wd.down);
+		wav_info w = parse_wav(read_file(wav));
+		ASSERT_TRUE(w.ok);
+		EXPECT_EQ(w.bits, wd.container) << name;
+		EXPECT_TRUE(w.data == pcm_bytes(samples, wd.container)) << name;
+	}
+}
+
+TEST_F(WavOutput, ANamedFileEndsUpHoldingTheLastStreamWhole)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 30000);
+	std::string b = make("b.flac", 8, 1, 8000, 1234);
+	std::string wav = dir.file("out.wav");
+	ASSERT_EQ(wendrop({"-q", "--wav", wav, a, b}).status, 0);
+	std::vector<unsigned char> bytes = read_file(wav);
+	wav_info w = parse_wav(bytes);
+	ASSERT_TRUE(w.ok);
+	EXPECT_EQ(w.bits, 8u);
+	EXPECT_TRUE(w.data == flac_reference(b, 8, dir.file("b.raw")));
+	// The header's sizes were patched on close and nothing of a's longer
+	// stream is left behind the data.
+	uint32_t riff_size = bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (uint32_t(bytes[7]) << 24);
+	EXPECT_EQ(riff_size, bytes.size() - 8);
+	EXPECT_EQ(bytes.size() - w.data.size(), 68u);
+}
+
+TEST_F(WavOutput, StandardOutputCarriesOneWholeStreamPerFileAndStaysOpen)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 3000);
+	std::string b = make("b.flac", 24, 1, 48000, 2000);
+	auto ra = flac_reference(a, 16, dir.file("a.raw")), rb = flac_reference(b, 24, dir.file("b.raw"));
+
+	run_result quiet = wendrop({"-q", "--wav=-", a, b});
+	ASSERT_EQ(quiet.status, 0);
+	EXPECT_EQ(quiet.err, "");
+	std::vector<unsigned char> out(quiet.out.begin(), quiet.out.end());
+	wav_info first = parse_wav(out);
+	ASSERT_TRUE(first.ok);
+	// Over a stream the data size is open; the second stream starts right
+	// after the first one's samples.
+	std::size_t header = static_cast<std::size_t>(std::search(out.begin(), out.end(), ra.begin(), ra.end()) - out.begin());
+	ASSERT_LT(header, 200u);
+	std::vector<unsigned char> second(out.begin() + static_cast<std::ptrdiff_t>(header + ra.size()), out.end());
+	wav_info w2 = parse_wav(second);
+	ASSERT_TRUE(w2.ok);
+	EXPECT_EQ(w2.bits, 24u);
+	EXPECT_EQ(w2.channels, 1u);
+	EXPECT_TRUE(w2.data == rb);
+	EXPECT_TRUE(std::equal(ra.begin(), ra.end(), out.begin() + static_cast<std::ptrdiff_t>(header)));
+
+	// Not quiet: the text keeps its place among the streams. The output is
+	// opened (header written) before the stream is announced.
+	run_result loud = wendrop({"--wav=-", a, b});
+	ASSERT_EQ(loud.status, 0);
+	std::size_t wav1 = loud.out.find("RIFF"), wav2 = loud.out.find("RIFF", wav1 + 1);
+	std::size_t name1 = loud.out.find("Playing FLAC stream from a.flac"),
+		    name2 = loud.out.find("Playing FLAC stream from b.flac");
+	std::size_t data1 = loud.out.find(std::string(ra.begin(), ra.end()));
+	ASSERT_NE(wav2, std::string::npos);
+	EXPECT_EQ(loud.out.find("wendrop version 2.1.1"), 0u);
+	EXPECT_LT(wav1, name1);
+	EXPECT_LT(name1, data1);
+	EXPECT_EQ(data1 + ra.size(), wav2);
+	EXPECT_LT(wav2, name2);
+	EXPECT_EQ(count(loud.out, "RIFF"), 2u);
+}
+
+TEST_F(WavOutput, StandardOutputRedirectedToAFileHoldsTheSameBytesAsAPipe)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 7000);
+	std::string b = make("b.flac", 16, 1, 22050, 3000);
+	run_result piped = wendrop({"--wav=-", a, b});
+	ASSERT_EQ(piped.status, 0);
+	std::string file = dir.file("stdout.bin");
+	run_result to_file = wendrop({"--wav=-", a, b}, {.env = env, .stdout_path = file});
+	ASSERT_EQ(to_file.status, 0);
+	std::vector<unsigned char> written = read_file(file);
+	std::vector<unsigned char> through_pipe(piped.out.begin(), piped.out.end());
+	ASSERT_EQ(written.size(), through_pipe.size());
+	std::size_t differs = static_cast<std::size_t>(
+		std::mismatch(written.begin(), written.end(), through_pipe.begin()).first - written.begin());
+	EXPECT_EQ(differs, written.size()) << "first difference at byte " << differs;
+}
+
+TEST_F(WavOutput, AWavPathThatCannotBeOpenedIsReportedPerFile)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 1000);
+	std::string wav = dir.file("no/such/dir/out.wav");
+	run_result r = wendrop({"-q", "--wav", wav, a, a});
+	EXPECT_EQ(r.status, 0);
+	std::string lines = "Error opening wav file " + wav + "\nError opening " + a + "\n";
+	EXPECT_EQ(r.err, lines + lines);
+}

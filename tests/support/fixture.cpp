@@ -151,6 +151,9 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f)
 	FLAC__stream_encoder_set_bits_per_sample(enc, f.bits);
 	FLAC__stream_encoder_set_sample_rate(enc, f.rate);
 	FLAC__stream_encoder_set_compression_level(enc, 5);
+	// Outside the streamable subset any width from 4 to 32 bits and any
+	// block size is allowed.
+	FLAC__stream_encoder_set_streamable_subset(enc, false);
 	FLAC__stream_encoder_set_total_samples_estimate(enc, frames);
 	if (f.blocksize)
 		FLAC__stream_encoder_set_blocksize(enc, f.blocksize);

@@ -1,5 +1,7 @@
 #include "pulse.h"
 
+#include "fixture.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -84,8 +86,8 @@ bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsi
 {
 	if (!process_start(rec, {PAREC_BIN, "-d", std::string(pulse_sink) + ".monitor", "--raw",
 				 "--format=s16le", "--rate=" + std::to_string(rate),
-				 "--channels=" + std::to_string(channels), "--latency-msec=20"},
-			   {.env = s.env}))
+				 "--channels=" + std::to_string(channels)},
+			   {.env = s.env, .stdout_path = s.dir + "/recording.raw"}))
 		return false;
 	std::string outputs;
 	for (double end = now_seconds() + 10; now_seconds() < end; usleep(50000))
@@ -94,11 +96,11 @@ bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsi
 	return false;
 }
 
-std::string pulse_record_stop(process &rec)
+std::vector<unsigned char> pulse_record_stop(const pulse_server &s, process &rec)
 {
 	kill(rec.pid, SIGINT);
 	process_finish(rec, 10);
-	return rec.out_text;
+	return read_file(s.dir + "/recording.raw");
 }
 
 bool pulse_subscribe_start(const pulse_server &s, process &sub)

@@ -21,11 +21,12 @@ struct pulse_server {
 bool pulse_start(pulse_server &s, const std::string &dir, unsigned rate, unsigned channels);
 void pulse_stop(pulse_server &s);
 
-/// Starts parec on the sink's monitor (raw s16le at rate and channels) and
-/// waits until the server lists it as recording.
+/// Starts parec on the sink's monitor (raw s16le at rate and channels, into
+/// a file, so that it never waits for a reader) and waits until the server
+/// lists it as recording.
 bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels);
 /// Stops a recording and gives what it captured.
-std::string pulse_record_stop(process &rec);
+std::vector<unsigned char> pulse_record_stop(const pulse_server &s, process &rec);
 
 /// Starts `pactl subscribe` and waits until it is listening.
 bool pulse_subscribe_start(const pulse_server &s, process &sub);

@@ -1,5 +1,6 @@
 #include "testenv.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -42,4 +43,18 @@ std::vector<std::string> lines_of(const std::string &text)
 		start = nl + 1;
 	}
 	return lines;
+}
+
+std::vector<std::string> player_env(const temp_dir &dir, const std::string &default_driver)
+{
+	std::string home = dir.file("home");
+	std::filesystem::create_directories(home);
+	FILE *f = fopen((home + "/.libao").c_str(), "w");
+	if (f) {
+		fputs("quiet\n", f);
+		if (!default_driver.empty())
+			fprintf(f, "default_driver=%s\n", default_driver.c_str());
+		fclose(f);
+	}
+	return {"HOME=" + home};
 }

@@ -24,3 +24,8 @@ std::vector<std::string> wendrop_args(std::vector<std::string> args);
 
 /// The lines of a text, without their line feeds.
 std::vector<std::string> lines_of(const std::string &text);
+
+/// Environment giving the player a home of its own inside dir, whose libao
+/// configuration names default_driver (none when empty) and keeps libao's
+/// own messages quiet, so output does not depend on the machine.
+std::vector<std::string> player_env(const temp_dir &dir, const std::string &default_driver = "null");
