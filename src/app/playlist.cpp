@@ -4,9 +4,6 @@
 
 #include <cstdio>
 
-volatile sig_atomic_t interrupted;
-volatile sig_atomic_t quit_requested;
-
 // Decodes the open stream until it ends, fails or is interrupted.
 static void play_stream()
 {
@@ -18,6 +15,9 @@ static void play_stream()
 
 void playlist_loop(poptContext con)
 {
+	if (sigint_install() != 0)
+		fputs("signal handler setup failed.\n", stderr);
+
 	const char *path;
 	while ((path = poptGetArg(con)) != nullptr) {
 		if (stream_open(path)) {

@@ -29,6 +29,13 @@ extern int driver_id;
 extern volatile sig_atomic_t interrupted;
 extern volatile sig_atomic_t quit_requested;
 
+/// The SIGINT handler: sets interrupted, and quit_requested as well when
+/// the previous interrupt fell into the same whole second.
+void sigint_hdl(int sig);
+/// Installs sigint_hdl for SIGINT (kept installed, interrupted calls
+/// restarted). 0 on success.
+int sigint_install();
+
 /// Parses the command line into the settings. Gives the popt context (its
 /// remaining arguments are the files) or null after printing the error;
 /// help and usage requests end the process inside. The caller releases a

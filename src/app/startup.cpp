@@ -1,5 +1,7 @@
 // The start-up sequence, the mode, and shutdown.
 #include "app/settings.h"
+#include "playback/stream.h"
+#include "remote/remote.h"
 
 #include <cstdio>
 
@@ -25,8 +27,14 @@ int wendrop_main(int argc, const char **argv)
 		return 1;
 	}
 
-	if (!opt_remote)
+	if (opt_remote)
+		remote_loop();
+	else
 		playlist_loop(con);
+	// Remote mode can end with a stream still open; its decoder is released
+	// like any other.
+	if (file_info.is_loaded)
+		stream_close();
 
 	output_shutdown();
 	options_free(con);

@@ -1,0 +1,191 @@
+// The remote loop and the command set.
+#include "remote/remote.h"
+#include "playback/stream.h"
+
+#include <cfloat>
+#include <cmath>
+#include <climits>
+#include <cstdlib>
+#include <strings.h>
+
+namespace {
+struct command {
+	const char *short_word;
+	const char *long_word;
+	int (*run)(const char *word, const char *arg);
+};
+}
+
+static int cmd_load(const char *word, const char *arg)
+{
+	if (!arg) {
+		fprintf(stderr, "@E Missing argument to '%s'\n", word);
+		return 0;
+	}
+	if (file_info.is_loaded == 1)
+		stream_close();
+	if (!stream_open(arg))
+		fprintf(stderr, "@E Error opening %s\n", arg);
+	return 0;
+}
+
+// Saturating 64-bit arithmetic: no argument can make the target wrap.
+static int64_t mul_sat(int64_t a, int64_t b)
+{
+	int64_t r;
+	if (__builtin_mul_overflow(a, b, &r))
+		return (a < 0) != (b < 0) ? INT64_MIN : INT64_MAX;
+	return r;
+}
+
+static int64_t add_sat(int64_t a, int64_t b)
+{
+	int64_t r;
+	if (__builtin_add_overflow(a, b, &r))
+		return b < 0 ? INT64_MIN : INT64_MAX;
+	return r;
+}
+
+int jump_target(const stream_record &s, const char *arg, uint64_t *sample, float *elapsed)
+{
+	// strtol is atol with a defined result for out-of-range numbers.
+	const int64_t n = strtol(arg, nullptr, 10);
+	const int64_t rate = s.format.rate;
+	const int64_t current = s.current_sample > INT64_MAX ? INT64_MAX : static_cast<int64_t>(s.current_sample);
+
+	if (arg[0] != '-' && arg[0] != '+') {
+		int64_t target = mul_sat(n, rate);
+		*sample = target < 0 ? 0 : static_cast<uint64_t>(target);
+		*elapsed = static_cast<float>(n);
+		return 1;
+	}
+	if (n > 0 && static_cast<float>(n) > s.total_time - s.elapsed_time)
+		return 0;
+	if (n < 0 && -static_cast<float>(n) > s.elapsed_time) {
+		*sample = 0;
+		*elapsed = 0;
+		return 1;
+	}
+	int64_t target = add_sat(current, mul_sat(n, rate));
+	if (target < 0) {
+		// The counters ran apart; going back past the start is the start.
+		*sample = 0;
+		*elapsed = 0;
+		return 1;
+	}
+	*sample = static_cast<uint64_t>(target);
+	*elapsed = n ? s.elapsed_time + static_cast<float>(n) : s.elapsed_time;
+	return 1;
+}
+
+static int cmd_jump(const char *, const char *arg)
+{
+	if (!arg || file_info.is_playing == 0)
+		return 0;
+	uint64_t target;
+	float elapsed;
+	if (!jump_target(file_info, arg, &target, &elapsed))
+		return 0;
+
+	const uint64_t was_sample = file_info.current_sample;
+	const float was_elapsed = file_info.elapsed_time;
+	file_info.current_sample = target;
+	file_info.elapsed_time = elapsed;
+	if (FLAC__stream_decoder_seek_absolute(file_info.decoder, target))
+		return 0;
+
+	// The decoder never got there: keep the position it has, and if the
+	// failed seek left it unable to decode, bring it back to that position.
+	file_info.current_sample = was_sample;
+	file_info.elapsed_time = was_elapsed;
+	if (FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
+		FLAC__stream_decoder_flush(file_info.decoder);
+		if (!FLAC__stream_decoder_seek_absolute(file_info.decoder, was_sample))
+			FLAC__stream_decoder_flush(file_info.decoder);
+	}
+	return 0;
+}
+
+static int cmd_stop(const char *, const char *)
+{
+	if (file_info.is_loaded == 1) {
+		fputs("@P 0\n", stdout);
+		stream_close();
+	}
+	return 0;
+}
+
+static int cmd_volume(const char *, const char *arg)
+{
+	if (!arg)
+		return 0;
+	double v = atof(arg);
+	// Narrowing a double beyond the float range is undefined; it is infinity.
+	if (std::fabs(v) > FLT_MAX)
+		v = std::copysign(HUGE_VAL, v);
+	volume = static_cast<float>(v);
+	printf("@V %f\n", static_cast<double>(volume));
+	return 0;
+}
+
+static int cmd_pause(const char *, const char *)
+{
+	if (file_info.is_loaded != 1)
+		return 0;
+	if (file_info.is_playing == 1) {
+		file_info.is_playing = 0;
+		fputs("@P 1\n", stdout);
+	} else {
+		file_info.is_playing = 1;
+		fputs("@P 2\n", stdout);
+	}
+	return 0;
+}
+
+static int cmd_quit(const char *, const char *)
+{
+	if (file_info.is_loaded != 0)
+		stream_close();
+	return -1;
+}
+
+static constexpr command commands[] = {
+	{"L", "LOAD", cmd_load},   {"J", "JUMP", cmd_jump},   {"S", "STOP", cmd_stop},
+	{"V", "VOLUME", cmd_volume}, {"P", "PAUSE", cmd_pause}, {"Q", "QUIT", cmd_quit},
+};
+
+int remote_execute(const char *word, char *arg)
+{
+	int result = 0;
+	const command *match = nullptr;
+	for (const command &c : commands)
+		if (strcasecmp(word, c.short_word) == 0 || strcasecmp(word, c.long_word) == 0) {
+			match = &c;
+			break;
+		}
+	if (match)
+		result = match->run(word, arg);
+	else
+		fprintf(stderr, "@E Unknown command '%s'\n", word);
+	free(arg);
+	return result;
+}
+
+void remote_loop()
+{
+	fputs("@R WENDROP\n", stdout);
+	int rc = 0;
+	while (rc == 0) {
+		if (file_info.is_playing != 1) {
+			rc = remote_wait();
+			continue;
+		}
+		if (FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_END_OF_STREAM) {
+			stream_close();
+			fputs("@P 0\n", stdout);
+		} else if (!FLAC__stream_decoder_process_single(file_info.decoder)) {
+			fputs("error decoding single frame!\n", stderr);
+		}
+		rc = remote_poll();
+	}
+}

@@ -1,0 +1,134 @@
+// Command input: text collected from descriptor 0 without holding up
+// playback, cut into lines, trimmed and split into word and argument.
+#include "remote/remote.h"
+
+#include <sys/select.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+static char remote_buffer[remote_buffer_size + 1];
+static std::size_t pending;
+// Descriptor 0 can no longer be asked (not open, say): what is pending is
+// still executed, then remote mode ends.
+static int input_dead;
+
+void remote_input_reset()
+{
+	pending = 0;
+	input_dead = 0;
+	remote_buffer[0] = '\0';
+}
+
+// 1 when descriptor 0 is readable, 0 when not (or interrupted), -1 when it
+// cannot be asked. A null timeout waits.
+static int input_ready(timeval *timeout)
+{
+	if (input_dead)
+		return -1;
+	fd_set set;
+	FD_ZERO(&set);
+	FD_SET(STDIN_FILENO, &set);
+	int r = select(STDIN_FILENO + 1, &set, nullptr, nullptr, timeout);
+	if (r >= 0)
+		return r > 0;
+	if (errno == EINTR)
+		return 0;
+	input_dead = 1;
+	return -1;
+}
+
+static int input_ready_now()
+{
+	timeval zero = {0, 0};
+	return input_ready(&zero);
+}
+
+static int is_posix_space(unsigned char c)
+{
+	return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void trim_whitespace(char *text)
+{
+	if (!text || !*text)
+		return;
+	std::size_t len = strlen(text);
+	std::size_t start = 0;
+	while (start < len && is_posix_space(static_cast<unsigned char>(text[start])))
+		start++;
+	while (len > start && is_posix_space(static_cast<unsigned char>(text[len - 1])))
+		len--;
+	memmove(text, text + start, len - start);
+	text[len - start] = '\0';
+}
+
+// Splits a trimmed line at its first blank and executes it.
+static int execute_line(char *line)
+{
+	trim_whitespace(line);
+	if (!*line)
+		return 0;
+	char *arg = nullptr;
+	if (char *blank = strchr(line, ' ')) {
+		*blank = '\0';
+		arg = strdup(blank + 1);
+		trim_whitespace(arg);
+	}
+	return remote_execute(line, arg);
+}
+
+int remote_read_command()
+{
+	std::size_t len = pending;
+	int ready = input_ready_now();
+	if (ready < 0 && len == 0)
+		return -1;
+	if (ready > 0 && len < remote_buffer_size) {
+		ssize_t n = read(STDIN_FILENO, remote_buffer + len, remote_buffer_size - len);
+		if (n == 0 && len == 0)
+			return -1;
+		// A failed read is no new input, not the end of it.
+		if (n > 0)
+			len += static_cast<std::size_t>(n);
+	}
+	remote_buffer[len] = '\0';
+
+	// The line ends at the first line feed or zero byte; the text after it,
+	// up to the next zero byte, stays pending.
+	char line[remote_buffer_size + 1];
+	std::size_t end = 0;
+	while (end < len && remote_buffer[end] != '\n' && remote_buffer[end] != '\0')
+		end++;
+	memcpy(line, remote_buffer, end);
+	line[end] = '\0';
+	if (end < len) {
+		std::size_t rest = strlen(remote_buffer + end + 1);
+		memmove(remote_buffer, remote_buffer + end + 1, rest);
+		pending = rest;
+	} else {
+		pending = 0;
+	}
+	remote_buffer[pending] = '\0';
+
+	return execute_line(line);
+}
+
+int remote_poll()
+{
+	if (pending)
+		return remote_read_command();
+	int ready = input_ready_now();
+	if (ready < 0)
+		return -1;
+	return ready ? remote_read_command() : 0;
+}
+
+int remote_wait()
+{
+	if (!pending)
+		input_ready(nullptr);
+	return remote_read_command();
+}
