@@ -7,25 +7,12 @@
 #include <unistd.h>
 
 #include "fixture.h"
+#include "live.h"
 #include "process.h"
-#include "pulse.h"
-#include "testenv.h"
 #include "wav.h"
 
 namespace {
-struct Live : testing::Test {
-	temp_dir dir;
-	pulse_server server;
-	std::vector<std::string> env;
-
-	void SetUp() override
-	{
-		ASSERT_TRUE(pulse_start(server, dir.path, 44100, 2)) << "cannot start PulseAudio";
-		env = player_env(dir, "pulse");
-		env.insert(env.end(), server.env.begin(), server.env.end());
-	}
-	void TearDown() override { pulse_stop(server); }
-
+struct Live : LiveTest {
 	std::string make(const std::string &name, unsigned rate, uint64_t frames, std::vector<int32_t> *samples = nullptr)
 	{
 		flac_fixture f;

@@ -122,8 +122,7 @@ TEST_F(WavOutput, StandardOutputCarriesOneWholeStreamPerFileAndStaysOpen)
 	ASSERT_TRUE(first.ok);
 	// Over a stream the data size is open; the second stream starts right
 	// after the first one's samples.
-	std::size_t header = static_cast<std::size_t>(std::search(out.begin(), out.end(), ra.begin(), ra.end()) - out.begin());
-	ASSERT_LT(header, 200u);
+	std::size_t header = first.data_offset;
 	std::vector<unsigned char> second(out.begin() + static_cast<std::ptrdiff_t>(header + ra.size()), out.end());
 	wav_info w2 = parse_wav(second);
 	ASSERT_TRUE(w2.ok);

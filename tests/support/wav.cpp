@@ -32,6 +32,7 @@ wav_info parse_wav(const std::vector<unsigned char> &b)
 			have_fmt = true;
 		} else if (!memcmp(&b[p], "data", 4)) {
 			w.data.assign(body, body + std::min<std::size_t>(size, avail));
+			w.data_offset = p + 8;
 			w.ok = have_fmt;
 			return w;
 		}

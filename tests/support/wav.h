@@ -10,6 +10,7 @@ struct wav_info {
 	bool ok = false;
 	unsigned channels = 0, rate = 0, bits = 0;
 	std::vector<unsigned char> data;  // the data chunk (to the end when its size is open)
+	std::size_t data_offset = 0;      // where the data starts in the parsed bytes
 };
 
 /// Parses one RIFF/WAVE stream from the start of bytes.

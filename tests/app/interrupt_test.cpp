@@ -1,0 +1,124 @@
+// Interrupts that arrive while a file is being opened: a FIFO holds the
+// player in its open until the test has sent them, so nothing depends on
+// timing.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+#include "wav.h"
+
+namespace {
+// Whether SIGINT is in one of the signal masks of /proc/PID/status.
+bool sigint_in(pid_t pid, const std::string &mask)
+{
+	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+	std::string line;
+	while (std::getline(status, line))
+		if (line.rfind(mask + ":", 0) == 0)
+			return std::stoull(line.substr(mask.size() + 1), nullptr, 16) & (1ull << (SIGINT - 1));
+	return false;
+}
+
+// Waits until the process has a handler for SIGINT (true), or no SIGINT
+// is pending any more (false).
+bool wait_for_sigint_mask(pid_t pid, const std::string &mask, bool set)
+{
+	for (double end = now_seconds() + 10; now_seconds() < end; usleep(1000))
+		if (sigint_in(pid, mask) == set)
+			return true;
+	return false;
+}
+
+// Whole seconds of the wall clock.
+time_t wall_seconds()
+{
+	timespec ts;
+	clock_gettime(CLOCK_REALTIME, &ts);
+	return ts.tv_sec;
+}
+
+struct InterruptWhileOpening : testing::Test {
+	temp_dir dir;
+	std::vector<std::string> env = player_env(dir);
+	std::string fifo = dir.file("fifo.flac");
+	std::vector<int32_t> b_samples, c_samples;
+	std::string b, c;
+
+	void SetUp() override
+	{
+		ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+		b = make("b.flac", 5000, b_samples);
+		c = make("c.flac", 3000, c_samples);
+	}
+	std::string make(const std::string &name, uint64_t frames, std::vector<int32_t> &samples)
+	{
+		flac_fixture f;
+		f.blocksize = 1152;
+		f.samples = samples = make_signal(signal_kind::noise, 16, 2, frames, 44100, static_cast<uint32_t>(frames));
+		EXPECT_TRUE(write_flac(dir.file(name), f));
+		return dir.file(name);
+	}
+	// Starts the playlist FIFO, b, c; sends the interrupts once the handler
+	// is in place; then lets the FIFO's open end with an empty stream.
+	void play_interrupted(process &p, int interrupts)
+	{
+		ASSERT_TRUE(process_start(p, wendrop_args({"-q", "--wav=-", fifo, b, c}), {.env = env}));
+		ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
+		if (interrupts > 1) {
+			// Start early in a second, so that both fall into it.
+			timespec ts;
+			clock_gettime(CLOCK_REALTIME, &ts);
+			usleep(static_cast<useconds_t>((1e9 - static_cast<double>(ts.tv_nsec)) / 1000) + 20000);
+		}
+		time_t first = wall_seconds();
+		for (int i = 0; i < interrupts; i++) {
+			kill(p.pid, SIGINT);
+			// Signals of one kind do not queue: let each one land.
+			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
+			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
+		}
+		ASSERT_EQ(wall_seconds(), first) << "the interrupts fell into different seconds";
+		int w = open(fifo.c_str(), O_WRONLY);
+		ASSERT_GE(w, 0);
+		close(w);
+		EXPECT_EQ(process_finish(p, 20), 0);
+	}
+};
+}
+
+TEST_F(InterruptWhileOpening, StaysSetSoTheNextFileStopsAfterItsFirstFrame)
+{
+	process p;
+	play_interrupted(p, 1);
+	EXPECT_EQ(p.err_text, "Error opening " + fifo + "\n");
+	std::vector<unsigned char> out(p.out_text.begin(), p.out_text.end());
+	// b: its first frame only; c: whole.
+	b_samples.resize(1152 * 2);
+	std::vector<unsigned char> b_data = pcm_bytes(b_samples, 16), c_data = pcm_bytes(c_samples, 16);
+	wav_info first = parse_wav(out);
+	ASSERT_TRUE(first.ok);
+	std::size_t b_at = first.data_offset;
+	ASSERT_GE(out.size(), b_at + b_data.size());
+	ASSERT_TRUE(std::equal(b_data.begin(), b_data.end(), out.begin() + static_cast<std::ptrdiff_t>(b_at)));
+	std::vector<unsigned char> rest(out.begin() + static_cast<std::ptrdiff_t>(b_at + b_data.size()), out.end());
+	wav_info second = parse_wav(rest);
+	ASSERT_TRUE(second.ok) << "no second stream right after b's first frame";
+	EXPECT_TRUE(second.data == c_data);
+}
+
+TEST_F(InterruptWhileOpening, TwoInTheSameSecondStopThePlaylist)
+{
+	process p;
+	play_interrupted(p, 2);
+	EXPECT_EQ(p.err_text, "Error opening " + fifo + "\n");
+	EXPECT_EQ(p.out_text.size(), 0u);
+}

@@ -1,0 +1,64 @@
+// Remote mode at the pace of a real sound server.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "fixture.h"
+#include "live.h"
+#include "process.h"
+
+namespace {
+struct RemoteLive : LiveTest {
+	std::string file;
+	process p;
+
+	void SetUp() override
+	{
+		LiveTest::SetUp();
+		flac_fixture f;
+		f.samples = make_signal(signal_kind::music, 16, 2, 3 * 44100, 44100);
+		file = dir.file("a.flac");
+		ASSERT_TRUE(write_flac(file, f));
+		ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "-d", "pulse", "-b", "200"}), {.env = env}));
+		ASSERT_TRUE(process_wait_stdout(p, "@R WENDROP\n", 10));
+	}
+	std::size_t progress_lines() const
+	{
+		std::size_t n = 0;
+		for (std::size_t at = 0; (at = p.out_text.find("@F ", at)) != std::string::npos; at++)
+			n++;
+		return n;
+	}
+	// Collects output for a while.
+	void listen(double seconds)
+	{
+		process_wait_until(p, [](const process &) { return false; }, seconds);
+	}
+};
+}
+
+TEST_F(RemoteLive, PauseStopsTheFlowOfFramesUntilTheNextPause)
+{
+	process_send(p, "LOAD " + file + "\n");
+	ASSERT_TRUE(process_wait_until(p, [&](const process &) { return progress_lines() >= 5; }, 20));
+	process_send(p, "PAUSE\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 1\n", 5));
+	std::size_t paused_at = progress_lines();
+	listen(1.0);
+	EXPECT_EQ(progress_lines(), paused_at) << "frames went on while paused";
+	process_send(p, "PAUSE\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 2\n", 5));
+	EXPECT_TRUE(process_wait_until(p, [&](const process &) { return progress_lines() >= paused_at + 5; }, 10));
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 20));
+	EXPECT_EQ(process_finish(p, 10), 0);
+}
+
+TEST_F(RemoteLive, TheEndOfInputEndsASessionMidStream)
+{
+	process_send(p, "LOAD " + file + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@F ", 20));
+	double closed = now_seconds();
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_LT(now_seconds() - closed, 2.0);
+	EXPECT_EQ(p.out_text.find("@P 0"), std::string::npos);
+}

@@ -1,0 +1,254 @@
+// The remote-control protocol end to end: wendrop --remote driven through
+// pipes. Commands sent in one write are read together and run one per
+// step, so the exact event lines are known in advance.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+#include "wav.h"
+
+namespace {
+const std::string greeting = "@R WENDROP\n";
+const std::string pad30(30, ' ');
+
+struct Remote : testing::Test {
+	temp_dir dir;
+	std::vector<std::string> env = player_env(dir);
+
+	// 8 kHz mono in blocks of 1000 samples: frames of 0.125 s.
+	std::string make(const std::string &name, uint64_t frames, std::vector<std::string> tags = {},
+			 std::optional<uint64_t> stated_total = {}, unsigned bits = 16,
+			 std::vector<int32_t> *samples = nullptr)
+	{
+		flac_fixture f;
+		f.bits = bits;
+		f.channels = 1;
+		f.rate = 8000;
+		f.blocksize = 1000;
+		f.samples = make_signal(signal_kind::noise, bits, 1, frames, 8000);
+		if (samples)
+			*samples = f.samples;
+		if (!tags.empty())
+			f.comment_blocks.push_back(std::move(tags));
+		f.stated_total = stated_total;
+		std::string path = dir.file(name);
+		EXPECT_TRUE(write_flac(path, f));
+		return path;
+	}
+	// Runs a whole session: the input in one write, then the end of input.
+	run_result session(const std::string &input, std::vector<std::string> args = {"-d", "null"})
+	{
+		args.insert(args.begin(), "--remote");
+		return run(wendrop_args(args), input, 30, {.env = env});
+	}
+	// Starts a session and keeps its input open.
+	void start(process &p, std::vector<std::string> args = {"-d", "null"})
+	{
+		args.insert(args.begin(), "--remote");
+		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
+		ASSERT_TRUE(process_wait_stdout(p, greeting, 10));
+	}
+};
+}
+
+TEST_F(Remote, GreetsAndEndsWithTheInput)
+{
+	run_result r = session("");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, greeting);
+	EXPECT_EQ(r.err, "");
+	// Unknown driver: reported before the greeting, default driver used.
+	r = session("", {"-d", "nosuch", "-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, greeting);
+	EXPECT_EQ(r.err, "Error identifying libao driver nosuch\n");
+}
+
+TEST_F(Remote, PlaysToTheEndWithProgressAndReportsTheEnd)
+{
+	std::string a = make("a.flac", 3500, {"TITLE=Song", "DATE=2020"});
+	process p;
+	start(p);
+	process_send(p, "LOAD " + a + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	process_send(p, "QUIT\n");
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.out_text, greeting +
+				      "@F 1000 2500 0.12 0.31\n"
+				      "@F 2000 1500 0.25 0.19\n"
+				      "@F 3000 500 0.38 0.06\n"
+				      "@F 3500 0 0.44 0.00\n"
+				      "@P 0\n");
+	EXPECT_EQ(p.err_text, "@I ID3:Song" + std::string(26, ' ') + pad30 + pad30 + "2020" + pad30 + pad30 + "\n");
+}
+
+TEST_F(Remote, UntaggedStreamsAreAnnouncedByPathAndUnknownTotalsRepeatTheCount)
+{
+	std::string z = make("z.flac", 2500, {}, 0);
+	process p;
+	start(p);
+	process_send(p, "load " + z + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.out_text, greeting +
+				      "@F 1000 1000 0.12 0.00\n"
+				      "@F 2000 2000 0.25 0.00\n"
+				      "@F 2500 2500 0.31 0.00\n"
+				      "@P 0\n");
+	EXPECT_EQ(p.err_text, "@I " + dir.file("z") + "\n");
+}
+
+TEST_F(Remote, PauseStopAndVolume)
+{
+	std::string a = make("a.flac", 8000);
+	run_result r = session("PAUSE\nV\nV 0.5\nV abc\nLOAD " + a + "\nPAUSE\nJ 0\nPAUSE\nSTOP\nSTOP\nPAUSE\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, greeting +
+				 "@V 0.500000\n"
+				 "@V 0.000000\n"
+				 "@F 1000 7000 0.12 0.88\n"
+				 "@P 1\n"
+				 "@P 2\n"
+				 "@F 2000 6000 0.25 0.75\n"
+				 "@P 0\n");
+	EXPECT_EQ(r.err, "@I " + dir.file("a") + "\n");
+}
+
+TEST_F(Remote, ErrorsAreReportedAndChangeNothing)
+{
+	std::string a = make("a.flac", 8000);
+	std::string missing = dir.file("missing.flac");
+	run_result r = session("FOO bar\nL\nload\nLOAD " + missing + "\nJ 3\nLOAD " + a + "\nFOO\nQUIT\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "@E Unknown command 'FOO'\n"
+			 "@E Missing argument to 'L'\n"
+			 "@E Missing argument to 'load'\n"
+			 "@E Error opening " + missing + "\n"
+			 "@I " + dir.file("a") + "\n"
+			 "@E Unknown command 'FOO'\n");
+	EXPECT_EQ(r.out, greeting + "@F 1000 7000 0.12 0.88\n@F 2000 6000 0.25 0.75\n");
+}
+
+TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
+{
+	std::string a = make("a.flac", 8000), b = make("b.flac", 1500);
+	std::string missing = dir.file("missing.flac");
+	process p;
+	start(p);
+	process_send(p, "LOAD " + a + "\nLOAD " + b + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	// A failed LOAD while playing leaves nothing loaded.
+	process_send(p, "LOAD " + a + "\nPAUSE\nLOAD " + missing + "\nPAUSE\n");
+	ASSERT_TRUE(process_wait_until(
+		p, [](const process &q) { return q.err_text.find("@E Error opening") != std::string::npos; }, 10));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.out_text, greeting +
+				      "@F 1000 7000 0.12 0.88\n"
+				      "@F 1000 500 0.12 0.06\n"
+				      "@F 1500 0 0.19 0.00\n"
+				      "@P 0\n"
+				      "@F 1000 7000 0.12 0.88\n"
+				      "@P 1\n");
+	EXPECT_EQ(p.err_text, "@I " + dir.file("a") + "\n@I " + dir.file("b") + "\n@I " + dir.file("a") +
+				      "\n@E Error opening " + missing + "\n");
+}
+
+TEST_F(Remote, QuitWhilePlayingEndsSilently)
+{
+	std::string a = make("a.flac", 8000);
+	run_result r = session("LOAD " + a + "\nQUIT\nV 1\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, greeting + "@F 1000 7000 0.12 0.88\n");
+	EXPECT_EQ(r.err, "@I " + dir.file("a") + "\n");
+}
+
+TEST_F(Remote, ClosedStandardInputEndsTheSessionPromptly)
+{
+	double t0 = now_seconds();
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "-d", "null"}), {.env = env, .no_stdin = true}));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_FALSE(p.timed_out);
+	EXPECT_LT(now_seconds() - t0, 5.0);
+	EXPECT_EQ(p.out_text, greeting);
+}
+
+TEST_F(Remote, JumpSeeksAndCountsFromTheTarget)
+{
+	std::string a = make("a.flac", 24000);
+	// Each step decodes a frame, then runs one command. A seek plays the
+	// frame holding the target from that sample on.
+	run_result r = session("LOAD " + a + "\nJ 1\nJ -1\nJ +1\nJ -9\nJ +5\nJ -\nQUIT\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "@I " + dir.file("a") + "\n");
+	EXPECT_EQ(r.out, greeting +
+				 "@F 1000 23000 0.12 2.88\n"
+				 "@F 9000 15000 1.12 1.88\n"  // J 1
+				 "@F 10000 14000 1.25 1.75\n"
+				 "@F 3000 21000 0.38 2.62\n"  // J -1
+				 "@F 4000 20000 0.50 2.50\n"
+				 "@F 13000 11000 1.62 1.38\n" // J +1
+				 "@F 14000 10000 1.75 1.25\n"
+				 "@F 1000 23000 0.12 2.88\n"  // J -9: back past the start
+				 "@F 2000 22000 0.25 2.75\n"  // J +5: beyond the end, ignored
+				 "@F 3000 21000 0.38 2.62\n"
+				 "@F 4000 20000 0.50 2.50\n"  // J -: the current sample again
+				 "@F 5000 19000 0.62 2.38\n");
+}
+
+TEST_F(Remote, AJumpThatCannotSeekKeepsThePosition)
+{
+	std::string a = make("a.flac", 4000);
+	// An absolute JUMP at the stated total is refused without moving.
+	run_result r = session("LOAD " + a + "\nJ 10\nJ 0\nQUIT\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, greeting +
+				 "@F 1000 3000 0.12 0.38\n"
+				 "@F 2000 2000 0.25 0.25\n"
+				 "@F 1000 3000 0.12 0.38\n"
+				 "@F 2000 2000 0.25 0.25\n");
+
+	// Without a stated total the decoder tries, fails, and is brought back.
+	std::string z = make("z.flac", 4000, {}, 0);
+	process p;
+	start(p);
+	process_send(p, "LOAD " + z + "\nJ 30\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.err_text, "@I " + dir.file("z") + "\n");
+	EXPECT_EQ(p.out_text, greeting +
+				      "@F 1000 1000 0.12 0.00\n"
+				      "@F 2000 2000 0.25 0.00\n"
+				      "@F 3000 3000 0.38 0.00\n"
+				      "@F 4000 4000 0.50 0.00\n"
+				      "@P 0\n");
+}
+
+TEST_F(Remote, VolumeReachesTheWavOutput)
+{
+	struct {
+		unsigned bits;
+		std::string volume;
+		float gain;
+	} cases[] = {{16, "0.5", 0.5f}, {16, "2.0", 2.0f}, {8, "0.5", 0.5f}, {8, "-2", -2.0f}, {24, "-1", -1.0f}};
+	for (const auto &c : cases) {
+		std::vector<int32_t> samples;
+		std::string name = std::to_string(c.bits) + "_" + c.volume;
+		std::string flac = make(name + ".flac", 3000, {}, {}, c.bits, &samples);
+		std::string wav = dir.file(name + ".wav");
+		process p;
+		start(p, {"--wav", wav});
+		process_send(p, "V " + c.volume + "\nLOAD " + flac + "\n");
+		ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+		EXPECT_EQ(process_finish(p, 10), 0);
+		const double hi = std::ldexp(1.0, static_cast<int>(c.bits) - 1) - 1, lo = -hi - 1;
+		for (int32_t &s : samples)
+			s = static_cast<int32_t>(std::clamp(std::trunc(double(s) * c.gain), lo, hi));
+		wav_info w = parse_wav(read_file(wav));
+		ASSERT_TRUE(w.ok) << name;
+		EXPECT_TRUE(w.data == pcm_bytes(samples, c.bits)) << name;
+	}
+}
