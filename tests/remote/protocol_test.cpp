@@ -252,3 +252,62 @@ TEST_F(Remote, VolumeReachesTheWavOutput)
 		EXPECT_TRUE(w.data == pcm_bytes(samples, c.bits)) << name;
 	}
 }
+
+TEST_F(Remote, WavOnStandardOutputKeepsEveryEventLineAndStreamWholeInARegularFile)
+{
+	std::vector<int32_t> a_samples, b_samples;
+	std::string a = make("a.flac", 2500, {}, {}, 16, &a_samples);
+	std::string b = make("b.flac", 1200, {}, {}, 8, &b_samples);
+	std::string file = dir.file("stdout.bin");
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "--wav=-"}), {.env = env, .stdout_path = file}));
+	process_send(p, "LOAD " + a + "\n");
+	// Progress is only visible in the file: wait for the end report there.
+	auto written = [&] {
+		auto bytes = read_file(file);
+		return std::string(bytes.begin(), bytes.end());
+	};
+	auto wait_for_end = [&](std::size_t from) {
+		for (double end = now_seconds() + 10; now_seconds() < end; usleep(10000))
+			if (std::size_t at = written().find("@P 0\n", from); at != std::string::npos)
+				return at + 1;
+		return std::string::npos;
+	};
+	std::size_t ended = wait_for_end(0);
+	ASSERT_NE(ended, std::string::npos);
+	process_send(p, "LOAD " + b + "\n");
+	ASSERT_NE(wait_for_end(ended), std::string::npos);
+	process_send(p, "QUIT\n");
+	ASSERT_EQ(process_finish(p, 10), 0);
+	std::string out = written();
+
+	// Each stream: libao's header, then every frame's samples followed by
+	// its progress line; the end report between the streams.
+	auto stream = [&](const std::vector<int32_t> &samples, unsigned bits, const std::vector<std::string> &lines) {
+		std::vector<unsigned char> pcm = pcm_bytes(samples, bits);
+		std::string s;
+		for (std::size_t i = 0; i < lines.size(); i++) {
+			std::size_t from = i * 1000 * bits / 8, to = std::min(pcm.size(), (i + 1) * 1000 * bits / 8);
+			s.append(pcm.begin() + static_cast<std::ptrdiff_t>(from), pcm.begin() + static_cast<std::ptrdiff_t>(to));
+			s += lines[i];
+		}
+		return s;
+	};
+	std::size_t h1 = greeting.size();
+	wav_info first = parse_wav(std::vector<unsigned char>(out.begin() + static_cast<std::ptrdiff_t>(h1), out.end()));
+	ASSERT_TRUE(first.ok);
+	std::string header1 = out.substr(h1, first.data_offset);
+	std::string part1 = greeting + header1 +
+			    stream(a_samples, 16,
+				   {"@F 1000 1500 0.12 0.19\n", "@F 2000 500 0.25 0.06\n", "@F 2500 0 0.31 0.00\n"}) +
+			    "@P 0\n";
+	ASSERT_EQ(out.compare(0, part1.size(), part1), 0) << "the first stream or its event lines were overwritten";
+	std::string rest = out.substr(part1.size());
+	wav_info second = parse_wav(std::vector<unsigned char>(rest.begin(), rest.end()));
+	ASSERT_TRUE(second.ok);
+	EXPECT_EQ(second.bits, 8u);
+	std::string part2 = rest.substr(0, second.data_offset) +
+			    stream(b_samples, 8, {"@F 1000 200 0.12 0.03\n", "@F 1200 0 0.15 0.00\n"}) + "@P 0\n";
+	EXPECT_EQ(rest.size(), part2.size());
+	EXPECT_TRUE(rest == part2) << "the second stream or its event lines differ";
+}
