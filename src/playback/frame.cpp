@@ -1,118 +1,14 @@
-// Frame output: each decoded frame interleaved at the output width, scaled
-// by the volume, played, counted and, in remote mode, reported.
+// Frame output: each decoded frame converted, played, counted and, in remote
+// mode, reported.
 #include "app/settings.h"
 #include "playback/stream.h"
 
 #include <cinttypes>
-#include <cstring>
 
 float volume = 1.0f;
 
-static unsigned char sample_buffer[sample_buffer_size];
-
-int container_bits(int bits_per_sample)
-{
-	return bits_per_sample <= 8 ? 8 : bits_per_sample <= 16 ? 16 : 24;
-}
-
-namespace {
-template <int Bits> struct width {
-	static constexpr int32_t lo = -(1 << (Bits - 1));
-	static constexpr int32_t hi = (1 << (Bits - 1)) - 1;
-	static constexpr unsigned bytes = Bits / 8;
-};
-
-template <int Bits> inline void store(unsigned char *p, int32_t v)
-{
-	if constexpr (Bits == 8) {
-		p[0] = static_cast<unsigned char>(v ^ 0x80);
-	} else if constexpr (Bits == 16) {
-		int16_t s = static_cast<int16_t>(v);
-		memcpy(p, &s, 2);
-	} else {
-		p[0] = static_cast<unsigned char>(v);
-		p[1] = static_cast<unsigned char>(v >> 8);
-		p[2] = static_cast<unsigned char>(v >> 16);
-	}
-}
-
-// Saturating, so a loud passage stays loud instead of wrapping into noise;
-// a product that is not a number is silence.
-template <int Bits> inline int32_t scale(int64_t v, float gain)
-{
-	constexpr float hi = static_cast<float>(width<Bits>::hi);
-	constexpr float lo = static_cast<float>(width<Bits>::lo);
-	float f = static_cast<float>(v) * gain;
-	if (f != f)
-		return 0;
-	if (f >= hi)
-		return width<Bits>::hi;
-	if (f <= lo)
-		return width<Bits>::lo;
-	return static_cast<int32_t>(f);
-}
-
-template <int Bits> inline int32_t clamp(int64_t v)
-{
-	return v > width<Bits>::hi ? width<Bits>::hi : v < width<Bits>::lo ? width<Bits>::lo
-									   : static_cast<int32_t>(v);
-}
-
-// Brings a sample of bits_per_sample to the output width: shifted up to
-// fill it, or down to 24 bits for wider streams.
-struct resize {
-	int up, down;
-	int64_t operator()(int32_t s) const { return (static_cast<int64_t>(s) << up) >> down; }
-};
-
-template <int Bits, bool Unity>
-void convert_channel(const FLAC__int32 *src, unsigned n, unsigned stride, unsigned char *out,
-		     resize rs, float gain)
-{
-	for (unsigned i = 0; i < n; i++, out += stride) {
-		int64_t v = rs(src[i]);
-		store<Bits>(out, Unity ? clamp<Bits>(v) : scale<Bits>(v, gain));
-	}
-}
-
-template <int Bits>
-std::size_t convert(const FLAC__int32 *const channels[], unsigned block_size,
-		    unsigned frame_channels, unsigned out_channels, resize rs, float gain,
-		    unsigned char *out)
-{
-	constexpr unsigned bytes = width<Bits>::bytes;
-	const unsigned stride = out_channels * bytes;
-	for (unsigned c = 0; c < out_channels; c++) {
-		unsigned char *dst = out + c * bytes;
-		if (c >= frame_channels) {
-			for (unsigned i = 0; i < block_size; i++)
-				store<Bits>(dst + i * stride, 0);
-		} else if (gain == 1.0f) {
-			convert_channel<Bits, true>(channels[c], block_size, stride, dst, rs, gain);
-		} else {
-			convert_channel<Bits, false>(channels[c], block_size, stride, dst, rs, gain);
-		}
-	}
-	return static_cast<std::size_t>(block_size) * stride;
-}
-}
-
-std::size_t convert_frame(const FLAC__int32 *const channels[], unsigned block_size,
-			  unsigned frame_channels, unsigned out_channels, int bits_per_sample,
-			  float gain, unsigned char *out)
-{
-	const int bits = container_bits(bits_per_sample);
-	const resize rs = bits_per_sample > 24 ? resize{0, bits_per_sample - 24}
-					       : resize{bits - bits_per_sample, 0};
-	switch (bits) {
-	case 8:
-		return convert<8>(channels, block_size, frame_channels, out_channels, rs, gain, out);
-	case 16:
-		return convert<16>(channels, block_size, frame_channels, out_channels, rs, gain, out);
-	default:
-		return convert<24>(channels, block_size, frame_channels, out_channels, rs, gain, out);
-	}
-}
+// Aligned so the conversion's vector stores need no peeling.
+alignas(64) static unsigned char sample_buffer[sample_buffer_size];
 
 int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total, float elapsed,
 		    float total_time)

@@ -83,7 +83,8 @@ int container_bits(int bits_per_sample);
 /// Interleaves block_size samples of out_channels channels into out at the
 /// output width of bits_per_sample, scaled by gain and saturated. Channels
 /// the frame lacks (frame_channels < out_channels) are written as silence.
-/// Gives the number of bytes written.
+/// Gives the number of bytes of output; out must have room for one byte
+/// more, which may be overwritten.
 std::size_t convert_frame(const FLAC__int32 *const channels[], unsigned block_size,
 			  unsigned frame_channels, unsigned out_channels, int bits_per_sample,
 			  float gain, unsigned char *out);
