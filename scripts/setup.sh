@@ -11,7 +11,7 @@ tests=OFF
 [ "${1:-}" = "--tests" ] && tests=ON
 
 packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
-[ "$tests" = ON ] && packages+=(libgtest-dev flac pulseaudio pulseaudio-utils)
+[ "$tests" = ON ] && packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db)
 
 missing=()
 for p in "${packages[@]}"; do
