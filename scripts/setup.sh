@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing to build wendrop (and, with --tests, to test it),
-# then configures and builds into build/. Running it again installs nothing
-# and rebuilds only what changed.
+# Installs what is missing to build wendrop, then configures and builds.
+# Running it again installs nothing and rebuilds only what changed.
 #
-#   scripts/setup.sh [--tests]
+#   scripts/setup.sh            the program, into build/
+#   scripts/setup.sh --tests    the program and its tests, into build/
+#   scripts/setup.sh --bench    a Release build and the benchmark tools, into build-bench/
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-tests=OFF
-[ "${1:-}" = "--tests" ] && tests=ON
+mode=${1:-}
 
 packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
-[ "$tests" = ON ] && packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db)
+case "$mode" in
+--tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db) ;;
+--bench) packages+=(flac pulseaudio pulseaudio-utils) ;;
+"") ;;
+*) echo "usage: scripts/setup.sh [--tests | --bench]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,11 +31,17 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build="$root/build"
-if [ "$tests" = ON ]; then
-	cmake -S "$root" -B "$build" -DWENDROP_TESTS=ON -DWENDROP_WERROR=ON >/dev/null
-elif [ ! -f "$build/CMakeCache.txt" ]; then
-	cmake -S "$root" -B "$build" -DWENDROP_TESTS=OFF >/dev/null
-fi
+case "$mode" in
+--tests)
+	cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWENDROP_TESTS=ON -DWENDROP_WERROR=ON >/dev/null ;;
+--bench)
+	build="$root/build-bench"
+	cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWENDROP_TESTS=OFF -DWENDROP_BENCH=ON >/dev/null ;;
+*)
+	[ -f "$build/CMakeCache.txt" ] ||
+		cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWENDROP_TESTS=OFF >/dev/null ;;
+esac
+
 # The build speaks only when it fails.
 log="$build/build.log"
 if ! cmake --build "$build" -j"$(nproc)" >"$log" 2>&1; then

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Benchmarks wendrop on generated audio and writes bench/RESULTS.md:
+#   1. 20 minutes of 16-bit 44.1 kHz stereo: wendrop -q --wav against
+#      flac -d (the same decoding, MD5 check and WAV writing) and flac -t
+#      (decoding and MD5 check only: the floor);
+#   2. 5 minutes of 24-bit 96 kHz stereo: the same three;
+#   3. remote mode (LOAD, every progress line read, then the end of input)
+#      against playlist mode on the file of 1;
+#   4. peak resident memory of each;
+#   5. CPU seconds per second of audio while playing 30 s in real time into
+#      a private PulseAudio server's null sink.
+# Commands are interleaved round by round after a warm-up round; medians
+# and the median of the per-round ratios are reported.
+#
+#   bench/run.sh [RUNS]     RUNS measured rounds per case (default 5)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-5}
+"$root/scripts/setup.sh" --bench
+
+build="$root/build-bench"
+runner="$build/bench/bench_runner"
+wendrop="$build/wendrop"
+inputs="$build/inputs"
+out="$build/out"
+results="$build/results.txt"
+mkdir -p "$inputs" "$out"
+: >"$results"
+
+# Inputs are generated once: tones over filtered noise, compressible like
+# real recordings.
+input() {
+	local file="$inputs/$1"
+	shift
+	if [ ! -f "$file" ]; then
+		echo "Generating $file" >&2
+		"$build/tests/support/gen_flac" --signal music "$@" "$file.part"
+		mv "$file.part" "$file"
+	fi
+	echo "$file"
+}
+cd20=$(input cd-20min.flac --seconds 1200 --bits 16 --rate 44100 --channels 2)
+hr5=$(input hires-5min.flac --seconds 300 --bits 24 --rate 96000 --channels 2)
+live30=$(input live-30s.flac --seconds 30 --bits 16 --rate 44100 --channels 2)
+
+# measure CASE LABEL ROUND [--load FILE] -- COMMAND...
+measure() {
+	local case=$1 label=$2 round=$3
+	shift 3
+	local line
+	line=$("$runner" "$@")
+	case "$line" in
+	*" status=0 "*) ;;
+	*) echo "$case / $label failed: $line" >&2; exit 1 ;;
+	esac
+	echo "$case|$label|$round|$line" >>"$results"
+}
+
+decode_case() {
+	local case=$1 file=$2 round
+	for round in $(seq 0 "$runs"); do
+		echo "$case: round $round of $runs" >&2
+		measure "$case" wendrop "$round" -- "$wendrop" -q --wav="$out/wendrop.wav" "$file"
+		measure "$case" "flac -d" "$round" -- flac -s -d -f -o "$out/flac.wav" "$file"
+		measure "$case" "flac -t" "$round" -- flac -s -t "$file"
+	done
+}
+
+decode_case "20 min 16-bit 44.1 kHz stereo" "$cd20"
+decode_case "5 min 24-bit 96 kHz stereo" "$hr5"
+
+for round in $(seq 0 "$runs"); do
+	echo "remote: round $round of $runs" >&2
+	measure "remote mode, 20 min file" remote "$round" --load "$cd20" -- "$wendrop" --remote --wav="$out/remote.wav"
+	measure "remote mode, 20 min file" playlist "$round" -- "$wendrop" -q --wav="$out/playlist.wav" "$cd20"
+done
+rm -f "$out"/*.wav
+
+# Live playback into a private sound server.
+pa=$(mktemp -d)
+mkdir -m 700 "$pa/run"
+mkdir "$pa/home"
+pa_env=(XDG_RUNTIME_DIR="$pa/run" HOME="$pa/home" PULSE_SERVER="unix:$pa/run/pulse/native")
+env "${pa_env[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 \
+	-L "module-null-sink sink_name=bench rate=44100 channels=2" \
+	-L "module-native-protocol-unix auth-anonymous=1" >"$pa/log" 2>&1 &
+pa_pid=$!
+trap 'kill "$pa_pid" 2>/dev/null; rm -rf "$pa"' EXIT
+for _ in $(seq 100); do
+	env "${pa_env[@]}" pactl info >/dev/null 2>&1 && break
+	sleep 0.1
+done
+for round in $(seq 0 3); do
+	echo "live: round $round of 3" >&2
+	measure "live playback, 30 s" "wendrop -d pulse" "$round" -- env "${pa_env[@]}" "$wendrop" -q -d pulse "$live30"
+done
+
+# Medians, per-round ratios and peak memory, as a Markdown report.
+{
+	echo "# Benchmark results"
+	echo
+	echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+	echo "- Machine: $(uname -srm), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
+	echo "- Tools: $(flac --version), $(c++ --version | head -1)"
+	echo "- Rounds: $runs measured (after one warm-up), commands interleaved"
+	echo "- Command: \`bench/run.sh $runs\`"
+	echo
+	awk -F'|' -v runs="$runs" '
+	function val(s, key,   m) { m = s; sub(".*" key "=", "", m); sub(" .*", "", m); return m + 0 }
+	function median(list,   n, a, i, j, t) {
+		n = split(list, a, " ")
+		for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] + 0 > a[j] + 0; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+		return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+	}
+	$3 > 0 {
+		key = $1 SUBSEP $2
+		if (!(key in wall)) { order[++count] = key; cases[$1]; labels[$1] = labels[$1] SUBSEP $2 }
+		w = val($4, "wall"); c = val($4, "user") + val($4, "sys")
+		wall[key] = wall[key] " " w; cpu[key] = cpu[key] " " c
+		r = val($4, "maxrss_kb"); if (r > rss[key]) rss[key] = r
+		round_wall[$1, $2, $3] = w
+	}
+	function ratio(c, a, b,   i, list) {
+		for (i = 1; i <= runs; i++) list = list " " round_wall[c, a, i] / round_wall[c, b, i]
+		return median(list)
+	}
+	END {
+		print "| Case | Command | Median wall (s) | Median CPU (s) | Peak RSS (MiB) |"
+		print "|---|---|---:|---:|---:|"
+		for (i = 1; i <= count; i++) {
+			split(order[i], k, SUBSEP)
+			printf "| %s | %s | %.3f | %.3f | %.1f |\n", k[1], k[2], median(wall[order[i]]), median(cpu[order[i]]), rss[order[i]] / 1024
+		}
+		print ""
+		print "| Ratio (median of per-round wall-time ratios) | Value | Target |"
+		print "|---|---:|---:|"
+		for (c in cases) {
+			if (index(labels[c], SUBSEP "flac -d")) {
+				printf "| %s: wendrop / flac -d | %.3f | ≤ 1.00 |\n", c, ratio(c, "wendrop", "flac -d")
+				printf "| %s: wendrop / flac -t | %.3f | ≤ 1.35 |\n", c, ratio(c, "wendrop", "flac -t")
+			}
+			if (index(labels[c], SUBSEP "remote"))
+				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
+			if (index(labels[c], SUBSEP "wendrop -d pulse"))
+				printf "| %s: CPU seconds per second of audio | %.4f | ≤ 0.01 |\n", c, median(cpu[c SUBSEP "wendrop -d pulse"]) / 30
+		}
+		max = 0
+		for (i = 1; i <= count; i++) if (index(order[i], SUBSEP "wendrop") || index(order[i], SUBSEP "remote") || index(order[i], SUBSEP "playlist")) if (rss[order[i]] > max) max = rss[order[i]]
+		printf "| Peak RSS of wendrop, any case (MiB) | %.1f | ≤ 12 |\n", max / 1024
+	}' "$results"
+} >"$root/bench/RESULTS.md.new"
+mv "$root/bench/RESULTS.md.new" "$root/bench/RESULTS.md"
+cat "$root/bench/RESULTS.md"
