@@ -11,7 +11,9 @@ tests=OFF
 [ "${1:-}" = "--tests" ] && tests=ON
 
 packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
-[ "$tests" = ON ] && packages+=(libgtest-dev flac pulseaudio pulseaudio-utils)
+# valgrind checks the program for leaks; clang and its runtime build the
+# libFuzzer harnesses under fuzz/.
+[ "$tests" = ON ] && packages+=(libgtest-dev flac pulseaudio pulseaudio-utils valgrind clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
