@@ -66,3 +66,16 @@ std::vector<unsigned char> flac_reference(const std::string &flac_path, unsigned
 		return {};
 	return read_file(scratch_path);
 }
+
+reference_decode flac_reference_through_errors(const std::string &flac_path, unsigned bits,
+					       const std::string &scratch_path)
+{
+	run_result r = run({flac_tool(), "-d", "-s", "-F", "-f", "--force-raw-format", "--endian=little",
+			    bits == 8 ? "--sign=unsigned" : "--sign=signed", "-o", scratch_path, flac_path});
+	reference_decode d;
+	d.ok = !r.timed_out;
+	d.data = read_file(scratch_path);
+	for (std::size_t p = 0; (p = r.err.find("*** Got error code", p)) != std::string::npos; p++)
+		d.errors++;
+	return d;
+}
