@@ -179,12 +179,13 @@ TEST_F(HostileInput, HostileFilesLoadedWhilePlaying)
 	};
 	std::vector<unsigned char> flipped = bytes;
 	flipped[(layout.frames[0] + layout.frames[1]) / 2] ^= 0x10;
-	f.drop_streaminfo = true;
+	flac_fixture no_streaminfo = f;
+	no_streaminfo.drop_streaminfo = true;
 	std::string cut = file("cut", {bytes.begin(), bytes.begin() + static_cast<long>(layout.block_ends[0])});
 	std::string garbage = file("garbage", std::vector<unsigned char>(5000, 'x'));
 	std::string empty = file("empty", {bytes.begin(), bytes.begin() + static_cast<long>(layout.frames[0])});
 	std::string bad_frame = file("bad-frame", flipped);
-	std::string no_info = file("no-info", encode_flac(f));
+	std::string no_info = file("no-info", encode_flac(no_streaminfo));
 	std::string folder = dir.file("folder.flac");
 	ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
 
