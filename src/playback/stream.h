@@ -65,7 +65,8 @@ void tags_reset(stream_record *rec);
 /// texts of rec. 1 when its name is a known tag, 0 otherwise.
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
 /// Reads the tags of the file at path into file_info: the first
-/// VORBIS_COMMENT block that holds a known tag. 1 when one was found.
+/// VORBIS_COMMENT block that holds a known tag. 1 when one was found; 0
+/// also for anything but a regular file, which cannot be read twice.
 int read_vorbis_tags(const char *path);
 
 /// The name shown after "Playing FLAC stream from": the text after the last

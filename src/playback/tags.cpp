@@ -2,6 +2,7 @@
 #include "playback/stream.h"
 
 #include <FLAC/metadata.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -70,6 +71,11 @@ static int apply_comment_block(const FLAC__StreamMetadata_VorbisComment &vc)
 
 int read_vorbis_tags(const char *path)
 {
+	// The decoder has read the stream once already. A FIFO cannot give it
+	// again, and opening one whose writer has gone waits for ever.
+	struct stat st;
+	if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+		return 0;
 	FLAC__Metadata_SimpleIterator *it = FLAC__metadata_simple_iterator_new();
 	if (!it)
 		return 0;

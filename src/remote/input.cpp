@@ -11,8 +11,8 @@
 
 static char remote_buffer[remote_buffer_size + 1];
 static std::size_t pending;
-// Descriptor 0 can no longer be asked (not open, say): what is pending is
-// still executed, then remote mode ends.
+// Descriptor 0 can no longer be asked or read (not open, say): what is
+// pending is still executed, then remote mode ends.
 static int input_dead;
 
 void remote_input_reset()
@@ -88,9 +88,13 @@ int remote_read_command()
 		return -1;
 	if (ready > 0 && len < remote_buffer_size) {
 		ssize_t n = read(STDIN_FILENO, remote_buffer + len, remote_buffer_size - len);
-		if (n == 0 && len == 0)
+		// A failed read is no new input, not the end of it, unless the
+		// descriptor can never be read (open for writing only, a folder):
+		// select keeps calling it ready, and waiting on it would spin.
+		if (n < 0 && errno != EINTR && errno != EAGAIN)
+			input_dead = 1;
+		if ((n == 0 || input_dead) && len == 0)
 			return -1;
-		// A failed read is no new input, not the end of it.
 		if (n > 0)
 			len += static_cast<std::size_t>(n);
 	}

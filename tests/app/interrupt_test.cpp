@@ -86,11 +86,13 @@ struct InterruptWhileOpening : testing::Test {
 			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
 			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
 		}
-		ASSERT_EQ(wall_seconds(), first) << "the interrupts fell into different seconds";
+		const bool same_second = wall_seconds() == first;
 		int w = open(fifo.c_str(), O_WRONLY);
 		ASSERT_GE(w, 0);
 		close(w);
 		EXPECT_EQ(process_finish(p, 20), 0);
+		// Only a double interrupt depends on the second it falls into.
+		ASSERT_TRUE(interrupts < 2 || same_second) << "the interrupts fell into different seconds";
 	}
 };
 }

@@ -12,12 +12,16 @@ namespace {
 struct memory_sink {
 	std::vector<unsigned char> bytes;
 	std::size_t pos = 0;
+	std::vector<std::size_t> frames;  // where each frame was written
 };
 
 FLAC__StreamEncoderWriteStatus sink_write(const FLAC__StreamEncoder *, const FLAC__byte buffer[],
-					  size_t n, uint32_t, uint32_t, void *data)
+					  size_t n, uint32_t samples, uint32_t, void *data)
 {
 	auto *s = static_cast<memory_sink *>(data);
+	// libFLAC hands over each frame in one call, and only frames carry samples.
+	if (samples)
+		s->frames.push_back(s->pos);
 	if (s->pos + n > s->bytes.size())
 		s->bytes.resize(s->pos + n);
 	memcpy(s->bytes.data() + s->pos, buffer, n);
@@ -84,11 +88,32 @@ bool split_metadata(const std::vector<unsigned char> &f, std::vector<block> &blo
 	return true;
 }
 
+// STREAMINFO from byte 10: rate (20 bits), channels - 1 (3), bits - 1 (5),
+// total (36).
 void set_total(std::vector<unsigned char> &streaminfo, uint64_t total)
 {
 	streaminfo[13] = static_cast<unsigned char>((streaminfo[13] & 0xf0) | ((total >> 32) & 0x0f));
 	for (int i = 0; i < 4; i++)
 		streaminfo[14 + i] = static_cast<unsigned char>(total >> (24 - 8 * i));
+}
+
+void patch_streaminfo(std::vector<unsigned char> &si, const flac_fixture &f)
+{
+	if (f.stated_total)
+		set_total(si, *f.stated_total);
+	if (f.stated_rate) {
+		unsigned r = *f.stated_rate;
+		si[10] = static_cast<unsigned char>(r >> 12);
+		si[11] = static_cast<unsigned char>(r >> 4);
+		si[12] = static_cast<unsigned char>((si[12] & 0x0f) | ((r & 0x0f) << 4));
+	}
+	if (f.stated_channels)
+		si[12] = static_cast<unsigned char>((si[12] & 0xf1) | (((*f.stated_channels - 1) & 7) << 1));
+	if (f.stated_bits) {
+		unsigned b = *f.stated_bits - 1;
+		si[12] = static_cast<unsigned char>((si[12] & 0xfe) | ((b >> 4) & 1));
+		si[13] = static_cast<unsigned char>((si[13] & 0x0f) | ((b & 0x0f) << 4));
+	}
 }
 
 // A small, repeatable generator: the same seed gives the same audio on
@@ -141,7 +166,7 @@ std::vector<int32_t> make_signal(signal_kind kind, unsigned bits, unsigned chann
 	return out;
 }
 
-std::vector<unsigned char> encode_flac(const flac_fixture &f)
+std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layout)
 {
 	FLAC__StreamEncoder *enc = FLAC__stream_encoder_new();
 	if (!enc)
@@ -176,13 +201,18 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f)
 	std::size_t audio = 0;
 	if (!split_metadata(sink.bytes, blocks, audio) || blocks.empty())
 		return {};
-	if (f.stated_total)
-		set_total(blocks[0].body, *f.stated_total);
+	patch_streaminfo(blocks[0].body, f);
+	if (f.drop_streaminfo)
+		blocks.erase(blocks.begin());
 	if (!f.comment_blocks.empty()) {
 		std::erase_if(blocks, [](const block &b) { return b.type == 4; });
 		for (const auto &entries : f.comment_blocks)
 			blocks.push_back({4, comment_block_body(entries)});
 	}
+	for (const raw_block &r : f.raw_blocks)
+		blocks.push_back({r.type, r.body});
+	if (layout)
+		*layout = {};
 
 	std::vector<unsigned char> out = {'f', 'L', 'a', 'C'};
 	for (std::size_t i = 0; i < blocks.size(); i++) {
@@ -192,7 +222,12 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f)
 		out.push_back(static_cast<unsigned char>(len >> 8));
 		out.push_back(static_cast<unsigned char>(len));
 		out.insert(out.end(), blocks[i].body.begin(), blocks[i].body.end());
+		if (layout)
+			layout->block_ends.push_back(out.size());
 	}
+	if (layout)
+		for (std::size_t at : sink.frames)
+			layout->frames.push_back(out.size() + at - audio);
 	out.insert(out.end(), sink.bytes.begin() + static_cast<std::ptrdiff_t>(audio), sink.bytes.end());
 	return out;
 }

@@ -7,6 +7,12 @@
 #include <string>
 #include <vector>
 
+/// A metadata block written byte for byte (its body may lie about itself).
+struct raw_block {
+	int type;
+	std::vector<unsigned char> body;
+};
+
 struct flac_fixture {
 	unsigned bits = 16;
 	unsigned channels = 2;
@@ -19,6 +25,18 @@ struct flac_fixture {
 	std::vector<std::vector<std::string>> comment_blocks;
 	// Replaces the total sample count that STREAMINFO states (0: unknown).
 	std::optional<uint64_t> stated_total;
+	// Replace what STREAMINFO states; the frames keep what they were
+	// encoded with.
+	std::optional<unsigned> stated_channels, stated_bits, stated_rate;
+	bool drop_streaminfo = false;
+	// Written after the comment blocks, before the audio.
+	std::vector<raw_block> raw_blocks;
+};
+
+/// Where the parts of an encoded file lie.
+struct flac_layout {
+	std::vector<std::size_t> block_ends;  // just past each metadata block
+	std::vector<std::size_t> frames;      // start of each audio frame
 };
 
 /// Signal shapes for generated audio.
@@ -32,8 +50,9 @@ enum class signal_kind {
 std::vector<int32_t> make_signal(signal_kind kind, unsigned bits, unsigned channels,
 				 uint64_t frames, unsigned rate, uint32_t seed = 1);
 
-/// Encodes the fixture and gives the file's bytes (empty on failure).
-std::vector<unsigned char> encode_flac(const flac_fixture &f);
+/// Encodes the fixture and gives the file's bytes (empty on failure), and
+/// where its blocks and frames are when layout is given.
+std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layout = nullptr);
 /// Encodes the fixture into a file; false on failure.
 bool write_flac(const std::string &path, const flac_fixture &f);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,10 +61,16 @@ bool process_start(process &p, const std::vector<std::string> &argv, const spawn
 		sigset_t none;
 		sigemptyset(&none);
 		sigprocmask(SIG_SETMASK, &none, nullptr);
-		if (opt.no_stdin)
+		if (opt.no_stdin) {
 			close(0);
-		else
+		} else if (!opt.stdin_path.empty()) {
+			int fd = open(opt.stdin_path.c_str(), opt.stdin_flags);
+			if (fd < 0)
+				_exit(126);
+			dup2(fd, 0);
+		} else {
 			dup2(in[0], 0);
+		}
 		dup2(out_file >= 0 ? out_file : out[1], 1);
 		dup2(err[1], 2);
 		execve(args[0], args.data(), envp.data());
@@ -166,8 +173,9 @@ int process_finish(process &p, double seconds)
 		collect(p, static_cast<int>(left * 1000) + 1);
 	}
 	int st = 0;
+	rusage usage = {};
 	while (true) {
-		pid_t r = waitpid(p.pid, &st, WNOHANG);
+		pid_t r = wait4(p.pid, &st, WNOHANG, &usage);
 		if (r == p.pid)
 			break;
 		if (r < 0 && errno != EINTR)
@@ -184,6 +192,8 @@ int process_finish(process &p, double seconds)
 			*fd = -1;
 		}
 	p.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+	auto in_seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+	p.cpu_seconds = in_seconds(usage.ru_utime) + in_seconds(usage.ru_stime);
 	return p.status;
 }
 
@@ -207,5 +217,5 @@ run_result run(const std::vector<std::string> &argv, std::string_view input, dou
 		collect(p, 1);
 	}
 	process_finish(p, std::max(0.1, end - now_seconds()));
-	return {p.status, p.timed_out, std::move(p.out_text), std::move(p.err_text)};
+	return {p.status, p.timed_out, std::move(p.out_text), std::move(p.err_text), p.cpu_seconds};
 }

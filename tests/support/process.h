@@ -14,6 +14,8 @@ struct spawn_options {
 	std::vector<std::string> env{};  // NAME=VALUE, added to or replacing the inherited ones
 	bool no_stdin = false;         // start with descriptor 0 closed
 	std::string stdout_path{};     // send stdout to this file instead of a pipe
+	std::string stdin_path{};      // descriptor 0 opened on this path ...
+	int stdin_flags = 0;           // ... with these open flags
 };
 
 struct process {
@@ -22,6 +24,7 @@ struct process {
 	std::string out_text, err_text;
 	int status = -1;        // exit code, or 128 + signal number
 	bool timed_out = false;
+	double cpu_seconds = 0; // user and system time, once reaped
 };
 
 /// Starts argv[0] (a path) with the given arguments. SIGINT and SIGPIPE get
@@ -43,6 +46,7 @@ struct run_result {
 	int status;
 	bool timed_out;
 	std::string out, err;
+	double cpu_seconds = 0;
 };
 
 /// Runs a program to its end with input on standard input.

@@ -23,3 +23,13 @@ std::vector<unsigned char> pcm_bytes(const std::vector<int32_t> &samples, unsign
 /// unsigned, as WAV stores them). Empty when the tool fails.
 std::vector<unsigned char> flac_reference(const std::string &flac_path, unsigned bits,
 					  const std::string &scratch_path);
+
+struct reference_decode {
+	bool ok = false;
+	std::vector<unsigned char> data;  // as flac_reference gives it
+	int errors = 0;                   // decoder errors the tool reported
+};
+
+/// What `flac -d -F` (decoding through errors) makes of a damaged file.
+reference_decode flac_reference_through_errors(const std::string &flac_path, unsigned bits,
+					       const std::string &scratch_path);

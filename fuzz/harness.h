@@ -1,0 +1,36 @@
+// What the harnesses share: fuzzed bytes as a file that the player opens by
+// path, kept in memory so that millions of inputs never touch the disk, and
+// libao set up with its null driver.
+#pragma once
+
+#include "app/settings.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+
+/// A path naming a memory-backed regular file that holds exactly the bytes.
+/// The same file is rewritten for every call.
+inline const char *bytes_as_file(const uint8_t *data, size_t size)
+{
+	static int fd = -1;
+	static char path[64];
+	if (fd < 0) {
+		fd = memfd_create("wendrop-fuzz", 0);
+		snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+	}
+	if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+		__builtin_trap();
+	return path;
+}
+
+/// libao initialised, live output on its null driver.
+inline void null_output_init()
+{
+	ao_initialize();
+	driver_id = ao_driver_id("null");
+	if (driver_id < 0)
+		__builtin_trap();
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses with clang into fuzz/build and runs each
+# for SECONDS, one after another, from a seed corpus generated here. Inputs
+# that reach new code are kept in fuzz/corpus/HARNESS; a crashing input is
+# written to fuzz/crashes/ and makes the script fail.
+#
+#   fuzz/run.sh SECONDS [HARNESS...]      (default: all three)
+set -euo pipefail
+
+seconds=${1:?usage: fuzz/run.sh SECONDS [HARNESS...]}
+shift
+harnesses=("$@")
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_tags fuzz_decode fuzz_remote)
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/fuzz/build"
+seeds="$build/seeds"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DWENDROP_FUZZ=ON -DWENDROP_TESTS=OFF \
+	-DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+log="$build/build.log"
+if ! cmake --build "$build" -j"$(nproc)" --target gen_flac "${harnesses[@]}" >"$log" 2>&1; then
+	cat "$log" >&2
+	exit 1
+fi
+
+# Seeds: small streams of every width class with and without tags, and
+# command scripts that touch every command.
+gen() { "$build/tests/support/gen_flac" --rate 8000 --frames 3000 "$@"; }
+mkdir -p "$seeds/flac" "$seeds/remote"
+gen --bits 16 --channels 2 --tag TITLE=Song --tag ARTIST=Band --tag DATE=2001-02-03 "$seeds/flac/tagged.flac"
+gen --bits 8 --channels 1 --signal ramp "$seeds/flac/8bit.flac"
+gen --bits 24 --channels 3 --tag DESCRIPTION=x --tag GENRE=y "$seeds/flac/24bit.flac"
+gen --bits 12 --channels 1 --total 0 "$seeds/flac/12bit-no-total.flac"
+gen --bits 32 --channels 2 --frames 600 "$seeds/flac/32bit.flac"
+printf 'LOAD a\nJ 1\nPAUSE\nV 0.5\nPAUSE\nJ -1\nJ +0\nSTOP\nLOAD a\nQUIT\n' >"$seeds/remote/session"
+printf 'l a\nload b\nL\nj\njump 99999999999999999999\nvolume -1e40\nv nan\nFOO bar\n' >"$seeds/remote/errors"
+printf 'LOAD a\n\0J 0\nstop\r\n  P  \nLO' >"$seeds/remote/framing"
+
+declare -A corpus_seeds=([fuzz_tags]=flac [fuzz_decode]=flac [fuzz_remote]=remote)
+mkdir -p "$root/fuzz/crashes"
+failed=()
+for h in "${harnesses[@]}"; do
+	corpus="$root/fuzz/corpus/$h"
+	mkdir -p "$corpus"
+	echo "== $h: $seconds s" >&2
+	# Output of the code under test is discarded (close_fd_mask); libFuzzer
+	# and the sanitizers keep a copy of standard error for their reports.
+	if ! "$build/fuzz/$h" -max_total_time="$seconds" -close_fd_mask=3 -print_final_stats=1 \
+		-max_len=65536 -timeout=10 -rss_limit_mb=4096 \
+		-artifact_prefix="$root/fuzz/crashes/$h-" "$corpus" "$seeds/${corpus_seeds[$h]}"; then
+		failed+=("$h")
+	fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+	echo "fuzzing found faults in: ${failed[*]} (inputs in fuzz/crashes/)" >&2
+	exit 1
+fi

@@ -1,0 +1,376 @@
+// Hostile FLAC files made from a valid fixture: cut short, corrupted, lying
+// about themselves, at the limits of the format, or not files at all. Each
+// either fails to open ("Error opening") or plays exactly the frames that
+// decode (checked sample for sample in a WAV output), with one error line
+// for each fault the decoder reports; and a playlist holding them all, each
+// followed by a good file, plays every good file and ends with status 0.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "fixture.h"
+#include "process.h"
+#include "testenv.h"
+#include "wav.h"
+
+namespace {
+const std::string decoder_error = "error handler called!\n";
+
+std::string repeat(const std::string &s, int n)
+{
+	std::string out;
+	while (n-- > 0)
+		out += s;
+	return out;
+}
+
+std::string padded(const std::string &tag) { return tag + std::string(30 - tag.size(), ' '); }
+
+std::vector<unsigned char> le32(uint32_t v)
+{
+	return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+		static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+}
+
+std::vector<unsigned char> cat(std::initializer_list<std::vector<unsigned char>> parts)
+{
+	std::vector<unsigned char> out;
+	for (const auto &p : parts)
+		out.insert(out.end(), p.begin(), p.end());
+	return out;
+}
+
+std::vector<unsigned char> text(const std::string &s) { return {s.begin(), s.end()}; }
+
+struct hostile {
+	std::string name;
+	std::vector<unsigned char> bytes;  // written to the file name
+	bool opens = true;
+	std::vector<unsigned char> pcm{};  // the WAV data of a run on it alone
+	unsigned channels = 2, bits = 16;
+	std::string title = "Hostile", artist = "";
+	std::string props{};               // the stream line, when it matters
+	// Audio and error count are what the reference decoder, decoding
+	// through errors, makes of the same bytes: libFLAC's recovery decides
+	// which frames survive, not this program.
+	bool as_reference = false;
+	std::string err{};                 // its error lines, "Error opening" aside
+};
+
+struct HostileFiles : testing::Test {
+	temp_dir dir;
+	std::vector<std::string> env = player_env(dir);
+	// 16-bit stereo at 8 kHz: six frames of 1000 samples of noise (stored
+	// verbatim, so a flipped bit changes a sample, not the decoding), a
+	// title, and padding after it.
+	flac_fixture base;
+	flac_layout layout;
+	std::vector<unsigned char> bytes;
+
+	void SetUp() override
+	{
+		base.rate = 8000;
+		base.blocksize = 1000;
+		base.samples = make_signal(signal_kind::noise, 16, 2, 6000, 8000, 7);
+		base.comment_blocks = {{"TITLE=Hostile"}};
+		base.raw_blocks = {{1, std::vector<unsigned char>(64, 0)}};
+		bytes = encode_flac(base, &layout);
+		ASSERT_FALSE(bytes.empty());
+		ASSERT_EQ(layout.frames.size(), 6u);
+	}
+
+	// The base stream's frames in the order given, as 16-bit output.
+	std::vector<unsigned char> frames(std::initializer_list<int> which) const
+	{
+		std::vector<int32_t> out;
+		for (int f : which)
+			out.insert(out.end(), base.samples.begin() + f * 2000, base.samples.begin() + (f + 1) * 2000);
+		return pcm_bytes(out, 16);
+	}
+	// What the output holds, frame by frame: "3" for the base's fourth
+	// frame, "-" for silence, "?" for anything else.
+	std::string describe(const std::vector<unsigned char> &data) const
+	{
+		const std::vector<unsigned char> all = pcm_bytes(base.samples, 16), quiet(4000, 0);
+		std::string d;
+		for (std::size_t at = 0; at < data.size(); at += 4000) {
+			std::vector<unsigned char> chunk(data.begin() + at, data.begin() + std::min(data.size(), at + 4000));
+			std::string what = chunk == quiet ? "-" : "?";
+			for (std::size_t f = 0; f < 6; f++)
+				if (std::equal(chunk.begin(), chunk.end(), all.begin() + f * 4000, all.begin() + f * 4000 + chunk.size()))
+					what = std::to_string(f);
+			d += what + (chunk.size() < 4000 ? "(part) " : " ");
+		}
+		return d;
+	}
+	std::vector<unsigned char> cut(std::size_t size) const { return {bytes.begin(), bytes.begin() + size}; }
+	std::vector<unsigned char> flipped(std::vector<std::size_t> at) const
+	{
+		std::vector<unsigned char> b = bytes;
+		for (std::size_t i : at)
+			b[i] ^= 0x10;
+		return b;
+	}
+	std::size_t middle_of_frame(std::size_t i) const
+	{
+		std::size_t end = i + 1 < layout.frames.size() ? layout.frames[i + 1] : bytes.size();
+		return (layout.frames[i] + end) / 2;
+	}
+	std::vector<unsigned char> encoded(const flac_fixture &f) const
+	{
+		std::vector<unsigned char> b = encode_flac(f);
+		EXPECT_FALSE(b.empty());
+		return b;
+	}
+
+	std::string write(hostile &c)
+	{
+		std::string path = dir.file(c.name + ".flac");
+		EXPECT_TRUE(write_file(path, c.bytes));
+		if (c.as_reference) {
+			reference_decode ref = flac_reference_through_errors(path, 16, dir.file("ref.raw"));
+			EXPECT_TRUE(ref.ok);
+			EXPECT_GT(ref.errors, 0) << "the damage went unnoticed";
+			c.pcm = ref.data;
+			c.err = repeat(decoder_error, ref.errors);
+		}
+		return path;
+	}
+	std::string expected_err(const hostile &c, const std::string &path) const
+	{
+		return c.err + (c.opens ? "" : "Error opening " + path + "\n");
+	}
+
+	// Alone, into a WAV file: the error lines, the tags, the decoded audio.
+	void plays_alone(const hostile &c, const std::string &path)
+	{
+		std::string wav = dir.file("out.wav");
+		unlink(wav.c_str());
+		run_result r = run(wendrop_args({"--wav", wav, path}), "", 60, {.env = env});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.err, expected_err(c, path));
+		if (!c.opens) {
+			EXPECT_EQ(access(wav.c_str(), F_OK), -1) << "a file that does not open wrote output";
+			return;
+		}
+		EXPECT_NE(r.out.find("\nTitle  : " + padded(c.title) + " Artist: " + padded(c.artist) + "\n"),
+			  std::string::npos)
+			<< r.out;
+		EXPECT_NE(r.out.find(c.props), std::string::npos) << r.out;
+		wav_info w = parse_wav(read_file(wav));
+		ASSERT_TRUE(w.ok);
+		EXPECT_EQ(w.channels, c.channels);
+		EXPECT_EQ(w.bits, c.bits);
+		EXPECT_TRUE(w.data == c.pcm) << w.data.size() << " bytes against " << c.pcm.size()
+					     << "; frames " << describe(w.data);
+	}
+
+	// All of them in one playlist, each followed by the good file.
+	void playlist_goes_on(const std::vector<hostile> &cases, const std::vector<std::string> &paths)
+	{
+		std::string good = dir.file("good.flac");
+		ASSERT_TRUE(write_file(good, bytes));
+		std::vector<std::string> args = {"-d", "null"};
+		std::string err;
+		for (std::size_t i = 0; i < cases.size(); i++) {
+			args.insert(args.end(), {paths[i], good});
+			err += expected_err(cases[i], paths[i]);
+		}
+		run_result r = run(wendrop_args(args), "", 60, {.env = env});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.err, err);
+		std::size_t played = 0;
+		for (std::size_t p = 0; (p = r.out.find("\nPlaying FLAC stream from good.flac\n", p)) != std::string::npos; p++)
+			played++;
+		EXPECT_EQ(played, cases.size());
+	}
+
+	void check(std::vector<hostile> cases)
+	{
+		std::vector<std::string> paths;
+		for (hostile &c : cases) {
+			SCOPED_TRACE(c.name);
+			paths.push_back(write(c));
+			plays_alone(c, paths.back());
+		}
+		playlist_goes_on(cases, paths);
+	}
+};
+}
+
+TEST_F(HostileFiles, CutShortAtEveryBlockBoundaryAndInsideFrames)
+{
+	std::vector<hostile> cases;
+	cases.push_back({"marker-only", cut(4), false});
+	for (std::size_t i = 0; i + 1 < layout.block_ends.size(); i++)
+		cases.push_back({"after-block-" + std::to_string(i), cut(layout.block_ends[i]), false});
+	cases.push_back({"metadata-only", cut(layout.block_ends.back())});
+	// A frame whose header is cut short is not a frame yet.
+	cases.push_back({"in-a-frame-header", cut(layout.frames[2] + 3), true, frames({0, 1})});
+	cases.push_back({.name = "in-a-frame", .bytes = cut(middle_of_frame(2)), .as_reference = true});
+	cases.push_back({.name = "last-byte-missing", .bytes = cut(bytes.size() - 1), .as_reference = true});
+	check(cases);
+}
+
+TEST_F(HostileFiles, FlippedBitsInFrames)
+{
+	std::vector<std::size_t> every;
+	for (std::size_t i = 0; i < 6; i++)
+		every.push_back(middle_of_frame(i));
+	struct {
+		std::string name;
+		std::vector<std::size_t> at;
+	} flips[] = {
+		{"sample-bit", {middle_of_frame(3)}},
+		{"bit-in-every-frame", every},
+		{"checksum-bit", {layout.frames[3] - 1}},
+		{"sync-bit", {layout.frames[1]}},
+		{"header-bit", {layout.frames[3] + 2}},
+		{"header-checksum-bit", {layout.frames[3] + 5}},
+	};
+	std::vector<hostile> cases;
+	for (const auto &f : flips)
+		cases.push_back({.name = f.name, .bytes = flipped(f.at), .as_reference = true});
+	check(cases);
+}
+
+TEST_F(HostileFiles, StreaminfoThatDisagreesWithTheFrames)
+{
+	auto stating = [&](auto set) {
+		flac_fixture f = base;
+		set(f);
+		return encoded(f);
+	};
+	// Output follows STREAMINFO: its channels (extra ones silent, surplus
+	// ones dropped) and its width (saturated into a narrower one).
+	std::vector<int32_t> left, eight, as8, as32;
+	for (std::size_t i = 0; i < base.samples.size(); i += 2) {
+		left.push_back(base.samples[i]);
+		eight.insert(eight.end(), {base.samples[i], base.samples[i + 1], 0, 0, 0, 0, 0, 0});
+	}
+	for (int32_t v : base.samples) {
+		as8.push_back(std::clamp(v, -128, 127));
+		as32.push_back(v >> 8);
+	}
+	const std::vector<unsigned char> all = frames({0, 1, 2, 3, 4, 5});
+	const uint64_t beyond = (uint64_t(1) << 32) + 1, largest = (uint64_t(1) << 36) - 1;
+	std::vector<hostile> cases = {
+		{"fewer-channels", stating([](flac_fixture &f) { f.stated_channels = 1; }), true, pcm_bytes(left, 16), 1},
+		{"more-channels", stating([](flac_fixture &f) { f.stated_channels = 8; }), true, pcm_bytes(eight, 16), 8},
+		{"wider", stating([](flac_fixture &f) { f.stated_bits = 24; }), true, pcm_bytes(base.samples, 24), 2, 24},
+		{"narrower", stating([](flac_fixture &f) { f.stated_bits = 8; }), true, pcm_bytes(as8, 8), 2, 8},
+		{"widest", stating([](flac_fixture &f) { f.stated_bits = 32; }), true, pcm_bytes(as32, 24), 2, 24},
+		{.name = "other-rate", .bytes = stating([](flac_fixture &f) { f.stated_rate = 96000; }), .pcm = all,
+		 .props = "16 bit, 96000 Hz, 2 channels, 6000 total samples, 0.06 total seconds\n"},
+		{.name = "rate-zero", .bytes = stating([](flac_fixture &f) { f.stated_rate = 0; }), .pcm = all,
+		 .props = "16 bit, 0 Hz, 2 channels, 6000 total samples, 0.00 total seconds\n"},
+		{.name = "total-too-small", .bytes = stating([](flac_fixture &f) { f.stated_total = 1000; }), .pcm = all,
+		 .props = "1000 total samples, 0.12 total seconds\n"},
+		{.name = "total-beyond-32-bits", .bytes = stating([&](flac_fixture &f) { f.stated_total = beyond; }),
+		 .pcm = all, .props = "4294967297 total samples, 536870.94 total seconds\n"},
+		{.name = "largest-total", .bytes = stating([&](flac_fixture &f) { f.stated_total = largest; }),
+		 .pcm = all, .props = "68719476735 total samples, 8589935.00 total seconds\n"},
+		// Nothing to take the format from before the first stream: it opens
+		// with a format of zeros and writes nothing (in the playlist it
+		// follows a stream and plays in that one's format). libFLAC's tag
+		// reader refuses a file without STREAMINFO: no title.
+		{.name = "no-streaminfo", .bytes = stating([](flac_fixture &f) { f.drop_streaminfo = true; }),
+		 .channels = 0, .bits = 0, .title = "", .props = "0 bit, 0 Hz, 0 channels, 0 total samples, 0.00 total seconds\n"},
+	};
+	check(cases);
+}
+
+TEST_F(HostileFiles, LargestFrames)
+{
+	flac_fixture f;
+	f.bits = 32;
+	f.channels = 8;
+	f.rate = 192000;
+	f.blocksize = 65535;
+	f.samples = make_signal(signal_kind::noise, 32, 8, 65535 + 100, 192000, 3);
+	f.comment_blocks = {{"TITLE=Hostile"}};
+	std::vector<int32_t> out;
+	for (int32_t v : f.samples)
+		out.push_back(v >> 8);
+	check({{"65535-samples-8-channels-32-bits", encoded(f), true, pcm_bytes(out, 24), 8, 24}});
+}
+
+TEST_F(HostileFiles, CommentBlocksThatLieOrAbuse)
+{
+	// The block under test comes first; a sound one after it must still
+	// be found, so a bad block costs its own tags and nothing more.
+	auto commented = [&](std::vector<std::vector<std::string>> blocks, std::vector<unsigned char> raw = {}) {
+		flac_fixture f = base;
+		f.comment_blocks = std::move(blocks);
+		f.raw_blocks = {};
+		if (!raw.empty())
+			f.raw_blocks.push_back({4, raw});
+		f.raw_blocks.push_back({4, cat({le32(6), text("vendor"), le32(1), le32(11), text("TITLE=After")})});
+		return encoded(f);
+	};
+	const std::vector<unsigned char> vendor = cat({le32(6), text("vendor")}), all = frames({0, 1, 2, 3, 4, 5});
+	auto plays = [&](std::string name, std::vector<unsigned char> b, std::string title = "After", std::string artist = "") {
+		return hostile{.name = name, .bytes = b, .pcm = all, .title = title, .artist = artist};
+	};
+	check({
+		plays("vendor-past-the-block", commented({}, cat({le32(1000), text("vendor")}))),
+		plays("count-past-the-block", commented({}, cat({vendor, le32(0xffffffff)}))),
+		plays("entry-past-the-block", commented({}, cat({vendor, le32(1), le32(100000), text("TITLE=Liar")}))),
+		plays("no-equals-and-empty-names", commented({{"TITLE", "=Nameless", "", "NOEQUALS"}})),
+		plays("100000-byte-value", commented({{"ARTIST=" + std::string(100000, 'v'), "TITLE=Long"}}), "Long",
+		      std::string(30, 'v')),
+	});
+}
+
+TEST_F(HostileFiles, PathsThatAreNotFlacFiles)
+{
+	std::string folder = dir.file("folder.flac");
+	ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+	playlist_goes_on({{"folder", {}, false}}, {folder});
+}
+
+TEST_F(HostileFiles, UnreadableFile)
+{
+	if (geteuid() == 0)
+		GTEST_SKIP() << "root reads a file whatever its mode says";
+	std::string locked = dir.file("locked.flac");
+	ASSERT_TRUE(write_file(locked, bytes));
+	ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+	playlist_goes_on({{"locked", {}, false}}, {locked});
+}
+
+// A FIFO is read like any stream once its writer comes (the test is the
+// writer, and closes it after the file), and it is read only once: the tags
+// cannot be read again from it, so it plays untagged and the run goes on.
+TEST_F(HostileFiles, FifoPlaysWhatItsWriterSends)
+{
+	std::string fifo = dir.file("fifo.flac"), good = dir.file("good.flac");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+	ASSERT_TRUE(write_file(good, bytes));
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"-q", "--wav=-", fifo, good}), {.env = env}));
+	// No reader yet gives ENXIO: wait for the player to open it.
+	int w = -1;
+	for (double end = now_seconds() + 10; w < 0 && now_seconds() < end; usleep(5000))
+		w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+	ASSERT_GE(w, 0) << "the player never opened the FIFO";
+	fcntl(w, F_SETFL, 0);
+	// Less than a pipe holds, so the write cannot wait for the reader.
+	ASSERT_LT(bytes.size(), 65536u);
+	EXPECT_EQ(::write(w, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+	close(w);
+	EXPECT_EQ(process_finish(p, 30), 0);
+	EXPECT_FALSE(p.timed_out);
+	EXPECT_EQ(p.err_text, "");
+	// Two identical streams: the FIFO's, then the good file's.
+	const std::string &out = p.out_text;
+	ASSERT_EQ(out.size() % 2, 0u);
+	EXPECT_TRUE(out.substr(0, out.size() / 2) == out.substr(out.size() / 2));
+	wav_info first = parse_wav(std::vector<unsigned char>(out.begin(), out.begin() + out.size() / 2));
+	ASSERT_TRUE(first.ok);
+	EXPECT_TRUE(first.data == frames({0, 1, 2, 3, 4, 5}));
+}
