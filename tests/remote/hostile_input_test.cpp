@@ -97,16 +97,22 @@ TEST_F(HostileInput, AMegabyteOfRandomBytes)
 	std::string input(1 << 20, '\0');
 	for (char &c : input)
 		c = static_cast<char>(rng());
-	input += "\nV 0.25\n";
-	run_result r = run(wendrop_args({"--remote", "-d", "null"}), input, 120, {.env = env});
-	ends_cleanly(r, 20);
+	process p;
+	start(p);
+	// In pieces, reading the answers in between, so neither side blocks.
+	for (std::size_t at = 0; at < input.size(); at += 4096)
+		deliver(p, input.substr(at, 4096));
+	// Sent once the noise is read: text that shares a read with a zero byte
+	// after a line end is dropped, by design.
+	deliver(p, "\nV 0.25\n");
+	ends_cleanly(p, 120, 20);
 	// Nothing loads; every line is an answer to a command, and the last one
 	// is there.
-	for (const std::string &l : lines_of(r.err))
+	for (const std::string &l : lines_of(p.err_text))
 		ASSERT_TRUE(l.starts_with("@E ")) << l;
-	for (const std::string &l : lines_of(r.out))
+	for (const std::string &l : lines_of(p.out_text))
 		ASSERT_TRUE(l == "@R WENDROP" || l.starts_with("@V ")) << l;
-	EXPECT_TRUE(r.out.ends_with("@V 0.250000\n"));
+	EXPECT_TRUE(p.out_text.ends_with("@V 0.250000\n"));
 }
 
 TEST_F(HostileInput, LinesOfTenThousandBytesRunInPiecesAndLoseNothing)
