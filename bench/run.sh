@@ -23,10 +23,16 @@ build="$root/build-bench"
 runner="$build/bench/bench_runner"
 wendrop="$build/wendrop"
 inputs="$build/inputs"
-out="$build/out"
 results="$build/results.txt"
-mkdir -p "$inputs" "$out"
+mkdir -p "$inputs"
 : >"$results"
+# Outputs go to memory where there is a tmpfs, so that the disk's writeback
+# does not enter the figures.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+	out=$(mktemp -d /dev/shm/wendrop-bench.XXXXXX)
+else
+	out=$(mktemp -d "$build/out.XXXXXX")
+fi
 
 # Inputs are generated once: tones over filtered noise, compressible like
 # real recordings.
@@ -75,7 +81,7 @@ for round in $(seq 0 "$runs"); do
 	measure "remote mode, 20 min file" remote "$round" --load "$cd20" -- "$wendrop" --remote --wav="$out/remote.wav"
 	measure "remote mode, 20 min file" playlist "$round" -- "$wendrop" -q --wav="$out/playlist.wav" "$cd20"
 done
-rm -f "$out"/*.wav
+rm -rf "$out"
 
 # Live playback into a private sound server.
 pa=$(mktemp -d)
@@ -91,9 +97,12 @@ for _ in $(seq 100); do
 	env "${pa_env[@]}" pactl info >/dev/null 2>&1 && break
 	sleep 0.1
 done
+# The default buffer, and a 2 s buffer: the cost is the server's requests
+# for data, whose rate the buffer sets.
 for round in $(seq 0 3); do
 	echo "live: round $round of 3" >&2
 	measure "live playback, 30 s" "wendrop -d pulse" "$round" -- env "${pa_env[@]}" "$wendrop" -q -d pulse "$live30"
+	measure "live playback, 30 s" "wendrop -d pulse -b 2000" "$round" -- env "${pa_env[@]}" "$wendrop" -q -d pulse -b 2000 "$live30"
 done
 
 # Medians, per-round ratios and peak memory, as a Markdown report.
@@ -104,6 +113,7 @@ done
 	echo "- Machine: $(uname -srm), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
 	echo "- Tools: $(flac --version), $(c++ --version | head -1)"
 	echo "- Rounds: $runs measured (after one warm-up), commands interleaved"
+	echo "- Outputs written to: $(df --output=fstype "$(dirname "$out")" | tail -1)"
 	echo "- Command: \`bench/run.sh $runs\`"
 	echo
 	awk -F'|' -v runs="$runs" '
@@ -142,13 +152,16 @@ done
 			}
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
-			if (index(labels[c], SUBSEP "wendrop -d pulse"))
+			if (index(labels[c], SUBSEP "wendrop -d pulse")) {
 				printf "| %s: CPU seconds per second of audio | %.4f | ≤ 0.01 |\n", c, median(cpu[c SUBSEP "wendrop -d pulse"]) / 30
+				printf "| %s, -b 2000: CPU seconds per second of audio | %.4f | |\n", c, median(cpu[c SUBSEP "wendrop -d pulse -b 2000"]) / 30
+			}
 		}
 		max = 0
 		for (i = 1; i <= count; i++) if (index(order[i], SUBSEP "wendrop") || index(order[i], SUBSEP "remote") || index(order[i], SUBSEP "playlist")) if (rss[order[i]] > max) max = rss[order[i]]
 		printf "| Peak RSS of wendrop, any case (MiB) | %.1f | ≤ 12 |\n", max / 1024
 	}' "$results"
+	cat "$root/bench/profiles.md"
 } >"$root/bench/RESULTS.md.new"
 mv "$root/bench/RESULTS.md.new" "$root/bench/RESULTS.md"
 cat "$root/bench/RESULTS.md"
