@@ -127,7 +127,10 @@ void convert(const FLAC__int32 *const ch[], unsigned n, unsigned frame_channels,
 // Clamping 32-bit lanes is cheap with SSE4.1 (x86-64-v2): machines that
 // have it get a copy of the 8- and 16-bit loops built for it, chosen at load
 // time. (The 24-bit loops, with their byte stores, gain nothing from it.)
-#if defined(__x86_64__) && defined(__GLIBC__) && defined(__has_attribute) && !defined(WENDROP_NO_CPU_CLONES)
+// GCC only: clang does not combine the clones with flatten, which they need
+// for the loops inside to be built for the clone's machine.
+#if defined(__x86_64__) && defined(__GLIBC__) && defined(__GNUC__) && !defined(__clang__) && \
+	defined(__has_attribute) && !defined(WENDROP_NO_CPU_CLONES)
 #if __has_attribute(target_clones)
 #define WITH_CPU_CLONES __attribute__((target_clones("default", "arch=x86-64-v2"), flatten))
 #endif
