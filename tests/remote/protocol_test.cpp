@@ -104,9 +104,13 @@ TEST_F(Remote, UntaggedStreamsAreAnnouncedByPathAndUnknownTotalsRepeatTheCount)
 TEST_F(Remote, PauseStopAndVolume)
 {
 	std::string a = make("a.flac", 8000);
-	run_result r = session("PAUSE\nV\nV 0.5\nV abc\nLOAD " + a + "\nPAUSE\nJ 0\nPAUSE\nSTOP\nSTOP\nPAUSE\n");
+	// Beyond the float range a volume is infinite, not undefined.
+	run_result r = session("PAUSE\nV\nV 1e39\nV -1e400\nV 0.5\nV abc\nLOAD " + a +
+			       "\nPAUSE\nJ 0\nPAUSE\nSTOP\nSTOP\nPAUSE\n");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, greeting +
+				 "@V inf\n"
+				 "@V -inf\n"
 				 "@V 0.500000\n"
 				 "@V 0.000000\n"
 				 "@F 1000 7000 0.12 0.88\n"
@@ -233,7 +237,8 @@ TEST_F(Remote, VolumeReachesTheWavOutput)
 		unsigned bits;
 		std::string volume;
 		float gain;
-	} cases[] = {{16, "0.5", 0.5f}, {16, "2.0", 2.0f}, {8, "0.5", 0.5f}, {8, "-2", -2.0f}, {24, "-1", -1.0f}};
+	} cases[] = {{16, "0.5", 0.5f}, {16, "2.0", 2.0f}, {8, "0.5", 0.5f}, {8, "-2", -2.0f},
+		     {24, "-1", -1.0f}, {16, "1e39", INFINITY}, {24, "-1e39", -INFINITY}};
 	for (const auto &c : cases) {
 		std::vector<int32_t> samples;
 		std::string name = std::to_string(c.bits) + "_" + c.volume;
@@ -245,8 +250,10 @@ TEST_F(Remote, VolumeReachesTheWavOutput)
 		ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
 		EXPECT_EQ(process_finish(p, 10), 0);
 		const double hi = std::ldexp(1.0, static_cast<int>(c.bits) - 1) - 1, lo = -hi - 1;
+		// An infinite volume makes full scale of every sample but 0,
+		// whose product is not a number: silence.
 		for (int32_t &s : samples)
-			s = static_cast<int32_t>(std::clamp(std::trunc(double(s) * c.gain), lo, hi));
+			s = s == 0 ? 0 : static_cast<int32_t>(std::clamp(std::trunc(double(s) * c.gain), lo, hi));
 		wav_info w = parse_wav(read_file(wav));
 		ASSERT_TRUE(w.ok) << name;
 		EXPECT_TRUE(w.data == pcm_bytes(samples, c.bits)) << name;
