@@ -120,7 +120,8 @@ static int cmd_volume(const char *, const char *arg)
 	if (!arg)
 		return 0;
 	double v = atof(arg);
-	// Narrowing a double beyond the float range is undefined; it is infinity.
+	// Beyond the float range a volume is infinite; the C++ standard leaves
+	// that narrowing undefined where IEEE arithmetic is not guaranteed.
 	if (std::fabs(v) > FLT_MAX)
 		v = std::copysign(HUGE_VAL, v);
 	volume = static_cast<float>(v);
