@@ -1,13 +1,12 @@
 // The whole open-and-decode path of playlist mode on arbitrary file bytes:
 // open, decode frame by frame to the null driver, close.
-#include "app/settings.h"
 #include "playback/stream.h"
 
 #include "harness.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-	opt_quiet = 1;
+	playback_config.quiet = 1;
 	null_output_init();
 	return 0;
 }

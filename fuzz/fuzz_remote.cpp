@@ -3,7 +3,6 @@
 // end. A LOAD never reaches the file system with a fuzzed path: an argument
 // that starts with "a" loads a small generated stream, any other fails to
 // open. (The link wraps stream_open for that.)
-#include "app/settings.h"
 #include "playback/stream.h"
 #include "remote/remote.h"
 
@@ -25,7 +24,7 @@ extern "C" int __wrap__Z11stream_openPKc(const char *path)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-	opt_remote = 1;
+	playback_config.remote = 1;
 	null_output_init();
 	// Four frames of 0.125 s with tags, and a stated total, so that JUMP
 	// has somewhere to go and something to refuse.

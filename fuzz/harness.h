@@ -3,7 +3,8 @@
 // libao set up with its null driver.
 #pragma once
 
-#include "app/settings.h"
+#include "output/output.h"
+#include "playback/stream.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -29,8 +30,7 @@ inline const char *bytes_as_file(const uint8_t *data, size_t size)
 /// libao initialised, live output on its null driver.
 inline void null_output_init()
 {
-	ao_initialize();
-	driver_id = ao_driver_id("null");
-	if (driver_id < 0)
+	output_config = {nullptr, "null", nullptr};
+	if (output_init() != 0 || output_driver_id() != ao_driver_id("null"))
 		__builtin_trap();
 }

@@ -2,7 +2,6 @@
 // (and by the SIGINT handler), read by playback and the loops.
 #pragma once
 
-#include <ao/ao.h>
 #include <popt.h>
 
 #include <csignal>
@@ -18,11 +17,6 @@ extern char *opt_buffer_time;
 extern int opt_remote;
 extern int opt_quiet;
 extern int opt_version;
-
-/// libao option list for live devices (empty unless a buffer time is given).
-extern ao_option *ao_options;
-/// libao driver for live output; not set when a WAV output is used.
-extern int driver_id;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.
@@ -43,13 +37,6 @@ int sigint_install();
 poptContext options_parse(int argc, const char **argv);
 /// Releases the context and the option texts.
 void options_free(poptContext con);
-
-/// Initialises libao, builds ao_options and picks the live driver unless a
-/// WAV output is given. 0 on success; 1 (libao already shut down) when no
-/// live driver is usable.
-int output_init();
-/// Closes the device still open, frees ao_options and shuts libao down.
-void output_shutdown();
 
 /// Plays every remaining argument of the context in turn.
 void playlist_loop(poptContext con);

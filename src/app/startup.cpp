@@ -1,5 +1,6 @@
 // The start-up sequence, the mode, and shutdown.
 #include "app/settings.h"
+#include "output/output.h"
 #include "playback/stream.h"
 #include "remote/remote.h"
 
@@ -22,6 +23,9 @@ int wendrop_main(int argc, const char **argv)
 	if (!opt_remote && !opt_quiet)
 		printf("wendrop version %s   'wendrop --help' for more info\n", wendrop_version);
 
+	// The rooms below read the choices from records of their own.
+	output_config = {opt_wav, opt_driver, opt_buffer_time};
+	playback_config = {opt_remote, opt_quiet};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;

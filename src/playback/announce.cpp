@@ -1,5 +1,4 @@
 // The announcement printed when a stream opens.
-#include "app/settings.h"
 #include "playback/stream.h"
 
 #include <cinttypes>
@@ -25,7 +24,7 @@ std::string remote_name(std::string_view path)
 void announce_stream(const char *path, int has_tags)
 {
 	const stream_record &s = file_info;
-	if (opt_remote) {
+	if (playback_config.remote) {
 		if (has_tags)
 			fprintf(stderr, "@I ID3:%s%s%s%s%s%s\n", s.title, s.artist, s.album, s.year,
 				s.comment, s.genre);
@@ -33,7 +32,7 @@ void announce_stream(const char *path, int has_tags)
 			fprintf(stderr, "@I %s\n", remote_name(path).c_str());
 		return;
 	}
-	if (opt_quiet)
+	if (playback_config.quiet)
 		return;
 	printf("\nTitle  : %s Artist: %s\nAlbum  : %s Year  : %s\nComment: %s Genre : %s\n", s.title,
 	       s.artist, s.album, s.year, s.comment, s.genre);

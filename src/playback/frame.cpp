@@ -1,7 +1,7 @@
 // Frame output: each decoded frame converted, played, counted and, in remote
 // mode, reported.
-#include "app/settings.h"
 #include "playback/stream.h"
+#include "output/output.h"
 
 #include <cinttypes>
 
@@ -33,13 +33,13 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 	std::size_t bytes = convert_frame(buffer, block, frame->header.channels,
 					  static_cast<unsigned>(rec->format.channels),
 					  rec->bits_per_sample, volume, sample_buffer);
-	ao_play(rec->device, reinterpret_cast<char *>(sample_buffer), static_cast<uint_32>(bytes));
+	output_play(sample_buffer, bytes);
 
 	rec->current_sample += block;
 	if (frame->header.sample_rate)
 		rec->elapsed_time += static_cast<float>(block) / static_cast<float>(frame->header.sample_rate);
 
-	if (opt_remote) {
+	if (playback_config.remote) {
 		char line[progress_line_max];
 		int n = format_progress(line, sizeof line, rec->current_sample, rec->total_samples,
 					rec->elapsed_time, rec->total_time);

@@ -1,61 +1,17 @@
 // Stream lifecycle: open, close, the output device and the decoder's
 // metadata and error handlers.
 #include "playback/stream.h"
-#include "app/settings.h"
+#include "output/output.h"
 
 #include <cstring>
 
 stream_record file_info;
-
-// The device outlives streams: it is kept while the sample format stays.
-static int device_open;
-static struct {
-	int bits, rate, channels;
-} last_format;
+playback_settings playback_config;
 
 static void delete_decoder()
 {
 	FLAC__stream_decoder_delete(file_info.decoder);
 	file_info.decoder = nullptr;
-}
-
-void stream_release_device()
-{
-	if (file_info.device) {
-		ao_close(file_info.device);
-		file_info.device = nullptr;
-	}
-}
-
-static bool same_as_last_format(const ao_sample_format &f)
-{
-	return f.bits == last_format.bits && f.rate == last_format.rate &&
-	       f.channels == last_format.channels;
-}
-
-// Opens, keeps or replaces the output device for the new stream's format.
-static int prepare_device()
-{
-	if (opt_wav) {
-		// The earlier output is closed first, so a named file is complete
-		// before it is opened again.
-		stream_release_device();
-		file_info.device = open_wav_output(&file_info.format);
-		if (!file_info.device) {
-			fprintf(stderr, "Error opening wav file %s\n", opt_wav);
-			return 0;
-		}
-		return 1;
-	}
-	if (device_open == 1 && file_info.device && same_as_last_format(file_info.format))
-		return 1;
-	stream_release_device();
-	file_info.device = ao_open_live(driver_id, &file_info.format, ao_options);
-	if (!file_info.device) {
-		fprintf(stderr, "Error opening ao device %d\n", driver_id);
-		return 0;
-	}
-	return 1;
 }
 
 int stream_open(const char *path)
@@ -73,7 +29,7 @@ int stream_open(const char *path)
 		return 0;
 	}
 	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder) ||
-	    !prepare_device()) {
+	    !output_open(file_info.format)) {
 		delete_decoder();
 		return 0;
 	}
@@ -81,8 +37,6 @@ int stream_open(const char *path)
 	int has_tags = read_vorbis_tags(path);
 	announce_stream(path, has_tags);
 
-	last_format = {file_info.format.bits, file_info.format.rate, file_info.format.channels};
-	device_open = 1;
 	file_info.is_loaded = 1;
 	file_info.is_playing = 1;
 	return 1;

@@ -17,11 +17,18 @@ inline constexpr int year_width = 4;
 /// Room for the largest FLAC frame: 65,535 samples of 8 channels at 4 bytes.
 inline constexpr std::size_t sample_buffer_size = 2097120;
 
+/// What the command line chose for playback. Set by start-up, read-only
+/// afterwards; flags are 0 or 1.
+struct playback_settings {
+	int remote;  // announce and report progress as event lines
+	int quiet;   // no playlist announcements
+};
+extern playback_settings playback_config;
+
 struct stream_record {
 	FLAC__StreamDecoder *decoder;
 	int bits_per_sample;       // width from STREAMINFO, as announced
 	ao_sample_format format;   // bits: the output width (8, 16 or 24)
-	ao_device *device;
 	uint64_t total_samples;    // 0 when the stream does not state it
 	uint64_t current_sample;
 	float total_time;
@@ -48,8 +55,6 @@ extern float volume;
 int stream_open(const char *path);
 /// Finishes and releases the open stream's decoder; the device stays open.
 void stream_close();
-/// Closes the output device, if one is open.
-void stream_release_device();
 
 void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,
 		       void *client_data);
@@ -96,7 +101,3 @@ inline constexpr std::size_t progress_line_max = 160;
 /// gives its length, cut to fit size.
 int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total,
 		    float elapsed, float total_time);
-
-/// Opens the WAV output opt_wav for one stream; "-" writes to standard
-/// output, which stays open after the device is closed.
-ao_device *open_wav_output(ao_sample_format *format);

@@ -1,6 +1,5 @@
 // What a stream is announced as: display name, remote name, and the exact
 // announcement texts in each mode.
-#include "app/settings.h"
 #include "playback/stream.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +33,7 @@ std::string capture(int fd, const std::function<void()> &fn)
 struct Announcement : testing::Test {
 	void SetUp() override
 	{
-		opt_remote = opt_quiet = 0;
+		playback_config = {};
 		tags_reset(&file_info);
 		file_info.bits_per_sample = 20;
 		file_info.format.rate = 48000;
@@ -42,7 +41,7 @@ struct Announcement : testing::Test {
 		file_info.total_samples = 4294967301ull;
 		file_info.total_time = 89478.49f;
 	}
-	void TearDown() override { opt_remote = opt_quiet = 0; }
+	void TearDown() override { playback_config = {}; }
 	void tag(const char *entry)
 	{
 		apply_vorbis_comment(&file_info, reinterpret_cast<const unsigned char *>(entry),
@@ -88,14 +87,14 @@ TEST_F(Announcement, PlaylistModePrintsTagBlockNameAndStreamLine)
 
 TEST_F(Announcement, QuietPlaylistModePrintsNothing)
 {
-	opt_quiet = 1;
+	playback_config.quiet = 1;
 	EXPECT_EQ(capture(1, [] { announce_stream("a.flac", 1); }), "");
 }
 
 TEST_F(Announcement, RemoteModeWithTagsPrintsTheFieldsBackToBack)
 {
-	opt_remote = 1;
-	opt_quiet = 1;  // remote announcements ignore it
+	playback_config.remote = 1;
+	playback_config.quiet = 1;  // remote announcements ignore it
 	tag("ARTIST=");
 	tag("genre=Jazz");
 	tag("Description=Live");
@@ -107,7 +106,7 @@ TEST_F(Announcement, RemoteModeWithTagsPrintsTheFieldsBackToBack)
 
 TEST_F(Announcement, RemoteModeWithoutTagsPrintsTheCutPath)
 {
-	opt_remote = 1;
+	playback_config.remote = 1;
 	EXPECT_EQ(capture(2, [] { announce_stream("/music/a.flac", 0); }), "@I /music/a\n");
 	EXPECT_EQ(capture(2, [] { announce_stream("A.FLAC", 0); }), "@I A.FLAC\n");
 	std::string out;

@@ -7,12 +7,12 @@
 // event lines. So libao is handed, in place of stdout for the length of
 // ao_open_file, a FILE of our own: writes go to descriptor 1, seeks fail as
 // on a pipe, and closing it leaves descriptor 1 open.
-#include "app/settings.h"
-#include "playback/stream.h"
+#include "output/output.h"
 
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -69,11 +69,11 @@ static FILE *stdout_sink_open()
 }
 #endif
 
-ao_device *open_wav_output(ao_sample_format *format)
+ao_device *wav_open(const char *path, ao_sample_format *format)
 {
 	int wav_id = ao_driver_id("wav");
-	if (strcmp(opt_wav, "-") != 0)
-		return ao_open_file(wav_id, opt_wav, 1, format, nullptr);
+	if (strcmp(path, "-") != 0)
+		return ao_open_file(wav_id, path, 1, format, nullptr);
 
 	FILE *sink = stdout_sink_open();
 	if (!sink)
