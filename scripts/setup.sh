@@ -5,6 +5,7 @@
 #   scripts/setup.sh            the program, into build/
 #   scripts/setup.sh --tests    the program and its tests, into build/
 #   scripts/setup.sh --bench    a Release build and the benchmark tools, into build-bench/
+#   scripts/setup.sh --package  a build for the Debian package, into build-package/
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,10 +15,12 @@ packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page.
---tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev) ;;
+# dpkg-dev makes the package's dependencies, which the tests check.
+--tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev dpkg-dev) ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils) ;;
+--package) packages+=(dpkg-dev lintian) ;;
 "") ;;
-*) echo "usage: scripts/setup.sh [--tests | --bench]" >&2; exit 2 ;;
+*) echo "usage: scripts/setup.sh [--tests | --bench | --package]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -39,6 +42,14 @@ case "$mode" in
 --bench)
 	build="$root/build-bench"
 	cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWENDROP_TESTS=OFF -DWENDROP_BENCH=ON >/dev/null ;;
+--package)
+	# Debian's hardening flags, all of them, as a package build gets them.
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+	build="$root/build-package"
+	cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWENDROP_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr \
+		-DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null ;;
 *)
 	[ -f "$build/CMakeCache.txt" ] ||
 		cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWENDROP_TESTS=OFF >/dev/null ;;

@@ -1,7 +1,11 @@
 // The installed program and its manual page: what `cmake --install` puts
 // into a prefix works, the page renders without warnings, and the page
-// documents every option the program offers and the whole protocol.
+// documents every option the program offers and the whole protocol. The
+// Debian package holds what an install does, and the bash completion
+// completes what the help lists.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -73,6 +77,31 @@ std::vector<std::string> help_options(const std::string &help)
 	}
 	return options;
 }
+
+// The manual page as installed, decompressed.
+std::string installed_page(const std::string &gz, const std::string &out)
+{
+	run_result r = run({"/bin/gzip", "-dc", gz}, "", 60, {.stdout_path = out});
+	EXPECT_EQ(r.status, 0) << gz;
+	return text_of(out);
+}
+
+// What bash completes for the words of a command line (the last one being
+// completed), in folder dir.
+std::vector<std::string> complete(const std::string &dir, const std::vector<std::string> &words)
+{
+	std::string script = "cd '" + dir + "' && source '" WENDROP_COMPLETION "' && COMP_WORDS=(";
+	for (const std::string &w : words)
+		script += "'" + w + "' ";
+	script += ") && COMP_CWORD=" + std::to_string(words.size() - 1) +
+		  " && _wendrop && printf '%s\\n' \"${COMPREPLY[@]}\"";
+	run_result r = run({BASH_BIN, "--norc", "-c", script});
+	EXPECT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> found = lines_of(r.out);
+	std::erase(found, "");
+	std::sort(found.begin(), found.end());
+	return found;
+}
 }
 
 TEST(Install, PrefixHoldsAWorkingProgramAndAPageThatRendersCleanly)
@@ -81,8 +110,9 @@ TEST(Install, PrefixHoldsAWorkingProgramAndAPageThatRendersCleanly)
 	const std::string prefix = dir.file("prefix");
 	run_result r = run_tool({CMAKE_BIN, "--install", WENDROP_BUILD_DIR, "--prefix", prefix});
 	ASSERT_EQ(r.status, 0) << r.out << r.err;
-	const std::string page = prefix + "/share/man/man1/wendrop.1";
-	EXPECT_EQ(text_of(page), text_of(source_page));
+	const std::string page = installed_page(prefix + "/share/man/man1/wendrop.1.gz", dir.file("wendrop.1"));
+	EXPECT_EQ(page, text_of(source_page));
+	EXPECT_EQ(text_of(prefix + "/share/bash-completion/completions/wendrop"), text_of(WENDROP_COMPLETION));
 
 	run_result version = run_tool({prefix + "/bin/wendrop", "--version"});
 	EXPECT_EQ(version.status, 0);
@@ -91,15 +121,15 @@ TEST(Install, PrefixHoldsAWorkingProgramAndAPageThatRendersCleanly)
 	const std::string prefix_text = "wendrop version ";
 	ASSERT_EQ(version.out.rfind(prefix_text, 0), 0u) << version.out;
 	const std::string number = version.out.substr(prefix_text.size(), version.out.size() - prefix_text.size() - 1);
-	EXPECT_NE(text_of(page).find("\"wendrop " + number + "\""), std::string::npos);
+	EXPECT_NE(page.find("\"wendrop " + number + "\""), std::string::npos);
 
-	r = run_tool({GROFF_BIN, "-ww", "-z", "-man", page});
+	r = run_tool({GROFF_BIN, "-ww", "-z", "-man", dir.file("wendrop.1")});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 
 	if (std::string(MAN_BIN).empty())
 		return;  // man is optional: groff above has checked the page.
-	r = run_tool({MAN_BIN, "--warnings=all", "-l", page});
+	r = run_tool({MAN_BIN, "--warnings=all", "-l", prefix + "/share/man/man1/wendrop.1.gz"});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	EXPECT_NE(r.out.find("\nREMOTE CONTROL\n"), std::string::npos) << r.out;
@@ -129,4 +159,77 @@ TEST(ManualPage, DocumentsEveryCommandAndEventLine)
 				 "@E Missing argument to '%s'", "@E Error opening %s",
 				 "error decoding single frame!", "error handler called!"})
 		EXPECT_TRUE(has_word(page, line)) << line;
+}
+
+TEST(Package, HoldsTheInstallUnderUsrWithDependsFromTheLinkedLibraries)
+{
+	temp_dir dir;
+	run_result r = run({CPACK_BIN, "-G", "DEB", "-B", dir.path, "--config",
+			    WENDROP_BUILD_DIR "/CPackConfig.cmake"}, "", 120);
+	ASSERT_EQ(r.status, 0) << r.out << r.err;
+	run_result arch = run({"/usr/bin/dpkg", "--print-architecture"});
+	std::string version = run(wendrop_args({"--version"})).out;
+	version = version.substr(version.rfind(' ') + 1);
+	version.pop_back();
+	const std::string deb = dir.file("wendrop_" + version + "_" + lines_of(arch.out).at(0) + ".deb");
+
+	std::vector<std::string> files;
+	for (const std::string &line : lines_of(run({DPKG_DEB_BIN, "-c", deb}).out)) {
+		std::size_t at = line.find(" ./");
+		if (at != std::string::npos && line[0] == '-')
+			files.push_back(line.substr(at + 2));
+	}
+	std::sort(files.begin(), files.end());
+	const std::vector<std::string> expected = {
+		"/usr/bin/wendrop",
+		"/usr/share/bash-completion/completions/wendrop",
+		"/usr/share/doc/wendrop/README.md",
+		"/usr/share/doc/wendrop/changelog.gz",
+		"/usr/share/doc/wendrop/copyright",
+		"/usr/share/man/man1/wendrop.1.gz",
+	};
+	EXPECT_EQ(files, expected);
+
+	EXPECT_EQ(run({DPKG_DEB_BIN, "-f", deb, "Package"}).out, "wendrop\n");
+	EXPECT_EQ(run({DPKG_DEB_BIN, "-f", deb, "Version"}).out, version + "\n");
+	EXPECT_EQ(run({DPKG_DEB_BIN, "-f", deb, "Section"}).out, "sound\n");
+	// dpkg-shlibdeps names the package of each library the program links.
+	const std::string depends = run({DPKG_DEB_BIN, "-f", deb, "Depends"}).out;
+	for (const char *library : {"libao4 (", "libflac", "libpopt0 (", "libc6 ("})
+		EXPECT_NE(depends.find(library), std::string::npos) << library << " not in " << depends;
+
+	// The page inside is the source page.
+	r = run({DPKG_DEB_BIN, "-x", deb, dir.file("root")});
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(installed_page(dir.file("root/usr/share/man/man1/wendrop.1.gz"), dir.file("page")),
+		  text_of(source_page));
+}
+
+TEST(Completion, CompletesEveryOptionDriversAndPlayableFiles)
+{
+	temp_dir dir;
+	for (const char *name : {"a.flac", "b.oga", "c.ogg", "notes.txt"})
+		ASSERT_TRUE(write_file(dir.file(name), {}));
+	ASSERT_EQ(mkdir(dir.file("album").c_str(), 0755), 0);
+
+	run_result help = run_tool(wendrop_args({"--help"}));
+	std::vector<std::string> options = help_options(help.out);
+	ASSERT_NE(std::find(options.begin(), options.end(), "--help"), options.end()) << help.out;
+	for (std::string option : options) {
+		option = option.substr(0, option.find('='));
+		std::vector<std::string> found = complete(dir.path, {"wendrop", option});
+		EXPECT_NE(std::find(found.begin(), found.end(), option), found.end()) << option;
+	}
+	using list = std::vector<std::string>;
+	EXPECT_EQ(complete(dir.path, {"wendrop", "--q"}), list{"--quiet"});
+	// Driver names: libao's built-in ones and its installed plugins.
+	EXPECT_EQ(complete(dir.path, {"wendrop", "-d", "nu"}), list{"null"});
+	EXPECT_EQ(complete(dir.path, {"wendrop", "--driver", "pu"}), list{"pulse"});
+	EXPECT_EQ(complete(dir.path, {"wendrop", "-d", "w"}), list{"wav"});
+	// A WAV output can be any file; inputs are playable files and folders.
+	EXPECT_EQ(complete(dir.path, {"wendrop", "-w", "n"}), list{"notes.txt"});
+	EXPECT_EQ(complete(dir.path, {"wendrop", "--wav", "=", ""}),
+		  (list{"a.flac", "album", "b.oga", "c.ogg", "notes.txt"}));
+	EXPECT_EQ(complete(dir.path, {"wendrop", "-q", ""}), (list{"a.flac", "album", "b.oga", "c.ogg"}));
+	EXPECT_EQ(complete(dir.path, {"wendrop", "a"}), (list{"a.flac", "album"}));
 }

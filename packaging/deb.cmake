@@ -1,0 +1,24 @@
+# The Debian package, built by scripts/package.sh with CPack's DEB generator.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME wendrop)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "wendrop developers <wendrop@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console player for FLAC audio")
+# The extended description; CPack indents its lines and marks the empty
+# line between paragraphs as Debian's control files want.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "wendrop plays FLAC files (native and Ogg FLAC) from the command line, or
+from standard input, on any libao output driver, or decodes them into WAV
+files. It prints each file's tags and stream properties, checks the MD5
+signature of the decoded audio, and skips to the next file on Ctrl-C.
+
+In remote mode a front end drives it with one-line commands on standard
+input (load, jump, stop, pause, volume, quit) and reads event lines.")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Depends: from the shared libraries the program links, by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+include(CPack)
