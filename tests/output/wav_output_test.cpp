@@ -177,7 +177,8 @@ TEST_F(WavOutput, AWavPathThatCannotBeOpenedIsReportedPerFile)
 
 // libao's wav driver reports success on a full disk; the player sees the
 // failed writes itself. Each stream ends at its first failed write with one
-// line, and the run goes on and ends with status 1.
+// line, and the run goes on and ends with status 1. b's few bytes wait in
+// the file's buffer until it is closed: the close is checked too.
 TEST_F(WavOutput, AFullDiskEndsEachStreamWithOneLineAndStatusOne)
 {
 	std::string a = make("a.flac", 16, 2, 44100, 44100 * 3), b = make("b.flac", 8, 1, 8000, 1000);
