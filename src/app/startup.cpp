@@ -42,5 +42,7 @@ int wendrop_main(int argc, const char **argv)
 
 	output_shutdown();
 	options_free(con);
-	return 0;
+	// A script decoding to a file must be able to tell that it is
+	// incomplete; a remote front end has had the "@E" line instead.
+	return !opt_remote && output_failed() ? 1 : 0;
 }

@@ -9,6 +9,8 @@ output_settings output_config;
 static ao_option *ao_options;
 static int driver_id;
 static ao_device *device;
+// A write or close of the output failed in this run.
+static int failures;
 // The format the open live device was opened with.
 static struct {
 	int bits, rate, channels;
@@ -96,8 +98,40 @@ int output_open(const ao_sample_format &format)
 	return 1;
 }
 
-void output_play(const unsigned char *bytes, std::size_t size)
+int output_play(const unsigned char *bytes, std::size_t size)
 {
-	ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
-		static_cast<uint_32>(size));
+	int ok = output_config.wav
+			 ? wav_play(device, bytes, size)
+			 : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
+				   static_cast<uint_32>(size)) != 0;
+	if (ok)
+		return 1;
+	failures = 1;
+	// A failed device is not used again.
+	output_close();
+	return 0;
+}
+
+int output_end_stream()
+{
+	if (!output_config.wav || !device)
+		return 1;
+	int ok = wav_close(device);
+	device = nullptr;
+	if (!ok)
+		failures = 1;
+	return ok;
+}
+
+void output_print_failure(const char *prefix)
+{
+	if (output_config.wav)
+		fprintf(stderr, "%sError writing wav file %s\n", prefix, output_config.wav);
+	else
+		fprintf(stderr, "%sError writing to ao device %d\n", prefix, driver_id);
+}
+
+int output_failed()
+{
+	return failures;
 }

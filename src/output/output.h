@@ -6,6 +6,7 @@
 #include <ao/ao.h>
 
 #include <cstddef>
+#include <cstdint>
 
 /// What the command line chose. Set by start-up before output_init() and
 /// read-only afterwards; texts are absent (null) when not given.
@@ -30,11 +31,36 @@ int output_driver_id();
 /// WAV output is opened anew. 1 when ready; 0 after printing the line that
 /// says why, with no device open.
 int output_open(const ao_sample_format &format);
-/// Plays size bytes on the open device.
-void output_play(const unsigned char *bytes, std::size_t size);
-/// Closes the open device, if there is one.
+/// Whether the output can take the stream at stream_path before anything is
+/// opened: a WAV output refuses a stream whose stated total does not fit a
+/// WAV file ("Stream too big for a WAV file: %s", after prefix), and a named
+/// one never overwrites the stream itself or a FLAC file ("Error opening wav
+/// file %s"). 1 when it can; 0 after printing the line.
+int output_accepts(const char *stream_path, const ao_sample_format &format,
+		   uint64_t total_samples, const char *prefix);
+/// Plays size bytes on the open device. 1 when they went out; 0 when the
+/// output failed (or a WAV file would pass its size limit): the device is
+/// then closed, so the next stream opens a fresh one, and the failure is
+/// counted.
+int output_play(const unsigned char *bytes, std::size_t size);
+/// Ends the stream on the output: a WAV output is closed, its header
+/// completed; a live device stays open. 1 when fine, 0 when closing failed
+/// (counted).
+int output_end_stream();
+/// Closes the open device, if there is one, unchecked.
 void output_close();
+/// Prints the failed-output line on standard error after prefix: "Error
+/// writing wav file %s" or "Error writing to ao device %d".
+void output_print_failure(const char *prefix);
+/// 1 when any write or close of the output has failed in this run.
+int output_failed();
 
 /// Opens the WAV output at path for one stream; "-" writes to standard
 /// output, which stays open after the device is closed.
 ao_device *wav_open(const char *path, ao_sample_format *format);
+/// Plays size bytes on a device from wav_open. 1 when written; 0 when a
+/// write failed or the data would pass what a WAV header can state.
+int wav_play(ao_device *device, const unsigned char *bytes, std::size_t size);
+/// Closes a device from wav_open. 1 when every write, the header patch and
+/// the close succeeded.
+int wav_close(ao_device *device);

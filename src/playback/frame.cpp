@@ -33,7 +33,11 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 	std::size_t bytes = convert_frame(buffer, block, frame->header.channels,
 					  static_cast<unsigned>(rec->format.channels),
 					  rec->bits_per_sample, volume, sample_buffer);
-	output_play(sample_buffer, bytes);
+	// A failed output ends the stream here, with one line for it.
+	if (!output_play(sample_buffer, bytes)) {
+		output_print_failure(failure_prefix());
+		return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+	}
 
 	rec->current_sample += block;
 	if (frame->header.sample_rate)

@@ -14,9 +14,18 @@ static void delete_decoder()
 	file_info.decoder = nullptr;
 }
 
+const char *failure_prefix()
+{
+	return playback_config.remote ? "@E " : "";
+}
+
 int stream_open(const char *path)
 {
 	tags_reset(&file_info);
+	file_info.bits_per_sample = 0;
+	file_info.format = {};
+	file_info.total_samples = file_info.current_sample = 0;
+	file_info.total_time = file_info.elapsed_time = 0;
 
 	file_info.decoder = FLAC__stream_decoder_new();
 	if (!file_info.decoder)
@@ -28,7 +37,12 @@ int stream_open(const char *path)
 		delete_decoder();
 		return 0;
 	}
+	// STREAMINFO states at least one channel: none means the metadata ended
+	// without it, and the file is not FLAC audio (libFLAC went looking for
+	// frames in whatever it holds).
 	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder) ||
+	    file_info.format.channels == 0 ||
+	    !output_accepts(path, file_info.format, file_info.total_samples, failure_prefix()) ||
 	    !output_open(file_info.format)) {
 		delete_decoder();
 		return 0;
@@ -49,6 +63,8 @@ void stream_close()
 	delete_decoder();
 	file_info.is_loaded = 0;
 	file_info.is_playing = 0;
+	if (!output_end_stream())
+		output_print_failure(failure_prefix());
 }
 
 void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *metadata,

@@ -51,10 +51,17 @@ extern float volume;
 
 /// Opens, reads the metadata of, and announces the file at path, with an
 /// output device ready. 1 when open (loaded and playing), 0 on failure with
-/// the decoder released. Only called with no stream open.
+/// the decoder released: also for a stream without STREAMINFO, which is not
+/// FLAC audio. The format and counters are reset first, so a failed open
+/// never leaves an earlier stream's values. Only called with no stream open.
 int stream_open(const char *path);
-/// Finishes and releases the open stream's decoder; the device stays open.
+/// Finishes and releases the open stream's decoder and ends the stream on
+/// the output (a live device stays open); a failed close of a WAV output is
+/// reported.
 void stream_close();
+/// What a stream's failure lines begin with: "@E " in remote mode, where
+/// they are event lines; "" otherwise.
+const char *failure_prefix();
 
 void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,
 		       void *client_data);

@@ -181,10 +181,14 @@ void remote_loop()
 			rc = remote_wait();
 			continue;
 		}
-		if (FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_END_OF_STREAM) {
+		// The write handler aborts the decoder only when the output failed,
+		// which it has reported: the stream ends as at its end.
+		FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(file_info.decoder);
+		if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED) {
 			stream_close();
 			fputs("@P 0\n", stdout);
-		} else if (!FLAC__stream_decoder_process_single(file_info.decoder)) {
+		} else if (!FLAC__stream_decoder_process_single(file_info.decoder) &&
+			   FLAC__stream_decoder_get_state(file_info.decoder) != FLAC__STREAM_DECODER_ABORTED) {
 			fputs("error decoding single frame!\n", stderr);
 		}
 		rc = remote_poll();

@@ -174,3 +174,46 @@ TEST_F(WavOutput, AWavPathThatCannotBeOpenedIsReportedPerFile)
 	std::string lines = "Error opening wav file " + wav + "\nError opening " + a + "\n";
 	EXPECT_EQ(r.err, lines + lines);
 }
+
+// libao's wav driver reports success on a full disk; the player sees the
+// failed writes itself. Each stream ends at its first failed write with one
+// line, and the run goes on and ends with status 1. b's few bytes wait in
+// the file's buffer until it is closed: the close is checked too.
+TEST_F(WavOutput, AFullDiskEndsEachStreamWithOneLineAndStatusOne)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 44100 * 3), b = make("b.flac", 8, 1, 8000, 1000);
+	std::string missing = dir.file("missing.flac");
+	run_result r = wendrop({"-q", "--wav=/dev/full", a, missing, b});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Error writing wav file /dev/full\nError opening " + missing +
+				 "\nError writing wav file /dev/full\n");
+	r = wendrop({"-q", "--wav=-", a, b}, {.env = env, .stdout_path = "/dev/full"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Error writing wav file -\nError writing wav file -\n");
+	// A file that cannot be opened alone keeps status 0.
+	EXPECT_EQ(wendrop({"-q", "--wav=/dev/full", missing}).status, 0);
+}
+
+// A typo (-w for an input) or the input named as output: the FLAC file is
+// not touched, whether it begins with its signature or, behind an ID3 tag,
+// is the very stream being played.
+TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 3000), b = make("b.flac", 16, 1, 8000, 900);
+	std::vector<unsigned char> tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 16};
+	tagged.resize(26);
+	std::vector<unsigned char> flac = read_file(a);
+	tagged.insert(tagged.end(), flac.begin(), flac.end());
+	std::string c = dir.file("c.flac");
+	ASSERT_TRUE(write_file(c, tagged));
+	ASSERT_EQ(wendrop({"-q", "--wav=" + dir.file("c.wav"), c}).status, 0);
+
+	run_result r = wendrop({"-q", "-w", a, b});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error opening wav file " + a + "\nError opening " + b + "\n");
+	EXPECT_TRUE(read_file(a) == flac);
+	r = wendrop({"-q", "--wav=" + c, c});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening " + c + "\n");
+	EXPECT_TRUE(read_file(c) == tagged);
+}

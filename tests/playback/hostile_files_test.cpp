@@ -59,6 +59,8 @@ struct hostile {
 	// which frames survive, not this program.
 	bool as_reference = false;
 	std::string err{};                 // its error lines, "Error opening" aside
+	// Its stated total does not fit a WAV file: refused there, played live.
+	bool too_big_for_wav = false;
 };
 
 struct HostileFiles : testing::Test {
@@ -152,6 +154,14 @@ struct HostileFiles : testing::Test {
 		unlink(wav.c_str());
 		run_result r = run(wendrop_args({"--wav", wav, path}), "", 60, {.env = env});
 		EXPECT_EQ(r.status, 0);
+		if (c.too_big_for_wav) {
+			EXPECT_EQ(r.err, "Stream too big for a WAV file: " + path + "\nError opening " + path + "\n");
+			EXPECT_EQ(access(wav.c_str(), F_OK), -1) << "a stream too big for WAV wrote output";
+			r = run(wendrop_args({"-d", "null", path}), "", 60, {.env = env});
+			EXPECT_EQ(r.err, c.err);
+			EXPECT_NE(r.out.find(c.props), std::string::npos) << r.out;
+			return;
+		}
 		EXPECT_EQ(r.err, expected_err(c, path));
 		if (!c.opens) {
 			EXPECT_EQ(access(wav.c_str(), F_OK), -1) << "a file that does not open wrote output";
@@ -271,15 +281,11 @@ TEST_F(HostileFiles, StreaminfoThatDisagreesWithTheFrames)
 		{.name = "total-too-small", .bytes = stating([](flac_fixture &f) { f.stated_total = 1000; }), .pcm = all,
 		 .props = "1000 total samples, 0.12 total seconds\n"},
 		{.name = "total-beyond-32-bits", .bytes = stating([&](flac_fixture &f) { f.stated_total = beyond; }),
-		 .pcm = all, .props = "4294967297 total samples, 536870.94 total seconds\n"},
+		 .pcm = all, .props = "4294967297 total samples, 536870.94 total seconds\n", .too_big_for_wav = true},
 		{.name = "largest-total", .bytes = stating([&](flac_fixture &f) { f.stated_total = largest; }),
-		 .pcm = all, .props = "68719476735 total samples, 8589935.00 total seconds\n"},
-		// Nothing to take the format from before the first stream: it opens
-		// with a format of zeros and writes nothing (in the playlist it
-		// follows a stream and plays in that one's format). libFLAC's tag
-		// reader refuses a file without STREAMINFO: no title.
-		{.name = "no-streaminfo", .bytes = stating([](flac_fixture &f) { f.drop_streaminfo = true; }),
-		 .channels = 0, .bits = 0, .title = "", .props = "0 bit, 0 Hz, 0 channels, 0 total samples, 0.00 total seconds\n"},
+		 .pcm = all, .props = "68719476735 total samples, 8589935.00 total seconds\n", .too_big_for_wav = true},
+		// Nothing to take the format from: not opened, whatever came before.
+		{.name = "no-streaminfo", .bytes = stating([](flac_fixture &f) { f.drop_streaminfo = true; }), .opens = false},
 	};
 	check(cases);
 }
@@ -324,6 +330,66 @@ TEST_F(HostileFiles, CommentBlocksThatLieOrAbuse)
 		plays("100000-byte-value", commented({{"ARTIST=" + std::string(100000, 'v'), "TITLE=Long"}}), "Long",
 		      std::string(30, 'v')),
 	});
+}
+
+// An ID3v2 tag in front and an ID3v1 tag behind are skipped by libFLAC; it
+// reports the trailer as lost sync.
+TEST_F(HostileFiles, FlacBetweenId3TagsStillPlays)
+{
+	std::vector<unsigned char> id3v2 = cat({text("ID3"), {3, 0, 0, 0, 0, 7, 0x68}, std::vector<unsigned char>(1000)});
+	std::vector<unsigned char> id3v1 = cat({text("TAGSong"), std::vector<unsigned char>(121)});
+	check({{.name = "id3", .bytes = cat({id3v2, bytes, id3v1}), .pcm = frames({0, 1, 2, 3, 4, 5}), .err = decoder_error}});
+}
+
+// Files of other kinds named .flac: libFLAC searches them for frames (and
+// reports what it finds there as it likes) but they hold no STREAMINFO. They
+// are not opened, a named WAV output keeps the stream before them, and the
+// run goes on.
+TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
+{
+	std::string good = dir.file("good.flac"), wav = dir.file("out.wav");
+	ASSERT_TRUE(write_file(good, bytes));
+	std::vector<unsigned char> noise;
+	for (int32_t v : make_signal(signal_kind::noise, 32, 1, 5000, 8000, 11))
+		noise.insert(noise.end(), {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)});
+	ASSERT_EQ(run(wendrop_args({"-q", "--wav", wav, good}), "", 60, {.env = env}).status, 0);
+	const std::vector<unsigned char> riff = read_file(wav), all = frames({0, 1, 2, 3, 4, 5});
+	struct {
+		std::string name;
+		std::vector<unsigned char> bytes;
+	} kinds[] = {
+		{"wav", riff},
+		{"png", cat({{0x89}, text("PNG\r\n\x1a\n"), noise})},
+		{"ogg-vorbis", cat({text("OggS"), {0, 2}, std::vector<unsigned char>(20), text("\x01vorbis"), noise})},
+		{"random", noise},
+	};
+	for (const auto &k : kinds) {
+		SCOPED_TRACE(k.name);
+		std::string bad = dir.file(k.name + ".flac");
+		ASSERT_TRUE(write_file(bad, k.bytes));
+		auto only_errors_then = [&](const std::string &err, const std::string &last) {
+			std::string rest = err;
+			while (rest.rfind(decoder_error, 0) == 0)
+				rest.erase(0, decoder_error.size());
+			EXPECT_EQ(rest, last);
+		};
+		run_result r = run(wendrop_args({"-q", "--wav", wav, good, bad}), "", 60, {.env = env});
+		EXPECT_EQ(r.status, 0);
+		only_errors_then(r.err, "Error opening " + bad + "\n");
+		wav_info w = parse_wav(read_file(wav));
+		ASSERT_TRUE(w.ok);
+		EXPECT_TRUE(w.data == all) << w.data.size() << " bytes";
+
+		r = run(wendrop_args({"-d", "null", good, bad, good}), "", 60, {.env = env});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.out.find("Playing FLAC stream from " + k.name), std::string::npos);
+		std::size_t first = r.out.find("\nPlaying FLAC stream from good.flac\n");
+		EXPECT_NE(r.out.find("\nPlaying FLAC stream from good.flac\n", first + 1), std::string::npos) << r.out;
+
+		r = run(wendrop_args({"--remote", "-d", "null"}), "LOAD " + bad + "\n", 60, {.env = env});
+		EXPECT_EQ(r.out, "@R WENDROP\n");
+		only_errors_then(r.err, "@E Error opening " + bad + "\n");
+	}
 }
 
 TEST_F(HostileFiles, PathsThatAreNotFlacFiles)

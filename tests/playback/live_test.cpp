@@ -2,6 +2,8 @@
 // sink, recorded from its monitor.
 #include <gtest/gtest.h>
 
+#include <ao/ao.h>
+
 #include <algorithm>
 #include <functional>
 #include <unistd.h>
@@ -84,4 +86,24 @@ TEST_F(Live, TheDeviceIsReusedWhileTheFormatStays)
 	EXPECT_EQ(pulse_new_sink_inputs(sub), 5) << sub.out_text;
 	kill(sub.pid, SIGTERM);
 	process_finish(sub, 5);
+}
+
+// The server goes away mid-stream: libao's write fails, the stream ends with
+// one line, the next file finds no server, and the run ends with status 1.
+TEST_F(Live, ALostServerEndsTheStreamWithOneLine)
+{
+	std::string a = make("a.flac", 44100, 44100 * 10), b = make("b.flac", 44100, 4410);
+	process sub, p;
+	ASSERT_TRUE(pulse_subscribe_start(server, sub));
+	ASSERT_TRUE(process_start(p, wendrop_args({"-q", "-d", "pulse", a, b}), {.env = env}));
+	EXPECT_TRUE(process_wait_until(sub, [](const process &q) { return pulse_new_sink_inputs(q) >= 1; }, 10));
+	usleep(200000);
+	pulse_stop(server);
+	process_finish(sub, 5);
+	EXPECT_EQ(process_finish(p, 30), 1);
+	ao_initialize();
+	std::string id = std::to_string(ao_driver_id("pulse"));
+	ao_shutdown();
+	EXPECT_EQ(p.err_text, "Error writing to ao device " + id + "\nError opening ao device " + id +
+				      "\nError opening " + b + "\n");
 }

@@ -221,7 +221,7 @@ TEST_F(HostileInput, HostileFilesLoadedWhilePlaying)
 				      i_good + "@E Error opening " + folder + "\n" +
 				      i_good + "@I " + dir.file("empty") + "\n" +
 				      i_good + "@I " + dir.file("bad-frame") + "\n" + damage +
-				      "@I " + dir.file("no-info") + "\n" + i_good);
+				      "@E Error opening " + no_info + "\n" + i_good);
 	EXPECT_EQ(without_progress(p.out_text), (std::vector<std::string>{"@R WENDROP", "@P 0"}));
 	EXPECT_EQ(last_progress(p.out_text), "@F 64000 0 8.00 0.00");
 }

@@ -260,6 +260,35 @@ TEST_F(Remote, VolumeReachesTheWavOutput)
 	}
 }
 
+// A failed write is an event line, the stream ends as at its end, and the
+// session goes on with status 0; a stream too big for WAV is refused.
+TEST_F(Remote, WavOutputFailuresAreEventLinesAndTheSessionGoesOn)
+{
+	std::string a = make("a.flac", 800000), big = make("big.flac", 1000, {}, uint64_t(1) << 31);
+	process p;
+	start(p, {"--wav=/dev/full"});
+	process_send(p, "LOAD " + a + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	process_send(p, "LOAD " + big + "\nLOAD " + a + "\n");
+	ASSERT_TRUE(process_wait_until(
+		p, [](const process &q) { return q.out_text.rfind("@P 0\n") > q.out_text.find("@P 0\n"); }, 10));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	const std::string fail = "@E Error writing wav file /dev/full\n", i_a = "@I " + dir.file("a") + "\n";
+	EXPECT_EQ(p.err_text, i_a + fail + "@E Stream too big for a WAV file: " + big + "\n@E Error opening " + big +
+				      "\n" + i_a + fail);
+	// Nothing is decoded after the failure: progress stops within the first
+	// of the file's buffers, long before the 800 frames of each stream.
+	std::vector<std::string> events;
+	std::size_t progress = 0;
+	for (const std::string &line : lines_of(p.out_text))
+		if (line.rfind("@F ", 0) == 0)
+			progress++;
+		else
+			events.push_back(line);
+	EXPECT_EQ(events, (std::vector<std::string>{"@R WENDROP", "@P 0", "@P 0"}));
+	EXPECT_LT(progress, 2u * 80);
+}
+
 TEST_F(Remote, WavOnStandardOutputKeepsEveryEventLineAndStreamWholeInARegularFile)
 {
 	std::vector<int32_t> a_samples, b_samples;
