@@ -13,8 +13,10 @@ mode=${1:-}
 packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
-# libFuzzer harnesses under fuzz/; groff and man render the manual page.
---tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev) ;;
+# libFuzzer harnesses under fuzz/; groff and man render the manual page;
+# emacs and EMMS drive the player as a front end does.
+--tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
+	emacs-nox emms) ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils) ;;
 "") ;;
 *) echo "usage: scripts/setup.sh [--tests | --bench]" >&2; exit 2 ;;
