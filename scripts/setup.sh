@@ -14,9 +14,11 @@ mode=${1:-}
 packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
-# libFuzzer harnesses under fuzz/; groff and man render the manual page.
-# dpkg-dev makes the package's dependencies, which the tests check.
---tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev dpkg-dev) ;;
+# libFuzzer harnesses under fuzz/; groff and man render the manual page;
+# emacs and EMMS drive the player as a front end does; dpkg-dev makes the
+# package's dependencies, which the tests check.
+--tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
+	emacs-nox emms dpkg-dev) ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;

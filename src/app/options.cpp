@@ -10,6 +10,9 @@ char *opt_buffer_time;
 int opt_remote;
 int opt_quiet;
 int opt_version;
+int opt_skip_printing_frames = 1;
+// The option's text as given; checked and turned into the number above.
+static char *skip_frames_text;
 
 // Every entry stores straight into its setting and has no option code, so
 // poptGetNextOpt only ever hands back -1 or an error.
@@ -24,9 +27,26 @@ static struct poptOption option_table[] = {
 	 "override default hardware buffer size (in milliseconds)", "INT"},
 	{"quiet", 'q', POPT_ARG_NONE, &opt_quiet, 0, "suppress text output", nullptr},
 	{"version", 'v', POPT_ARG_NONE, &opt_version, 0, "version info", nullptr},
+	{"skip-printing-frames", '\0', POPT_ARG_STRING, &skip_frames_text, 0,
+	 "remote mode: print one @F line in every N frames (default 1)", "N"},
 	{nullptr, '\0', POPT_ARG_INCLUDE_TABLE, poptHelpOptions, 0, "Help options:", nullptr},
 	POPT_TABLEEND,
 };
+
+// The number of frames per "@F" line in text: decimal digits only, 1 to
+// skip_frames_max. 0 for anything else.
+static int frame_interval(const char *text)
+{
+	int n = 0;
+	for (const char *p = text; *p; p++) {
+		if (*p < '0' || *p > '9')
+			return 0;
+		n = n * 10 + (*p - '0');
+		if (n > skip_frames_max)
+			return 0;
+	}
+	return n;
+}
 
 poptContext options_parse(int argc, const char **argv)
 {
@@ -41,6 +61,12 @@ poptContext options_parse(int argc, const char **argv)
 		options_free(con);
 		return nullptr;
 	}
+	if (skip_frames_text && !(opt_skip_printing_frames = frame_interval(skip_frames_text))) {
+		fprintf(stderr, "--skip-printing-frames=%s: not a whole number from 1 to %d\n", skip_frames_text,
+			skip_frames_max);
+		options_free(con);
+		return nullptr;
+	}
 	return con;
 }
 
@@ -51,5 +77,6 @@ void options_free(poptContext con)
 	free(opt_driver);
 	free(opt_wav);
 	free(opt_buffer_time);
-	opt_driver = opt_wav = opt_buffer_time = nullptr;
+	free(skip_frames_text);
+	opt_driver = opt_wav = opt_buffer_time = skip_frames_text = nullptr;
 }

@@ -17,6 +17,10 @@ extern char *opt_buffer_time;
 extern int opt_remote;
 extern int opt_quiet;
 extern int opt_version;
+/// One "@F" line in this many frames, 1 to skip_frames_max; 1 when the
+/// option was not given.
+extern int opt_skip_printing_frames;
+inline constexpr int skip_frames_max = 1000000;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.

@@ -25,7 +25,7 @@ int wendrop_main(int argc, const char **argv)
 
 	// The rooms below read the choices from records of their own.
 	output_config = {opt_wav, opt_driver, opt_buffer_time};
-	playback_config = {opt_remote, opt_quiet};
+	playback_config = {opt_remote, opt_quiet, opt_skip_printing_frames};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;

@@ -24,6 +24,21 @@ int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t tota
 	return static_cast<std::size_t>(n) < size ? n : static_cast<int>(size - 1);
 }
 
+// Whether the frame just counted prints its "@F" line: one in every
+// progress interval, and always the first after an open or a seek and the
+// one that reaches a stated total, so a front end sees where playback
+// starts and that it reached the end.
+static int progress_due(stream_record *rec)
+{
+	const int at_end = rec->total_samples && rec->current_sample >= rec->total_samples;
+	if (rec->frames_to_progress > 1 && !at_end) {
+		rec->frames_to_progress--;
+		return 0;
+	}
+	rec->frames_to_progress = static_cast<unsigned>(playback_config.progress_interval);
+	return 1;
+}
+
 FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
 					      const FLAC__int32 *const buffer[], void *client_data)
 {
@@ -43,7 +58,7 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 	if (frame->header.sample_rate)
 		rec->elapsed_time += static_cast<float>(block) / static_cast<float>(frame->header.sample_rate);
 
-	if (playback_config.remote) {
+	if (playback_config.remote && progress_due(rec)) {
 		char line[progress_line_max];
 		int n = format_progress(line, sizeof line, rec->current_sample, rec->total_samples,
 					rec->elapsed_time, rec->total_time);

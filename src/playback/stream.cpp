@@ -12,6 +12,7 @@ static void delete_decoder()
 {
 	FLAC__stream_decoder_delete(file_info.decoder);
 	file_info.decoder = nullptr;
+	source_close();
 }
 
 const char *failure_prefix()
@@ -26,14 +27,15 @@ int stream_open(const char *path)
 	file_info.format = {};
 	file_info.total_samples = file_info.current_sample = 0;
 	file_info.total_time = file_info.elapsed_time = 0;
+	file_info.pass_tags = 0;
+	file_info.frames_to_progress = 0;
 
 	file_info.decoder = FLAC__stream_decoder_new();
 	if (!file_info.decoder)
 		return 0;
 	FLAC__stream_decoder_set_md5_checking(file_info.decoder, true);
-	if (FLAC__stream_decoder_init_file(file_info.decoder, path, flac_write_hdl, flac_metadata_hdl,
-					   flac_error_hdl, &file_info) !=
-	    FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+	int pass_tags;
+	if (!source_init(file_info.decoder, path, &pass_tags)) {
 		delete_decoder();
 		return 0;
 	}
@@ -48,7 +50,7 @@ int stream_open(const char *path)
 		return 0;
 	}
 
-	int has_tags = read_vorbis_tags(path);
+	int has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
 	announce_stream(path, has_tags);
 
 	file_info.is_loaded = 1;
@@ -70,9 +72,12 @@ void stream_close()
 void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *metadata,
 		       void *client_data)
 {
+	auto *rec = static_cast<stream_record *>(client_data);
+	// Only asked for when the metadata iterator cannot read the stream.
+	if (metadata->type == FLAC__METADATA_TYPE_VORBIS_COMMENT)
+		take_pass_tags(rec, metadata->data.vorbis_comment);
 	if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
 		return;
-	auto *rec = static_cast<stream_record *>(client_data);
 	const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;
 	rec->bits_per_sample = static_cast<int>(info.bits_per_sample);
 	rec->format.bits = container_bits(rec->bits_per_sample);

@@ -22,6 +22,7 @@ inline constexpr std::size_t sample_buffer_size = 2097120;
 struct playback_settings {
 	int remote;  // announce and report progress as event lines
 	int quiet;   // no playlist announcements
+	int progress_interval;  // remote: one "@F" line in this many frames (0 or 1: every one)
 };
 extern playback_settings playback_config;
 
@@ -35,6 +36,8 @@ struct stream_record {
 	float elapsed_time;
 	int is_loaded;
 	int is_playing;
+	int pass_tags;                // a VORBIS_COMMENT block met by the decoder gave a tag
+	unsigned frames_to_progress;  // remote: frames until the next "@F" line (0 or 1: the next)
 	// Tag texts, always blank-padded to their full width.
 	char title[tag_width + 1];
 	char artist[tag_width + 1];
@@ -63,6 +66,19 @@ void stream_close();
 /// they are event lines; "" otherwise.
 const char *failure_prefix();
 
+/// Opens path ("-": standard input) and initialises decoder on it with the
+/// handlers below and file_info as client data: libFLAC's Ogg decoder when
+/// the stream begins with "OggS", its native decoder otherwise. When the
+/// metadata iterator cannot read the stream (Ogg, or a stream that cannot
+/// be read twice) the decoder is set to hand over its VORBIS_COMMENT
+/// blocks and *pass_tags is 1, else 0. 1 when initialised; 0 with nothing
+/// left open. What it opened is released by the decoder's finish and
+/// source_close().
+int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
+/// Closes what the last source_init opened that the decoder does not close
+/// itself (never standard input). Called after the decoder is finished.
+void source_close();
+
 void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,
 		       void *client_data);
 void flac_error_hdl(const FLAC__StreamDecoder *decoder, FLAC__StreamDecoderErrorStatus status,
@@ -80,6 +96,10 @@ int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_
 /// VORBIS_COMMENT block that holds a known tag. 1 when one was found; 0
 /// also for anything but a regular file, which cannot be read twice.
 int read_vorbis_tags(const char *path);
+/// Takes the tags of a VORBIS_COMMENT block met in the decoder's own
+/// metadata pass into rec, unless an earlier block gave one (pass_tags):
+/// the same first-block-with-a-known-tag rule as read_vorbis_tags.
+void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block);
 
 /// The name shown after "Playing FLAC stream from": the text after the last
 /// "/", unless the path is an http:// address.

@@ -57,13 +57,13 @@ int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_
 	return 0;
 }
 
-// Applies every entry of one block; 1 when any named a known tag.
-static int apply_comment_block(const FLAC__StreamMetadata_VorbisComment &vc)
+// Applies every entry of one block to rec; 1 when any named a known tag.
+static int apply_comment_block(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &vc)
 {
 	int found = 0;
 	for (uint32_t i = 0; i < vc.num_comments; i++) {
 		const FLAC__StreamMetadata_VorbisComment_Entry &e = vc.comments[i];
-		if (e.entry && apply_vorbis_comment(&file_info, e.entry, e.length))
+		if (e.entry && apply_vorbis_comment(rec, e.entry, e.length))
 			found = 1;
 	}
 	return found;
@@ -91,10 +91,16 @@ int read_vorbis_tags(const char *path)
 		FLAC__StreamMetadata *block = FLAC__metadata_simple_iterator_get_block(it);
 		if (!block)
 			continue;
-		found = apply_comment_block(block->data.vorbis_comment);
+		found = apply_comment_block(&file_info, block->data.vorbis_comment);
 		FLAC__metadata_object_delete(block);
 	} while (!found && FLAC__metadata_simple_iterator_next(it));
 
 	FLAC__metadata_simple_iterator_delete(it);
 	return found;
+}
+
+void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block)
+{
+	if (!rec->pass_tags)
+		rec->pass_tags = apply_comment_block(rec, block);
 }

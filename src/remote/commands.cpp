@@ -6,6 +6,7 @@
 #include <cmath>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 namespace {
@@ -24,7 +25,8 @@ static int cmd_load(const char *word, const char *arg)
 	}
 	if (file_info.is_loaded == 1)
 		stream_close();
-	if (!stream_open(arg))
+	// Standard input carries the commands: "-" is never a stream here.
+	if (strcmp(arg, "-") == 0 || !stream_open(arg))
 		fprintf(stderr, "@E Error opening %s\n", arg);
 	return 0;
 }
@@ -91,6 +93,8 @@ static int cmd_jump(const char *, const char *arg)
 	const float was_elapsed = file_info.elapsed_time;
 	file_info.current_sample = target;
 	file_info.elapsed_time = elapsed;
+	// The frame the seek lands in reports where playback went on.
+	file_info.frames_to_progress = 0;
 	if (FLAC__stream_decoder_seek_absolute(file_info.decoder, target))
 		return 0;
 

@@ -12,24 +12,26 @@ const std::string banner = "wendrop version 2.1.1   'wendrop --help' for more in
 
 const std::string help_text =
 	"Usage: wendrop [OPTIONS] FILES...\n"
-	"  -d, --driver=STRING       set libao output driver (pulse, macosx, oss, etc).\n"
-	"                            Default is oss\n"
-	"  -w, --wav=FILENAME        send output to wav file (use --wav=- and -q for\n"
-	"                            stdout)\n"
-	"  -R, --remote              set remote mode for programmatic control\n"
-	"  -b, --buffer-time=INT     override default hardware buffer size (in\n"
-	"                            milliseconds)\n"
-	"  -q, --quiet               suppress text output\n"
-	"  -v, --version             version info\n"
+	"  -d, --driver=STRING              set libao output driver (pulse, macosx,\n"
+	"                                   oss, etc).  Default is oss\n"
+	"  -w, --wav=FILENAME               send output to wav file (use --wav=- and -q\n"
+	"                                   for stdout)\n"
+	"  -R, --remote                     set remote mode for programmatic control\n"
+	"  -b, --buffer-time=INT            override default hardware buffer size (in\n"
+	"                                   milliseconds)\n"
+	"  -q, --quiet                      suppress text output\n"
+	"  -v, --version                    version info\n"
+	"      --skip-printing-frames=N     remote mode: print one @F line in every N\n"
+	"                                   frames (default 1)\n"
 	"\n"
 	"Help options:\n"
-	"  -?, --help                Show this help message\n"
-	"      --usage               Display brief usage message\n";
+	"  -?, --help                       Show this help message\n"
+	"      --usage                      Display brief usage message\n";
 
 const std::string usage_text =
 	"Usage: wendrop [-Rqv?] [-d|--driver=STRING] [-w|--wav=FILENAME] [-R|--remote]\n"
-	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version] [-?|--help]\n"
-	"        [--usage] [OPTIONS] FILES...\n";
+	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"        [--skip-printing-frames=N] [-?|--help] [--usage] [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;
@@ -86,12 +88,33 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"--driver"}, "--driver: missing argument\n"},
 		{{"-q", "-w"}, "-w: missing argument\n"},
 		{{"--quiet=yes"}, "--quiet=yes: option does not take an argument\n"},
+		{{"--skip-printing-frames"}, "--skip-printing-frames: missing argument\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);
 		EXPECT_EQ(r.status, 1) << c.err;
 		EXPECT_EQ(r.err, c.err);
 		EXPECT_EQ(r.out, "") << c.err;
+	}
+}
+
+TEST_F(Cli, FramesPerProgressLineMustBeAWholeNumberFromOneToAMillion)
+{
+	const std::string rule = ": not a whole number from 1 to 1000000\n";
+	for (std::string bad : {"0", "1000001", "99999999999999999999", "-5", "+5", " 5", "5x", "1.5", "", "ten"}) {
+		for (auto args : std::vector<std::vector<std::string>>{{"--skip-printing-frames=" + bad},
+									{"-R", "--skip-printing-frames", bad}}) {
+			run_result r = wendrop(args, "LOAD x\n");
+			EXPECT_EQ(r.status, 1) << bad;
+			EXPECT_EQ(r.err, "--skip-printing-frames=" + bad + rule);
+			EXPECT_EQ(r.out, "") << bad;
+		}
+	}
+	for (std::string good : {"1", "10", "007", "1000000"}) {
+		run_result r = wendrop({"-R", "--skip-printing-frames=" + good});
+		EXPECT_EQ(r.status, 0) << good;
+		EXPECT_EQ(r.out, "@R WENDROP\n") << good;
+		EXPECT_EQ(r.err, "") << good;
 	}
 }
 

@@ -2,6 +2,8 @@
 // run goes on past files that cannot be played.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include "fixture.h"
 #include "process.h"
 #include "testenv.h"
@@ -111,4 +113,54 @@ TEST_F(Playlist, OddWidthsAreAnnouncedWithTheirOwnWidth)
 	EXPECT_EQ(r.err, "");
 	EXPECT_NE(r.out.find("12 bit, 22050 Hz, 3 channels, 2205 total samples, 0.10 total seconds\n"), std::string::npos);
 	EXPECT_NE(r.out.find("32 bit, 192000 Hz, 8 channels, 1920 total samples, 0.01 total seconds\n"), std::string::npos);
+}
+
+TEST_F(Playlist, StandardInputIsOneStreamNamedDashWithTheTagsOfItsOnlyPass)
+{
+	// The first block that names a known tag gives the tags, as in a file.
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 4410, 44100);
+	f.comment_blocks = {{"FOO=1"}, {"ARTIST=Second", "DATE=1999"}, {"TITLE=Third"}};
+	std::string a = dir.file("a.flac");
+	ASSERT_TRUE(write_flac(a, f));
+	const std::string announced =
+		"\nTitle  : " + blank30 + " Artist: Second                        \nAlbum  : " + blank30 +
+		" Year  : 1999\nComment: " + blank30 + " Genre : " + blank30 +
+		"\n\nPlaying FLAC stream from -\n"
+		"16 bit, 44100 Hz, 2 channels, 4410 total samples, 0.10 total seconds\n";
+	std::vector<unsigned char> bytes = read_file(a);
+	// A second "-" finds the input at its end; the file itself still plays.
+	run_result r = run(wendrop_args({"-d", "null", "-", "-", a}), std::string(bytes.begin(), bytes.end()), 60,
+			   {.env = env});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error opening -\n");
+	std::string from_file = announced;
+	from_file.replace(from_file.find("from -"), 6, "from a.flac");
+	EXPECT_EQ(r.out, banner + announced + from_file);
+	// Standard input redirected from a file is read once all the same.
+	r = run(wendrop_args({"-d", "null", "-", "-"}), "", 60, {.env = env, .stdin_path = a, .stdin_flags = O_RDONLY});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error opening -\n");
+	EXPECT_EQ(r.out, banner + announced);
+}
+
+TEST_F(Playlist, OggFlacIsAnnouncedLikeNativeFlac)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 4410, 44100);
+	f.comment_blocks = {{"TITLE=Morning", "ARTIST=The Band", "GENRE=Rock"}};
+	ASSERT_TRUE(write_flac(dir.file("a.flac"), f));
+	f.ogg = true;
+	ASSERT_TRUE(write_flac(dir.file("a.oga"), f));
+	f.comment_blocks.clear();
+	ASSERT_TRUE(write_flac(dir.file("b.ogg"), f));
+	run_result native = wendrop({"-d", "null", dir.file("a.flac")});
+	run_result r = wendrop({"-d", "null", dir.file("a.oga"), dir.file("b.ogg")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	std::string a = native.out.substr(banner.size());
+	a.replace(a.find("a.flac"), 6, "a.oga");
+	EXPECT_NE(a.find("Title  : Morning"), std::string::npos) << a;
+	EXPECT_EQ(r.out, banner + a + blank_tags() + "\nPlaying FLAC stream from b.ogg\n"
+				  "16 bit, 44100 Hz, 2 channels, 4410 total samples, 0.10 total seconds\n");
 }

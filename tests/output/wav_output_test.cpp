@@ -3,6 +3,8 @@
 // output carries whole streams.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 
 #include "fixture.h"
@@ -16,9 +18,10 @@ struct WavOutput : testing::Test {
 	std::vector<std::string> env = player_env(dir);
 
 	std::string make(const std::string &name, unsigned bits, unsigned channels, unsigned rate,
-			 uint64_t frames, std::vector<int32_t> *samples = nullptr)
+			 uint64_t frames, std::vector<int32_t> *samples = nullptr, bool ogg = false)
 	{
 		flac_fixture f;
+		f.ogg = ogg;
 		f.bits = bits;
 		f.channels = channels;
 		f.rate = rate;
@@ -66,6 +69,41 @@ TEST_F(WavOutput, DataEqualsTheReferenceDecoderForEveryCommonFormat)
 		std::vector<unsigned char> reference = flac_reference(flac, f.bits, dir.file(name + ".raw"));
 		ASSERT_FALSE(reference.empty()) << name;
 		EXPECT_TRUE(w.data == reference) << name << ": " << w.data.size() << " bytes against " << reference.size();
+	}
+}
+
+TEST_F(WavOutput, OggFlacAndStandardInputDecodeLikeTheReferenceDecoder)
+{
+	struct {
+		unsigned bits, channels, rate;
+	} formats[] = {{8, 2, 11025}, {16, 2, 44100}, {24, 6, 48000}};
+	for (const auto &f : formats) {
+		std::string name = std::to_string(f.bits) + "-" + std::to_string(f.channels);
+		std::string native = make(name + ".flac", f.bits, f.channels, f.rate, f.rate / 2 + 333);
+		std::string ogg = make(name + ".oga", f.bits, f.channels, f.rate, f.rate / 2 + 333, nullptr, true);
+		std::vector<unsigned char> reference = flac_reference(native, f.bits, dir.file(name + ".raw"));
+		ASSERT_FALSE(reference.empty()) << name;
+		ASSERT_TRUE(flac_reference(ogg, f.bits, dir.file(name + ".oga.raw")) == reference) << name;
+
+		// The Ogg file by name; native and Ogg FLAC through a pipe, and
+		// native FLAC from a file on standard input.
+		std::string wav = dir.file(name + ".wav");
+		auto decoded = [&](const std::string &what, const run_result &r) {
+			EXPECT_EQ(r.status, 0) << what;
+			EXPECT_EQ(r.err, "") << what;
+			wav_info w = parse_wav(read_file(wav));
+			EXPECT_TRUE(w.ok && w.bits == f.bits && w.channels == f.channels && w.rate == f.rate) << what;
+			EXPECT_TRUE(w.data == reference) << what << ": " << w.data.size() << " bytes against "
+							 << reference.size();
+		};
+		decoded(name + " ogg", wendrop({"-q", "--wav", wav, ogg}));
+		for (const std::string &file : {native, ogg}) {
+			std::vector<unsigned char> bytes = read_file(file);
+			decoded(file + " piped", run(wendrop_args({"-q", "--wav", wav, "-"}),
+						     std::string(bytes.begin(), bytes.end()), 60, {.env = env}));
+		}
+		decoded(name + " redirected", wendrop({"-q", "--wav", wav, "-"},
+						      {.env = env, .stdin_path = native, .stdin_flags = O_RDONLY}));
 	}
 }
 

@@ -15,9 +15,11 @@
 
 namespace {
 struct Live : LiveTest {
-	std::string make(const std::string &name, unsigned rate, uint64_t frames, std::vector<int32_t> *samples = nullptr)
+	std::string make(const std::string &name, unsigned rate, uint64_t frames, std::vector<int32_t> *samples = nullptr,
+			 bool ogg = false)
 	{
 		flac_fixture f;
+		f.ogg = ogg;
 		f.rate = rate;
 		f.samples = make_signal(signal_kind::ramp, 16, 2, frames, rate);
 		if (samples)
@@ -68,7 +70,8 @@ TEST_F(Live, TheRecordedSinkHoldsTheFileSamples)
 
 TEST_F(Live, TheDeviceIsReusedWhileTheFormatStays)
 {
-	std::string a = make("a.flac", 44100, 4410), b = make("b.flac", 44100, 4410),
+	// b is Ogg FLAC: the container makes no difference to the device.
+	std::string a = make("a.flac", 44100, 4410), b = make("b.oga", 44100, 4410, nullptr, true),
 		    c = make("c.flac", 48000, 4800);
 	process sub;
 	ASSERT_TRUE(pulse_subscribe_start(server, sub));

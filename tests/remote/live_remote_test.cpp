@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include "fixture.h"
 #include "live.h"
 #include "process.h"
@@ -61,4 +63,40 @@ TEST_F(RemoteLive, TheEndOfInputEndsASessionMidStream)
 	EXPECT_EQ(process_finish(p, 10), 0);
 	EXPECT_LT(now_seconds() - closed, 2.0);
 	EXPECT_EQ(p.out_text.find("@P 0"), std::string::npos);
+}
+
+namespace {
+struct EmmsLive : LiveTest {};
+}
+
+// EMMS plays a playlist with its stock remote backend, the one made for
+// mpg321, which starts the player with --skip-printing-frames=10 -R - and
+// takes "@P 0" as the end of a track.
+TEST_F(EmmsLive, PlaysAPlaylistThroughTheStockRemoteBackend)
+{
+	std::vector<std::string> tracks;
+	for (const char *name : {"a.flac", "b.flac"}) {
+		flac_fixture f;
+		f.samples = make_signal(signal_kind::music, 16, 2, 44100 / 2, 44100, static_cast<uint32_t>(tracks.size() + 1));
+		tracks.push_back(dir.file(name));
+		ASSERT_TRUE(write_flac(tracks.back(), f));
+	}
+	process sub;
+	ASSERT_TRUE(pulse_subscribe_start(server, sub));
+	const std::string log = dir.file("emms.log");
+	std::vector<std::string> emacs_env = env;
+	emacs_env.push_back(std::string("WENDROP=") + wendrop_bin());
+	run_result r = run({EMACS_BIN, "--batch", "-Q", "-L", EMMS_LISP_DIR, "-l", EMMS_SESSION_EL, log, tracks[0], tracks[1]},
+			   "", 60, {.env = emacs_env});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_FALSE(r.timed_out);
+	std::vector<unsigned char> noted = read_file(log);
+	EXPECT_EQ(std::string(noted.begin(), noted.end()),
+		  "started a.flac\nfinished a.flac\nstarted b.flac\nfinished b.flac\nexit exit 0\n")
+		<< r.err;
+	// Both tracks went to the sound server, through one device.
+	process_wait_until(sub, [](const process &p) { return pulse_new_sink_inputs(p) >= 2; }, 1.0);
+	EXPECT_EQ(pulse_new_sink_inputs(sub), 1) << sub.out_text;
+	kill(sub.pid, SIGTERM);
+	process_finish(sub, 5);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "fixture.h"
 #include "process.h"
@@ -21,9 +22,10 @@ struct Remote : testing::Test {
 	// 8 kHz mono in blocks of 1000 samples: frames of 0.125 s.
 	std::string make(const std::string &name, uint64_t frames, std::vector<std::string> tags = {},
 			 std::optional<uint64_t> stated_total = {}, unsigned bits = 16,
-			 std::vector<int32_t> *samples = nullptr)
+			 std::vector<int32_t> *samples = nullptr, bool ogg = false)
 	{
 		flac_fixture f;
+		f.ogg = ogg;
 		f.bits = bits;
 		f.channels = 1;
 		f.rate = 8000;
@@ -125,12 +127,14 @@ TEST_F(Remote, ErrorsAreReportedAndChangeNothing)
 {
 	std::string a = make("a.flac", 8000);
 	std::string missing = dir.file("missing.flac");
-	run_result r = session("FOO bar\nL\nload\nLOAD " + missing + "\nJ 3\nLOAD " + a + "\nFOO\nQUIT\n");
+	// Standard input carries the commands, so "-" is never a stream.
+	run_result r = session("FOO bar\nL\nload\nLOAD " + missing + "\nLOAD -\nJ 3\nLOAD " + a + "\nFOO\nQUIT\n");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "@E Unknown command 'FOO'\n"
 			 "@E Missing argument to 'L'\n"
 			 "@E Missing argument to 'load'\n"
 			 "@E Error opening " + missing + "\n"
+			 "@E Error opening -\n"
 			 "@I " + dir.file("a") + "\n"
 			 "@E Unknown command 'FOO'\n");
 	EXPECT_EQ(r.out, greeting + "@F 1000 7000 0.12 0.88\n@F 2000 6000 0.25 0.75\n");
@@ -346,4 +350,74 @@ TEST_F(Remote, WavOnStandardOutputKeepsEveryEventLineAndStreamWholeInARegularFil
 			    stream(b_samples, 8, {"@F 1000 200 0.12 0.03\n", "@F 1200 0 0.15 0.00\n"}) + "@P 0\n";
 	EXPECT_EQ(rest.size(), part2.size());
 	EXPECT_TRUE(rest == part2) << "the second stream or its event lines differ";
+}
+
+namespace {
+// The sample counts of each "@F" line, "played left", in order.
+std::vector<std::string> progress_counts(const std::string &out)
+{
+	std::vector<std::string> counts;
+	for (const std::string &line : lines_of(out))
+		if (line.rfind("@F ", 0) == 0)
+			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
+	return counts;
+}
+}
+
+TEST_F(Remote, SkippingPrintsOneProgressLineInNFramesAndTheEdgesAlways)
+{
+	using counts = std::vector<std::string>;
+	std::string a = make("a.flac", 23500), z = make("z.flac", 5000, {}, 0);
+	// After the load and after a jump the first frame reports; then one
+	// in every N; and the frame that reaches the stated total.
+	process p;
+	start(p, {"-d", "null", "--skip-printing-frames=5"});
+	process_send(p, "LOAD " + a + "\nJ 1\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	// Without a stated total the last frame is not known as such.
+	const std::size_t first_end = p.out_text.size();
+	process_send(p, "LOAD " + z + "\n");
+	ASSERT_TRUE(process_wait_until(
+		p, [&](const process &q) { return q.out_text.find("@P 0\n", first_end) != std::string::npos; }, 10));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.err_text, "@I " + dir.file("a") + "\n@I " + dir.file("z") + "\n");
+	EXPECT_EQ(progress_counts(p.out_text),
+		  (counts{"1000 22500", "9000 14500", "14000 9500", "19000 4500", "23500 0", "1000 1000"}));
+	EXPECT_EQ(p.out_text.substr(p.out_text.size() - 5), "@P 0\n");
+
+	// The largest interval keeps only the edges; 1 is every frame.
+	auto progress_of = [&](const std::string &file, const std::string &interval) {
+		process q;
+		start(q, {"-d", "null", "--skip-printing-frames", interval});
+		process_send(q, "LOAD " + file + "\n");
+		EXPECT_TRUE(process_wait_stdout(q, "@P 0\n", 10)) << interval;
+		EXPECT_EQ(process_finish(q, 10), 0);
+		return progress_counts(q.out_text);
+	};
+	EXPECT_EQ(progress_of(a, "1000000"), (counts{"1000 22500", "23500 0"}));
+	EXPECT_EQ(progress_of(z, "1"), (counts{"1000 1000", "2000 2000", "3000 3000", "4000 4000", "5000 5000"}));
+}
+
+TEST_F(Remote, OggFlacIsAnnouncedAndSeeksLikeNativeFlac)
+{
+	const std::vector<std::string> tags = {"TITLE=Song", "DATE=2020"};
+	std::string native = make("a.flac", 24000, tags);
+	std::string ogg = make("a.oga", 24000, tags, {}, 16, nullptr, true);
+	ASSERT_EQ(read_file(ogg).size() > 4 && memcmp(read_file(ogg).data(), "OggS", 4) == 0, true);
+	const std::string commands = "\nJ 1\nJ -1\nJ +1\nJ -9\nJ +5\nQUIT\n";
+	run_result want = session("LOAD " + native + commands);
+	run_result r = session("LOAD " + ogg + commands);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "@I ID3:Song" + std::string(26, ' ') + pad30 + pad30 + "2020" + pad30 + pad30 + "\n");
+	EXPECT_EQ(r.err, want.err);
+	EXPECT_EQ(r.out, want.out);
+	EXPECT_EQ(progress_counts(r.out), (std::vector<std::string>{"1000 23000", "9000 15000", "10000 14000",
+								   "3000 21000", "4000 20000", "13000 11000",
+								   "14000 10000", "1000 23000", "2000 22000", "3000 21000"}));
+
+	// Without tags the name is the path: only ".flac" is cut.
+	std::string bare = make("b.oga", 1000, {}, {}, 16, nullptr, true);
+	r = session("LOAD " + bare + "\n");
+	EXPECT_EQ(r.err, "@I " + bare + "\n");
+	EXPECT_EQ(r.out, greeting + "@F 1000 0 0.12 0.00\n");
 }

@@ -1,5 +1,6 @@
 #include "fixture.h"
 
+#include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 
 #include <algorithm>
@@ -39,6 +40,17 @@ FLAC__StreamEncoderTellStatus sink_tell(const FLAC__StreamEncoder *, FLAC__uint6
 {
 	*offset = static_cast<memory_sink *>(data)->pos;
 	return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
+FLAC__StreamEncoderReadStatus sink_read(const FLAC__StreamEncoder *, FLAC__byte buffer[], size_t *n, void *data)
+{
+	auto *s = static_cast<memory_sink *>(data);
+	*n = std::min(*n, s->bytes.size() - std::min(s->pos, s->bytes.size()));
+	if (*n == 0)
+		return FLAC__STREAM_ENCODER_READ_STATUS_END_OF_STREAM;
+	memcpy(buffer, s->bytes.data() + s->pos, *n);
+	s->pos += *n;
+	return FLAC__STREAM_ENCODER_READ_STATUS_CONTINUE;
 }
 
 void put_le32(std::vector<unsigned char> &v, uint32_t x)
@@ -184,8 +196,29 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layou
 		FLAC__stream_encoder_set_blocksize(enc, f.blocksize);
 
 	memory_sink sink;
-	bool ok = FLAC__stream_encoder_init_stream(enc, sink_write, sink_seek, sink_tell, nullptr, &sink) ==
-		  FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+	FLAC__StreamMetadata *comments = nullptr;
+	bool ok;
+	if (f.ogg) {
+		// The Ogg encoder writes the metadata itself: the comment block
+		// goes in whole, as the fixture gives it.
+		ok = f.comment_blocks.size() <= 1 && FLAC__stream_encoder_set_ogg_serial_number(enc, 1);
+		if (ok && !f.comment_blocks.empty()) {
+			comments = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+			ok = comments != nullptr;
+			for (const std::string &e : f.comment_blocks[0]) {
+				FLAC__StreamMetadata_VorbisComment_Entry entry = {
+					static_cast<uint32_t>(e.size()),
+					reinterpret_cast<FLAC__byte *>(const_cast<char *>(e.data()))};
+				ok = ok && FLAC__metadata_object_vorbiscomment_append_comment(comments, entry, true);
+			}
+			ok = ok && FLAC__stream_encoder_set_metadata(enc, &comments, 1);
+		}
+		ok = ok && FLAC__stream_encoder_init_ogg_stream(enc, sink_read, sink_write, sink_seek, sink_tell,
+								nullptr, &sink) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+	} else {
+		ok = FLAC__stream_encoder_init_stream(enc, sink_write, sink_seek, sink_tell, nullptr, &sink) ==
+		     FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+	}
 	const std::size_t chunk = 4096;
 	for (uint64_t done = 0; ok && done < frames; done += chunk) {
 		uint64_t n = std::min<uint64_t>(chunk, frames - done);
@@ -194,8 +227,12 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layou
 	}
 	ok = FLAC__stream_encoder_finish(enc) && ok;
 	FLAC__stream_encoder_delete(enc);
+	if (comments)
+		FLAC__metadata_object_delete(comments);
 	if (!ok)
 		return {};
+	if (f.ogg)
+		return sink.bytes;
 
 	std::vector<block> blocks;
 	std::size_t audio = 0;

@@ -31,6 +31,9 @@ struct flac_fixture {
 	bool drop_streaminfo = false;
 	// Written after the comment blocks, before the audio.
 	std::vector<raw_block> raw_blocks;
+	// Ogg FLAC from libFLAC's Ogg encoder: at most one comment block, and
+	// the stated_*, drop_streaminfo and raw_blocks changes do not apply.
+	bool ogg = false;
 };
 
 /// Where the parts of an encoded file lie.
@@ -51,7 +54,7 @@ std::vector<int32_t> make_signal(signal_kind kind, unsigned bits, unsigned chann
 				 uint64_t frames, unsigned rate, uint32_t seed = 1);
 
 /// Encodes the fixture and gives the file's bytes (empty on failure), and
-/// where its blocks and frames are when layout is given.
+/// where its blocks and frames are when layout is given (native FLAC only).
 std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layout = nullptr);
 /// Encodes the fixture into a file; false on failure.
 bool write_flac(const std::string &path, const flac_fixture &f);

@@ -3,7 +3,7 @@
 //
 //   gen_flac [--bits N] [--channels N] [--rate HZ] [--seconds S | --frames N]
 //            [--signal ramp|noise|music] [--seed N] [--tag NAME=VALUE]...
-//            [--total N] OUT.flac
+//            [--total N] [--ogg] OUT.flac
 #include "fixture.h"
 
 #include <cstdio>
@@ -15,7 +15,7 @@ static int usage()
 {
 	fputs("usage: gen_flac [--bits N] [--channels N] [--rate HZ] [--seconds S | --frames N]\n"
 	      "                [--signal ramp|noise|music] [--seed N] [--tag NAME=VALUE]...\n"
-	      "                [--total N] OUT.flac\n",
+	      "                [--total N] [--ogg] OUT.flac\n",
 	      stderr);
 	return 2;
 }
@@ -49,6 +49,8 @@ int main(int argc, char **argv)
 			tags.push_back(argv[++i]);
 		else if (a == "--total" && has_value)
 			f.stated_total = strtoull(argv[++i], nullptr, 10);
+		else if (a == "--ogg")
+			f.ogg = true;
 		else if (a == "--signal" && has_value) {
 			std::string k = argv[++i];
 			if (k == "ramp")
