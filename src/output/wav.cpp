@@ -115,24 +115,29 @@ static FILE *sink_open()
 #endif
 
 // Whether the existing file at path must not be overwritten: it is the
-// stream being played, or FLAC audio (the output named where an input was
-// meant).
+// stream being played ("-" is standard input), or FLAC audio, native or in
+// Ogg (the output named where an input was meant).
 static int holds_flac(const char *path, const char *stream_path)
 {
 	struct stat out, in;
 	if (stat(path, &out) != 0)
 		return 0;
-	if (stat(stream_path, &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+	int in_ok = strcmp(stream_path, "-") == 0 ? fstat(STDIN_FILENO, &in) : stat(stream_path, &in);
+	if (in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
 		return 1;
 	if (!S_ISREG(out.st_mode))
 		return 0;
 	int fd = open(path, O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return 0;
-	char magic[4];
-	int flac = read(fd, magic, sizeof magic) == 4 && memcmp(magic, "fLaC", 4) == 0;
+	// An Ogg FLAC file's first page holds "\x7fFLAC" right after its
+	// 27-byte header and one lacing value.
+	unsigned char head[33];
+	ssize_t n = read(fd, head, sizeof head);
 	close(fd);
-	return flac;
+	if (n >= 4 && memcmp(head, "fLaC", 4) == 0)
+		return 1;
+	return n == sizeof head && memcmp(head, "OggS", 4) == 0 && memcmp(head + 28, "\x7f" "FLAC", 5) == 0;
 }
 
 int output_accepts(const char *stream_path, const ao_sample_format &format,

@@ -254,4 +254,18 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening " + c + "\n");
 	EXPECT_TRUE(read_file(c) == tagged);
+
+	// FLAC in Ogg is FLAC too; and standard input is the stream itself.
+	flac_fixture f;
+	f.ogg = true;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 1000, 44100);
+	std::string d = dir.file("d.oga");
+	ASSERT_TRUE(write_flac(d, f));
+	std::vector<unsigned char> ogg = read_file(d);
+	r = wendrop({"-q", "-w", d, b});
+	EXPECT_EQ(r.err, "Error opening wav file " + d + "\nError opening " + b + "\n");
+	EXPECT_TRUE(read_file(d) == ogg);
+	r = wendrop({"-q", "--wav=" + c, "-"}, {.env = env, .stdin_path = c});
+	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening -\n");
+	EXPECT_TRUE(read_file(c) == tagged);
 }
