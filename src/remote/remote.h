@@ -7,14 +7,17 @@
 
 struct stream_record;
 
-/// Room for pending command text (a terminating zero follows it).
-inline constexpr std::size_t remote_buffer_size = 1028;
+/// Room for pending command text (a terminating zero follows it): a LOAD
+/// of the longest legal path (4,095 bytes) with its line end fits. A line
+/// that fills it without ending is never run.
+inline constexpr std::size_t remote_buffer_size = 4096 + 8;
 
 /// Greets, then plays and takes commands until QUIT or the end of input.
 void remote_loop();
 
 /// Takes in what standard input has ready and executes at most one command
-/// line. 0 to go on, -1 to end remote mode.
+/// line; a line too long for the buffer is dropped to its end with one
+/// "@E Command line too long". 0 to go on, -1 to end remote mode.
 int remote_read_command();
 /// As remote_read_command, but never waits.
 int remote_poll();
