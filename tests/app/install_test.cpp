@@ -126,7 +126,7 @@ TEST(ManualPage, DocumentsEveryCommandAndEventLine)
 		EXPECT_TRUE(has_word(page, command)) << command;
 	for (const char *line : {"@R WENDROP", "@I ID3:%s%s%s%s%s%s", "@I %s", "@F %lu %lu %.2f %.2f",
 				 "@P 0", "@P 1", "@P 2", "@V %f", "@E Unknown command '%s'",
-				 "@E Missing argument to '%s'", "@E Error opening %s",
+				 "@E Missing argument to '%s'", "@E Error opening %s", "@E Command line too long",
 				 "error decoding single frame!", "error handler called!"})
 		EXPECT_TRUE(has_word(page, line)) << line;
 }

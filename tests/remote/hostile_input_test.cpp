@@ -130,6 +130,25 @@ TEST_F(HostileInput, LinesOfTenThousandBytesAreDroppedWhole)
 	EXPECT_EQ(p.out_text, greeting + "@V 0.250000\n");
 }
 
+TEST_F(HostileInput, LongPathsLoadAndALongLineEndingInQuitDoesNotQuit)
+{
+	// Ten folders of 200 bytes: a path of over 2,000 bytes.
+	std::string rel;
+	for (int i = 0; i < 10; i++) {
+		rel += std::string(200, static_cast<char>('a' + i)) + "/";
+		ASSERT_EQ(mkdir(dir.file(rel).c_str(), 0755), 0);
+	}
+	std::string a = make(rel + "a.flac", 1000);
+	ASSERT_GT(a.size(), 2000u);
+	process p;
+	start(p);
+	ASSERT_TRUE(process_send(p, "LOAD " + a + "\nLOAD " + std::string(5000, '/') + "QUIT\nV 0.25\n"));
+	ASSERT_TRUE(process_wait_stdout(p, "@V 0.250000\n", 10));
+	ends_cleanly(p, 10, 5);
+	EXPECT_EQ(p.err_text, "@I " + dir.file(rel + "a") + "\n@E Command line too long\n");
+	EXPECT_EQ(p.out_text, greeting + "@F 1000 0 0.12 0.00\n@P 0\n@V 0.250000\n");
+}
+
 TEST_F(HostileInput, ZeroBytesEndLinesAndNothingElse)
 {
 	process p;
