@@ -197,7 +197,7 @@ void remote_loop()
 		if (!event_output_failed())
 			rc = remote_poll();
 	}
-	// Whoever read the events has gone: playing on for nobody helps no one.
+	// Nobody reads the events any more: end as QUIT does, not play on unheard.
 	if (event_output_failed())
 		cmd_quit(nullptr, nullptr);
 }

@@ -35,5 +35,6 @@ void trim_whitespace(char *text);
 int remote_execute(const char *word, char *arg);
 
 /// Where a JUMP with argument arg takes stream s: 1 with the target sample
-/// and elapsed seconds, 0 when the command is to be ignored.
+/// and elapsed seconds, 0 when the command is to be ignored. Relative jumps
+/// count from current_sample and are bounded by total_samples.
 int jump_target(const stream_record &s, const char *arg, uint64_t *sample, float *elapsed);

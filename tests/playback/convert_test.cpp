@@ -184,19 +184,6 @@ TEST(Progress, ZeroTotalRepeatsTheCountAndTotalTooSmallWraps)
 	EXPECT_STREQ(buf, "@F 8000 8000 0.00 0.00\n");
 }
 
-TEST(Progress, SecondsComeFromTheCountsHoweverLongTheStream)
-{
-	// Three and six hours at 44.1 kHz: no drift at the middle or the end.
-	char buf[progress_line_max];
-	format_progress(buf, sizeof buf, 238140000, 476280000, 44100);
-	EXPECT_STREQ(buf, "@F 238140000 238140000 5400.00 5400.00\n");
-	format_progress(buf, sizeof buf, 476280000, 476280000, 44100);
-	EXPECT_STREQ(buf, "@F 476280000 0 10800.00 0.00\n");
-	format_progress(buf, sizeof buf, 952559999, 952560000, 44100);
-	EXPECT_STREQ(buf, "@F 952559999 1 21600.00 0.00\n");
-	EXPECT_EQ(sample_seconds(441, 44100), 0.01f);
-}
-
 TEST(Progress, TheLongestLineFits)
 {
 	char buf[progress_line_max];
