@@ -2,6 +2,7 @@
 #include "playback/stream.h"
 
 #include <cinttypes>
+#include <cstring>
 #include <strings.h>
 
 std::string_view display_name(std::string_view path)
@@ -21,23 +22,43 @@ std::string remote_name(std::string_view path)
 	return std::string(path);
 }
 
+// A tag text as an "@I ID3:" field: front ends cut that line by byte
+// offsets, so it holds the text's whole characters that fit in width bytes,
+// padded with blanks to exactly width bytes.
+static void append_id3_field(std::string &line, const char *text, int width)
+{
+	char field[tag_room(tag_width)];
+	std::size_t chars;
+	const std::size_t w = static_cast<std::size_t>(width);
+	std::size_t n = printable_prefix(reinterpret_cast<const unsigned char *>(text), strlen(text), w, w,
+					 field, &chars);
+	line.append(field, n).append(w - n, ' ');
+}
+
 void announce_stream(const char *path, int has_tags)
 {
 	const stream_record &s = file_info;
 	if (playback_config.remote) {
-		if (has_tags)
-			fprintf(stderr, "@I ID3:%s%s%s%s%s%s\n", s.title, s.artist, s.album, s.year,
-				s.comment, s.genre);
-		else
-			fprintf(stderr, "@I %s\n", remote_name(path).c_str());
+		std::string line = "@I ";
+		if (has_tags) {
+			line += "ID3:";
+			for (const char *text : {s.title, s.artist, s.album})
+				append_id3_field(line, text, tag_width);
+			append_id3_field(line, s.year, year_width);
+			append_id3_field(line, s.comment, tag_width);
+			append_id3_field(line, s.genre, tag_width);
+		} else {
+			line += printable(remote_name(path));
+		}
+		line += '\n';
+		fputs(line.c_str(), stderr);
 		return;
 	}
 	if (playback_config.quiet)
 		return;
 	printf("\nTitle  : %s Artist: %s\nAlbum  : %s Year  : %s\nComment: %s Genre : %s\n", s.title,
 	       s.artist, s.album, s.year, s.comment, s.genre);
-	std::string_view name = display_name(path);
-	printf("\nPlaying FLAC stream from %.*s\n", static_cast<int>(name.size()), name.data());
+	printf("\nPlaying FLAC stream from %s\n", printable(display_name(path)).c_str());
 	printf("%d bit, %d Hz, %d channels, %" PRIu64 " total samples, %.2f total seconds\n",
 	       s.bits_per_sample, s.format.rate, s.format.channels, s.total_samples,
 	       static_cast<double>(s.total_time));

@@ -10,15 +10,21 @@ float volume = 1.0f;
 // Aligned so the conversion's vector stores need no peeling.
 alignas(64) static unsigned char sample_buffer[sample_buffer_size];
 
-int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total, float elapsed,
-		    float total_time)
+float sample_seconds(uint64_t samples, int rate)
+{
+	// From the count each time, not summed frame by frame: a float sum
+	// drifts by seconds over hours.
+	if (rate <= 0)
+		return 0;
+	return static_cast<float>(static_cast<double>(samples) / rate);
+}
+
+int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total, int rate)
 {
 	uint64_t remaining = total ? total - current : current;
-	float time_left = total_time - elapsed;
-	if (time_left < 0)
-		time_left = 0;
+	float time_left = total > current ? sample_seconds(total - current, rate) : 0.0f;
 	int n = snprintf(buf, size, "@F %" PRIu64 " %" PRIu64 " %.2f %.2f\n", current, remaining,
-			 static_cast<double>(elapsed), static_cast<double>(time_left));
+			 static_cast<double>(sample_seconds(current, rate)), static_cast<double>(time_left));
 	if (n < 0)
 		return 0;
 	return static_cast<std::size_t>(n) < size ? n : static_cast<int>(size - 1);
@@ -55,15 +61,13 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 	}
 
 	rec->current_sample += block;
-	if (frame->header.sample_rate)
-		rec->elapsed_time += static_cast<float>(block) / static_cast<float>(frame->header.sample_rate);
+	rec->elapsed_time = sample_seconds(rec->current_sample, rec->format.rate);
 
 	if (playback_config.remote && progress_due(rec)) {
 		char line[progress_line_max];
 		int n = format_progress(line, sizeof line, rec->current_sample, rec->total_samples,
-					rec->elapsed_time, rec->total_time);
-		// One write per line: stdout is unbuffered.
-		fwrite(line, 1, static_cast<std::size_t>(n), stdout);
+					rec->format.rate);
+		write_event(line, static_cast<std::size_t>(n));
 	}
 	return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }

@@ -11,8 +11,11 @@
 #include <string>
 #include <string_view>
 
+/// Widths of the tag texts: characters in the tag block, bytes in "@I ID3:".
 inline constexpr int tag_width = 30;
 inline constexpr int year_width = 4;
+/// Room for a tag text of width characters: UTF-8 takes up to 4 bytes each.
+inline constexpr int tag_room(int width) { return width * 4 + 1; }
 
 /// Room for the largest FLAC frame: 65,535 samples of 8 channels at 4 bytes.
 inline constexpr std::size_t sample_buffer_size = 2097120;
@@ -38,13 +41,14 @@ struct stream_record {
 	int is_playing;
 	int pass_tags;                // a VORBIS_COMMENT block met by the decoder gave a tag
 	unsigned frames_to_progress;  // remote: frames until the next "@F" line (0 or 1: the next)
-	// Tag texts, always blank-padded to their full width.
-	char title[tag_width + 1];
-	char artist[tag_width + 1];
-	char album[tag_width + 1];
-	char genre[tag_width + 1];
-	char comment[tag_width + 1];
-	char year[year_width + 1];
+	// Tag texts in their printable form, always blank-padded to their full
+	// width in characters (tag_width, year_width).
+	char title[tag_room(tag_width)];
+	char artist[tag_room(tag_width)];
+	char album[tag_room(tag_width)];
+	char genre[tag_room(tag_width)];
+	char comment[tag_room(tag_width)];
+	char year[tag_room(year_width)];
 };
 
 /// The stream record; its address is the decoder's client data.
@@ -87,10 +91,28 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *decoder
 					      const FLAC__Frame *frame,
 					      const FLAC__int32 *const buffer[], void *client_data);
 
+/// Copies the printable form of text (length bytes) into out: as many whole
+/// characters as fit in max_chars characters and max_bytes bytes, each C0
+/// control, DEL, C1 control and each byte that is not part of a valid UTF-8
+/// sequence shown as "?". Gives the bytes written (out is not terminated)
+/// and sets *chars to the characters written.
+std::size_t printable_prefix(const unsigned char *text, std::size_t length, std::size_t max_chars,
+			     std::size_t max_bytes, char *out, std::size_t *chars);
+/// The printable form of the whole of text (as printable_prefix).
+std::string printable(std::string_view text);
+
+/// Writes one event line to standard output in a single write. 1 when all of
+/// it was written; 0 when not, after which event_output_failed() gives 1.
+int write_event(const char *line, std::size_t length);
+/// 1 once an event line could not be written to standard output: nobody
+/// reads the events any more.
+int event_output_failed();
+
 /// Sets every tag text of rec to blanks.
 void tags_reset(stream_record *rec);
 /// Applies one comment entry (length bytes, not terminated) to the tag
-/// texts of rec. 1 when its name is a known tag, 0 otherwise.
+/// texts of rec, in printable form, cut to whole characters. 1 when its
+/// name is a known tag, 0 otherwise.
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
 /// Reads the tags of the file at path into file_info: the first
 /// VORBIS_COMMENT block that holds a known tag. 1 when one was found; 0
@@ -107,7 +129,8 @@ std::string_view display_name(std::string_view path);
 /// The name announced in remote mode for a stream without tags: the path cut
 /// at its last "." when that is where ".flac" first occurs.
 std::string remote_name(std::string_view path);
-/// Prints the announcement of the stream just opened from path.
+/// Prints the announcement of the stream just opened from path: names and
+/// tags in printable form only.
 void announce_stream(const char *path, int has_tags);
 
 /// Output width for a stream width: the smallest of 8, 16, 24 that holds
@@ -121,10 +144,13 @@ int container_bits(int bits_per_sample);
 std::size_t convert_frame(const FLAC__int32 *const channels[], unsigned block_size,
 			  unsigned frame_channels, unsigned out_channels, int bits_per_sample,
 			  float gain, unsigned char *out);
+/// Seconds that samples last at rate, in single precision; 0 at rate 0.
+float sample_seconds(uint64_t samples, int rate);
 /// Room for the longest progress line (two 20-digit counts, two float
 /// times of up to 42 characters each).
 inline constexpr std::size_t progress_line_max = 160;
-/// Formats the remote progress line "@F ..." into buf (NUL-terminated) and
-/// gives its length, cut to fit size.
-int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total,
-		    float elapsed, float total_time);
+/// Formats the remote progress line "@F ..." for position current of a
+/// stream of total samples (0: not stated) at rate into buf (NUL-terminated)
+/// and gives its length, cut to fit size. The seconds come from the sample
+/// counts: current / rate played, (total - current) / rate left.
+int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total, int rate);

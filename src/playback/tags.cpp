@@ -4,7 +4,6 @@
 #include <FLAC/metadata.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstring>
 #include <strings.h>
 
@@ -25,12 +24,15 @@ static constexpr tag_field tag_fields[] = {
 	{"date", offsetof(stream_record, year), year_width},
 };
 
+// The value's first width characters, printable, then blanks up to width
+// characters: the field holds at most tag_room(width) bytes.
 static void fill_field(char *field, int width, const unsigned char *value, std::size_t length)
 {
-	memset(field, ' ', static_cast<std::size_t>(width));
-	if (length)
-		memcpy(field, value, std::min(length, static_cast<std::size_t>(width)));
-	field[width] = '\0';
+	const std::size_t w = static_cast<std::size_t>(width);
+	std::size_t chars = 0;
+	std::size_t bytes = length ? printable_prefix(value, length, w, w * 4, field, &chars) : 0;
+	memset(field + bytes, ' ', w - chars);
+	field[bytes + w - chars] = '\0';
 }
 
 void tags_reset(stream_record *rec)

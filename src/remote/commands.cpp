@@ -2,6 +2,7 @@
 #include "remote/remote.h"
 #include "playback/stream.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <climits>
@@ -15,6 +16,12 @@ struct command {
 	const char *long_word;
 	int (*run)(const char *word, const char *arg);
 };
+}
+
+// Event lines go through write_event, which notes a reader that has gone.
+static void event(const char *line)
+{
+	write_event(line, strlen(line));
 }
 
 static int cmd_load(const char *word, const char *arg)
@@ -61,22 +68,19 @@ int jump_target(const stream_record &s, const char *arg, uint64_t *sample, float
 		*elapsed = static_cast<float>(n);
 		return 1;
 	}
-	if (n > 0 && static_cast<float>(n) > s.total_time - s.elapsed_time)
-		return 0;
-	if (n < 0 && -static_cast<float>(n) > s.elapsed_time) {
-		*sample = 0;
-		*elapsed = 0;
-		return 1;
+	// In samples, from the position "@F" reports: seconds summed as floats
+	// drift from it on long streams.
+	const int64_t step = mul_sat(n, rate);
+	if (n > 0) {
+		// Forward only up to the stated end; without one, never.
+		const uint64_t left = s.total_samples > s.current_sample ? s.total_samples - s.current_sample : 0;
+		if (left == 0 || static_cast<uint64_t>(step) > left)
+			return 0;
 	}
-	int64_t target = add_sat(current, mul_sat(n, rate));
-	if (target < 0) {
-		// The counters ran apart; going back past the start is the start.
-		*sample = 0;
-		*elapsed = 0;
-		return 1;
-	}
+	// Going back past the start is the start.
+	const int64_t target = std::max<int64_t>(add_sat(current, step), 0);
 	*sample = static_cast<uint64_t>(target);
-	*elapsed = n ? s.elapsed_time + static_cast<float>(n) : s.elapsed_time;
+	*elapsed = sample_seconds(*sample, s.format.rate);
 	return 1;
 }
 
@@ -113,7 +117,7 @@ static int cmd_jump(const char *, const char *arg)
 static int cmd_stop(const char *, const char *)
 {
 	if (file_info.is_loaded == 1) {
-		fputs("@P 0\n", stdout);
+		event("@P 0\n");
 		stream_close();
 	}
 	return 0;
@@ -129,7 +133,9 @@ static int cmd_volume(const char *, const char *arg)
 	if (std::fabs(v) > FLT_MAX)
 		v = std::copysign(HUGE_VAL, v);
 	volume = static_cast<float>(v);
-	printf("@V %f\n", static_cast<double>(volume));
+	char line[64];  // "%f" of the largest float takes 46 characters
+	snprintf(line, sizeof line, "@V %f\n", static_cast<double>(volume));
+	event(line);
 	return 0;
 }
 
@@ -139,10 +145,10 @@ static int cmd_pause(const char *, const char *)
 		return 0;
 	if (file_info.is_playing == 1) {
 		file_info.is_playing = 0;
-		fputs("@P 1\n", stdout);
+		event("@P 1\n");
 	} else {
 		file_info.is_playing = 1;
-		fputs("@P 2\n", stdout);
+		event("@P 2\n");
 	}
 	return 0;
 }
@@ -178,9 +184,9 @@ int remote_execute(const char *word, char *arg)
 
 void remote_loop()
 {
-	fputs("@R WENDROP\n", stdout);
+	event("@R WENDROP\n");
 	int rc = 0;
-	while (rc == 0) {
+	while (rc == 0 && !event_output_failed()) {
 		if (file_info.is_playing != 1) {
 			rc = remote_wait();
 			continue;
@@ -190,11 +196,15 @@ void remote_loop()
 		FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(file_info.decoder);
 		if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED) {
 			stream_close();
-			fputs("@P 0\n", stdout);
+			event("@P 0\n");
 		} else if (!FLAC__stream_decoder_process_single(file_info.decoder) &&
 			   FLAC__stream_decoder_get_state(file_info.decoder) != FLAC__STREAM_DECODER_ABORTED) {
 			fputs("error decoding single frame!\n", stderr);
 		}
-		rc = remote_poll();
+		if (!event_output_failed())
+			rc = remote_poll();
 	}
+	// Nobody reads the events any more: end as QUIT does, not play on unheard.
+	if (event_output_failed())
+		cmd_quit(nullptr, nullptr);
 }

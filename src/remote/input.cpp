@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,11 +15,14 @@ static std::size_t pending;
 // Descriptor 0 can no longer be asked or read (not open, say): what is
 // pending is still executed, then remote mode ends.
 static int input_dead;
+// Inside a line too long for the buffer: dropped up to its end.
+static int discarding;
 
 void remote_input_reset()
 {
 	pending = 0;
 	input_dead = 0;
+	discarding = 0;
 	remote_buffer[0] = '\0';
 }
 
@@ -80,6 +84,21 @@ static int execute_line(char *line)
 	return remote_execute(line, arg);
 }
 
+// The text after the line that ends at end, up to the next zero byte,
+// stays pending; anything after that zero byte is dropped. Nothing stays
+// when the line has no end yet.
+static void keep_after(std::size_t end, std::size_t len)
+{
+	if (end < len) {
+		std::size_t rest = strlen(remote_buffer + end + 1);
+		memmove(remote_buffer, remote_buffer + end + 1, rest);
+		pending = rest;
+	} else {
+		pending = 0;
+	}
+	remote_buffer[pending] = '\0';
+}
+
 int remote_read_command()
 {
 	std::size_t len = pending;
@@ -100,23 +119,23 @@ int remote_read_command()
 	}
 	remote_buffer[len] = '\0';
 
-	// The line ends at the first line feed or zero byte; the text after it,
-	// up to the next zero byte, stays pending.
-	char line[remote_buffer_size + 1];
+	// The line ends at the first line feed or zero byte.
 	std::size_t end = 0;
 	while (end < len && remote_buffer[end] != '\n' && remote_buffer[end] != '\0')
 		end++;
+	if (discarding || (end == len && len == remote_buffer_size)) {
+		// Longer than any command with a legal path: run in pieces, its
+		// tail would run as a command of its own. Dropped to its end.
+		if (!discarding)
+			fputs("@E Command line too long\n", stderr);
+		discarding = end == len;
+		keep_after(end, len);
+		return 0;
+	}
+	char line[remote_buffer_size + 1];
 	memcpy(line, remote_buffer, end);
 	line[end] = '\0';
-	if (end < len) {
-		std::size_t rest = strlen(remote_buffer + end + 1);
-		memmove(remote_buffer, remote_buffer + end + 1, rest);
-		pending = rest;
-	} else {
-		pending = 0;
-	}
-	remote_buffer[pending] = '\0';
-
+	keep_after(end, len);
 	return execute_line(line);
 }
 

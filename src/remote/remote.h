@@ -7,14 +7,17 @@
 
 struct stream_record;
 
-/// Room for pending command text (a terminating zero follows it).
-inline constexpr std::size_t remote_buffer_size = 1028;
+/// Room for pending command text (a terminating zero follows it): a LOAD
+/// of the longest legal path (4,095 bytes) with its line end fits. A line
+/// that fills it without ending is never run.
+inline constexpr std::size_t remote_buffer_size = 4096 + 8;
 
 /// Greets, then plays and takes commands until QUIT or the end of input.
 void remote_loop();
 
 /// Takes in what standard input has ready and executes at most one command
-/// line. 0 to go on, -1 to end remote mode.
+/// line; a line too long for the buffer is dropped to its end with one
+/// "@E Command line too long". 0 to go on, -1 to end remote mode.
 int remote_read_command();
 /// As remote_read_command, but never waits.
 int remote_poll();
@@ -32,5 +35,6 @@ void trim_whitespace(char *text);
 int remote_execute(const char *word, char *arg);
 
 /// Where a JUMP with argument arg takes stream s: 1 with the target sample
-/// and elapsed seconds, 0 when the command is to be ignored.
+/// and elapsed seconds, 0 when the command is to be ignored. Relative jumps
+/// count from current_sample and are bounded by total_samples.
 int jump_target(const stream_record &s, const char *arg, uint64_t *sample, float *elapsed);

@@ -158,6 +158,7 @@ TEST(ManualPage, DocumentsEveryCommandAndEventLine)
 				 "@P 0", "@P 1", "@P 2", "@V %f", "@E Unknown command '%s'",
 				 "@E Missing argument to '%s'", "@E Error opening %s", "@E Error writing wav file %s",
 				 "@E Error writing to ao device %d", "@E Stream too big for a WAV file: %s",
+				 "@E Command line too long",
 				 "error decoding single frame!", "error handler called!"})
 		EXPECT_TRUE(has_word(page, line)) << line;
 }

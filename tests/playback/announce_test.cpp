@@ -113,3 +113,25 @@ TEST_F(Announcement, RemoteModeWithoutTagsPrintsTheCutPath)
 	capture(2, [&] { out = capture(1, [] { announce_stream("A.FLAC", 0); }); });
 	EXPECT_EQ(out, "");
 }
+
+TEST_F(Announcement, Utf8TagsFillCharactersInTheBlockAndBytesInTheEventLine)
+{
+	tag("TITLE=Я помню чудное мгновенье");
+	tag("ARTIST=\x1b]0;x\x07\nA");
+	tag("DATE=二〇二四");
+	std::string out = capture(1, [] { announce_stream("/m/\x1b[2J\n\xff.flac", 1); });
+	std::string pad30(30, ' ');
+	// 24 characters and 6 blanks: the columns line up.
+	EXPECT_EQ(out.substr(0, out.find("\n\nPlaying")),
+		  "\nTitle  : Я помню чудное мгновенье       Artist: ?]0;x??A" + std::string(22, ' ') +
+			  "\nAlbum  : " + pad30 + " Year  : 二〇二四\nComment: " + pad30 + " Genre : " + pad30);
+	EXPECT_NE(out.find("\n\nPlaying FLAC stream from ?[2J??.flac\n"), std::string::npos) << out;
+
+	// Front ends cut the event line by bytes: whole characters that fit in
+	// 30 bytes (4 for the year), padded to exactly that many.
+	playback_config.remote = 1;
+	std::string err = capture(2, [] { announce_stream("a.flac", 1); });
+	EXPECT_EQ(err, "@I ID3:Я помню чудное м " + std::string("?]0;x??A") + std::string(22, ' ') + pad30 +
+			       "二 " + pad30 + pad30 + "\n");
+	EXPECT_EQ(capture(2, [] { announce_stream("/m/\x1b[2J\n\xff\xc2\x9b.flac", 0); }), "@I /m/?[2J???\n");
+}

@@ -164,33 +164,35 @@ TEST(Conversion, ChannelsTheFrameLacksAreSilentAndTheByteCountFollowsTheDevice)
 TEST(Progress, CountsAndTimesWithAStatedTotal)
 {
 	char buf[progress_line_max];
-	int n = format_progress(buf, sizeof buf, 4096, 10000, 0.5f, 2.25f);
-	EXPECT_STREQ(buf, "@F 4096 5904 0.50 1.75\n");
+	int n = format_progress(buf, sizeof buf, 4096, 10000, 8192);
+	EXPECT_STREQ(buf, "@F 4096 5904 0.50 0.72\n");
 	EXPECT_EQ(n, 23);
-	format_progress(buf, sizeof buf, 10000, 10000, 2.25f, 2.25f);
-	EXPECT_STREQ(buf, "@F 10000 0 2.25 0.00\n");
+	format_progress(buf, sizeof buf, 10000, 10000, 4000);
+	EXPECT_STREQ(buf, "@F 10000 0 2.50 0.00\n");
 }
 
 TEST(Progress, ZeroTotalRepeatsTheCountAndTotalTooSmallWraps)
 {
 	char buf[progress_line_max];
-	format_progress(buf, sizeof buf, 500, 0, 1.5f, 0.0f);
-	EXPECT_STREQ(buf, "@F 500 500 1.50 0.00\n");
-	format_progress(buf, sizeof buf, 12000, 10000, 3.0f, 2.0f);
+	format_progress(buf, sizeof buf, 500, 0, 1000);
+	EXPECT_STREQ(buf, "@F 500 500 0.50 0.00\n");
+	format_progress(buf, sizeof buf, 12000, 10000, 4000);
 	EXPECT_STREQ(buf, "@F 12000 18446744073709549616 3.00 0.00\n");
-	format_progress(buf, sizeof buf, 5000000000ull, 5000000001ull, 113378.68f, 113378.68f);
-	EXPECT_STREQ(buf, "@F 5000000000 1 113378.68 0.00\n");
+	format_progress(buf, sizeof buf, 5000000000ull, 5000000001ull, 44100);
+	EXPECT_STREQ(buf, "@F 5000000000 1 113378.69 0.00\n");
+	format_progress(buf, sizeof buf, 8000, 16000, 0);
+	EXPECT_STREQ(buf, "@F 8000 8000 0.00 0.00\n");
 }
 
 TEST(Progress, TheLongestLineFits)
 {
 	char buf[progress_line_max];
-	int n = format_progress(buf, sizeof buf, UINT64_MAX, 1, -3.4e38f, 3.4e38f);
+	int n = format_progress(buf, sizeof buf, UINT64_MAX, 1, 1);
 	ASSERT_LT(static_cast<std::size_t>(n), sizeof buf);
 	EXPECT_EQ(buf[n - 1], '\n');
 	EXPECT_EQ(strlen(buf), static_cast<std::size_t>(n));
 	// A short buffer cuts the line instead of overrunning.
 	char small[8];
-	EXPECT_EQ(format_progress(small, sizeof small, 123456789, 0, 1, 1), 7);
+	EXPECT_EQ(format_progress(small, sizeof small, 123456789, 0, 1), 7);
 	EXPECT_STREQ(small, "@F 1234");
 }

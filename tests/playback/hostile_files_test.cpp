@@ -329,6 +329,9 @@ TEST_F(HostileFiles, CommentBlocksThatLieOrAbuse)
 		plays("no-equals-and-empty-names", commented({{"TITLE", "=Nameless", "", "NOEQUALS"}})),
 		plays("100000-byte-value", commented({{"ARTIST=" + std::string(100000, 'v'), "TITLE=Long"}}), "Long",
 		      std::string(30, 'v')),
+		// Terminal escapes and a forged line reach the terminal as "?".
+		plays("control-bytes", commented({{"TITLE=\x1b]0;owned\x07\x1b[2J", "ARTIST=a\n@P 0\xff"}}),
+		      "?]0;owned??[2J", "a?@P 0?"),
 	});
 }
 

@@ -64,9 +64,39 @@ TEST_F(Tags, DateKeepsFourCharactersAndLongValuesAreCut)
 	EXPECT_EQ(std::string(rec.year), "24  ");
 	apply_entry(rec, "TITLE=" + std::string(100000, 'x'));
 	EXPECT_EQ(std::string(rec.title), std::string(30, 'x'));
-	// Bytes are copied as they are, even through a multi-byte character.
-	apply_entry(rec, "ARTIST=" + std::string(29, 'a') + "\xc3\xa9");
-	EXPECT_EQ(std::string(rec.artist), std::string(29, 'a') + "\xc3");
+	// Cut after whole characters: 29 letters and an "é" are 30 (31 bytes).
+	apply_entry(rec, "ARTIST=" + std::string(29, 'a') + "\xc3\xa9" + "b");
+	EXPECT_EQ(std::string(rec.artist), std::string(29, 'a') + "\xc3\xa9");
+}
+
+TEST_F(Tags, ControlsAndBadBytesShowAsQuestionMarks)
+{
+	// Terminal escapes (clear, set title), a forged event line, C1
+	// controls, DEL and a zero byte; then bytes outside valid UTF-8: stray
+	// continuation, overlong, surrogate, cut short, beyond U+10FFFF.
+	apply_entry(rec, "TITLE=\x1b[2J\x1b]0;owned\x07");
+	apply_entry(rec, "ARTIST=a\n@P 0\r\t");
+	apply_entry(rec, std::string("ALBUM=\xc2\x9b" "1m\xc2\x85\x7f\0z", 15));
+	apply_entry(rec, "GENRE=\xff\x80\xc0\xaf\xed\xa0\x80\xe2\x82x\xf4\x90\x80\x80");
+	apply_entry(rec, "DESCRIPTION=\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf");
+	EXPECT_EQ(std::string(rec.title), padded("?[2J?]0;owned?"));
+	EXPECT_EQ(std::string(rec.artist), padded("a?@P 0??"));
+	EXPECT_EQ(std::string(rec.album), padded("?1m???z"));
+	EXPECT_EQ(std::string(rec.genre), padded("?????????x????"));
+	// Printable characters beyond ASCII stay, each padded as one.
+	EXPECT_EQ(std::string(rec.comment), "\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf" + std::string(26, ' '));
+}
+
+TEST_F(Tags, LongUtf8ValuesKeepThirtyWholeCharacters)
+{
+	const std::string poem = "Я помню чудное мгновенье: передо мной явилась ты";
+	apply_entry(rec, "TITLE=" + poem);
+	// 30 characters of the line, 55 bytes; nothing cut in a character.
+	EXPECT_EQ(std::string(rec.title), "Я помню чудное мгновенье: пере");
+	apply_entry(rec, "DATE=二〇二四年");
+	EXPECT_EQ(std::string(rec.year), "二〇二四");
+	apply_entry(rec, "ALBUM=春");
+	EXPECT_EQ(std::string(rec.album), "春" + std::string(29, ' '));
 }
 
 TEST_F(Tags, OnlyExactNamesMatchAndTheLaterEntryWins)

@@ -1,4 +1,4 @@
-// Hostile command input in remote mode: random bytes, very long lines, zero
+// Hostile command input in remote mode: random bytes, over-long lines, zero
 // bytes, commands cut at every byte, hostile files loaded while playing, a
 // flood of JUMPs, and a standard input that cannot be read or whose writer
 // vanishes mid-line. The player never crashes, hangs or spins: it ends at
@@ -21,8 +21,6 @@
 
 namespace {
 const std::string greeting = "@R WENDROP\n";
-
-std::size_t count(const std::string &hay, char c) { return static_cast<std::size_t>(std::count(hay.begin(), hay.end(), c)); }
 
 std::vector<std::string> without_progress(const std::string &out)
 {
@@ -115,20 +113,40 @@ TEST_F(HostileInput, AMegabyteOfRandomBytes)
 	EXPECT_TRUE(p.out_text.ends_with("@V 0.250000\n"));
 }
 
-TEST_F(HostileInput, LinesOfTenThousandBytesRunInPiecesAndLoseNothing)
+TEST_F(HostileInput, LinesOfTenThousandBytesAreDroppedWhole)
 {
 	std::string input = "LOAD " + std::string(9995, 'x') + "\n" + std::string(10000, 'z') + "\n";
 	for (int i = 0; i < 2500; i++)
 		input += " \t\r\f";
 	input += "\nV 0.25\n";
-	run_result r = run(wendrop_args({"--remote", "-d", "null"}), input, 60, {.env = env});
-	ends_cleanly(r, 5);
-	// Each piece is answered on its own line; every byte shows up once.
-	EXPECT_EQ(count(r.err, 'x'), 9995u);
-	EXPECT_EQ(count(r.err, 'z'), 10000u);
-	EXPECT_GE(lines_of(r.err).size(), 20u);
-	EXPECT_TRUE(r.err.starts_with("@E Error opening xxx"));
-	EXPECT_EQ(r.out, greeting + "@V 0.250000\n");
+	process p;
+	start(p);
+	// One write, so no line reaches the player cut short.
+	ASSERT_TRUE(process_send(p, input));
+	ASSERT_TRUE(process_wait_stdout(p, "@V 0.250000\n", 10));
+	ends_cleanly(p, 10, 5);
+	// None of them runs, not even in part; each is reported once.
+	EXPECT_EQ(p.err_text, "@E Command line too long\n@E Command line too long\n@E Command line too long\n");
+	EXPECT_EQ(p.out_text, greeting + "@V 0.250000\n");
+}
+
+TEST_F(HostileInput, LongPathsLoadAndALongLineEndingInQuitDoesNotQuit)
+{
+	// Ten folders of 200 bytes: a path of over 2,000 bytes.
+	std::string rel;
+	for (int i = 0; i < 10; i++) {
+		rel += std::string(200, static_cast<char>('a' + i)) + "/";
+		ASSERT_EQ(mkdir(dir.file(rel).c_str(), 0755), 0);
+	}
+	std::string a = make(rel + "a.flac", 1000);
+	ASSERT_GT(a.size(), 2000u);
+	process p;
+	start(p);
+	ASSERT_TRUE(process_send(p, "LOAD " + a + "\nLOAD " + std::string(5000, '/') + "QUIT\nV 0.25\n"));
+	ASSERT_TRUE(process_wait_stdout(p, "@V 0.250000\n", 10));
+	ends_cleanly(p, 10, 5);
+	EXPECT_EQ(p.err_text, "@I " + dir.file(rel + "a") + "\n@E Command line too long\n");
+	EXPECT_EQ(p.out_text, greeting + "@F 1000 0 0.12 0.00\n@P 0\n@V 0.250000\n");
 }
 
 TEST_F(HostileInput, ZeroBytesEndLinesAndNothingElse)

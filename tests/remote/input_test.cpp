@@ -144,13 +144,20 @@ TEST_F(Framing, AZeroByteEndsALineAndWhatFollowsTheNextOneIsDropped)
 	EXPECT_EQ(out(), "@V 1.000000\n@V 2.000000\n@V 3.000000\n@V 4.000000\n");
 }
 
-TEST_F(Framing, ALineLongerThanTheBufferRunsInPieces)
+TEST_F(Framing, ALineTooLongForTheBufferIsDroppedToItsEndAndNeverRun)
 {
-	send(std::string(3000, 'A') + "\n");
-	for (int i = 0; i < 3; i++)
-		remote_wait();
-	EXPECT_EQ(err(), "@E Unknown command '" + std::string(1028, 'A') + "'\n" + "@E Unknown command '" +
-				 std::string(1028, 'A') + "'\n" + "@E Unknown command '" + std::string(944, 'A') + "'\n");
+	// A LOAD of the longest legal path fits, and so does one byte more.
+	send(std::string(4103, 'A') + "\n");
+	EXPECT_EQ(remote_wait(), 0);
+	// Run in pieces, the tail of the LOAD would end remote mode. A zero
+	// byte ends a line too long as well as a line feed does.
+	send(std::string(4104, 'B') + "\n" + "LOAD " + std::string(5000, 'x') + "QUIT\nV 1\n" +
+	     std::string(9000, 'C') + std::string("\0V 2\n", 5));
+	for (int i = 0; i < 12; i++)
+		EXPECT_EQ(remote_poll(), 0);
+	const std::string too_long = "@E Command line too long\n";
+	EXPECT_EQ(err(), "@E Unknown command '" + std::string(4103, 'A') + "'\n" + too_long + too_long + too_long);
+	EXPECT_EQ(out(), "@V 1.000000\n@V 2.000000\n");
 }
 
 TEST_F(Framing, PendingTextRunsAfterTheEndOfInputThenRemoteModeEnds)

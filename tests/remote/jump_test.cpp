@@ -67,6 +67,15 @@ TEST_F(Jump, WithoutATotalOnlyForwardRelativeJumpsAreIgnored)
 	EXPECT_EQ(jump("-3"), "308700 7.000000");
 }
 
+TEST_F(Jump, RelativeJumpsCountFromTheSamplePositionHoweverLongTheStream)
+{
+	// Three hours in, 10 s from the end, with a float clock that drifted.
+	at(476280000, 10790.2f, 476721000);
+	EXPECT_EQ(jump("+10"), "476721000 10810.000000");
+	EXPECT_EQ(jump("+11"), "ignored");
+	EXPECT_EQ(jump("-10795"), "220500 5.000000");
+}
+
 TEST_F(Jump, TargetsNeverWrap)
 {
 	// The elapsed time ran ahead of the sample count: back to the start,

@@ -421,3 +421,65 @@ TEST_F(Remote, OggFlacIsAnnouncedAndSeeksLikeNativeFlac)
 	EXPECT_EQ(r.err, "@I " + bare + "\n");
 	EXPECT_EQ(r.out, greeting + "@F 1000 0 0.12 0.00\n");
 }
+
+TEST_F(Remote, TagsAndPathsReachTheEventLinesPrintableAndCutByBytes)
+{
+	std::string t = make("t.flac", 1000, {"TITLE=Я помню чудное мгновенье", "ARTIST=\x1b]0;owned\x07\n@P 0", "DATE=1999"});
+	std::string odd = make("\x1b[2J\xff.flac", 1000);
+	std::string missing = dir.file("\x1b[0m\xff");
+	run_result r = session("LOAD " + t + "\nLOAD " + odd + "\nLOAD " + missing + "\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, greeting + "@F 1000 0 0.12 0.00\n@F 1000 0 0.12 0.00\n");
+	// The front end's own text comes back as it was sent.
+	EXPECT_EQ(r.err, "@I ID3:Я помню чудное м ?]0;owned??@P 0" + std::string(15, ' ') + pad30 + "1999" + pad30 +
+				 pad30 + "\n@I " + dir.file("?[2J?") + "\n@E Error opening " + missing + "\n");
+}
+
+TEST_F(Remote, ProgressSecondsDoNotDriftOnLongStreams)
+{
+	// Six hours of silence at 100 Hz in frames of 10.24 s: a float sum of
+	// the frame lengths runs 0.15 s ahead by the middle.
+	flac_fixture f;
+	f.channels = 1;
+	f.rate = 100;
+	f.blocksize = 1024;
+	f.samples.assign(6 * 3600 * 100, 0);
+	std::string path = dir.file("long.flac");
+	ASSERT_TRUE(write_flac(path, f));
+	process p;
+	start(p);
+	process_send(p, "LOAD " + path + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 30));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	std::vector<std::string> lines = lines_of(p.out_text);
+	ASSERT_EQ(lines.size(), 2 + 2110u);
+	EXPECT_EQ(lines[1054], "@F 1079296 1080704 10792.96 10807.04");
+	EXPECT_EQ(lines[2110], "@F 2160000 0 21600.00 0.00");
+}
+
+TEST_F(Remote, AReaderThatClosesStandardOutputEndsTheSessionAsQuitDoes)
+{
+	// As under a sound server's library, which ignores SIGPIPE: every
+	// write to the closed pipe fails with EPIPE instead.
+	std::vector<int32_t> samples;
+	std::string a = make("a.flac", 480000, {}, {}, 16, &samples);
+	std::string wav = dir.file("a.wav");
+	process p;
+	ASSERT_TRUE(process_start(p, {"/bin/sh", "-c", "trap '' PIPE; exec \"$0\" \"$@\"", wendrop_bin(), "--remote",
+				      "--wav", wav}, {.env = env}));
+	ASSERT_TRUE(process_wait_stdout(p, greeting, 10));
+	close(p.out);
+	p.out = -1;
+	double t0 = now_seconds();
+	process_send(p, "LOAD " + a + "\n");
+	// Its input stays open: the player ends by itself.
+	process_wait_until(p, [](const process &) { return false; }, 10);
+	EXPECT_LT(now_seconds() - t0, 5.0);
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.err_text, "@I " + dir.file("a") + "\n");
+	// The stream was closed after its first frame, the WAV file completed.
+	wav_info w = parse_wav(read_file(wav));
+	ASSERT_TRUE(w.ok);
+	samples.resize(1000);
+	EXPECT_TRUE(w.data == pcm_bytes(samples, 16)) << w.data.size() << " bytes";
+}
