@@ -28,6 +28,22 @@ static struct poptOption option_table[] = {
 	POPT_TABLEEND,
 };
 
+// A buffer time is a whole number of milliseconds from 1 to 10,000: libao's
+// PulseAudio client hangs on a value it cannot use, so nothing else may
+// reach it.
+static bool buffer_time_valid(const char *text)
+{
+	long ms = 0;
+	for (const char *c = text; *c; c++) {
+		if (*c < '0' || *c > '9')
+			return false;
+		ms = ms * 10 + (*c - '0');
+		if (ms > 10000)
+			return false;
+	}
+	return ms >= 1;
+}
+
 poptContext options_parse(int argc, const char **argv)
 {
 	poptContext con = poptGetContext("wendrop", argc, argv, option_table, 0);
@@ -38,6 +54,12 @@ poptContext options_parse(int argc, const char **argv)
 		;
 	if (rc != -1) {
 		fprintf(stderr, "%s: %s\n", poptBadOption(con, POPT_BADOPTION_NOALIAS), poptStrerror(rc));
+		options_free(con);
+		return nullptr;
+	}
+	if (opt_buffer_time && !buffer_time_valid(opt_buffer_time)) {
+		fprintf(stderr, "--buffer-time: '%s' is not a whole number of milliseconds from 1 to 10000\n",
+			opt_buffer_time);
 		options_free(con);
 		return nullptr;
 	}

@@ -32,6 +32,7 @@ int sigint_install();
 
 /// Parses the command line into the settings. Gives the popt context (its
 /// remaining arguments are the files) or null after printing the error;
+/// opt_buffer_time, when given, is then a whole number from 1 to 10000;
 /// help and usage requests end the process inside. The caller releases a
 /// context with options_free().
 poptContext options_parse(int argc, const char **argv);
