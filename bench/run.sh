@@ -8,7 +8,9 @@
 #      against playlist mode on the file of 1;
 #   4. peak resident memory of each;
 #   5. CPU seconds per second of audio while playing 30 s in real time into
-#      a private PulseAudio server's null sink.
+#      a private PulseAudio server's null sink, at 44.1 and 192 kHz, with
+#      the default buffer and with -b 2000, and the buffer latency the
+#      server reports for the playing stream.
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -49,6 +51,7 @@ input() {
 cd20=$(input cd-20min.flac --seconds 1200 --bits 16 --rate 44100 --channels 2)
 hr5=$(input hires-5min.flac --seconds 300 --bits 24 --rate 96000 --channels 2)
 live30=$(input live-30s.flac --seconds 30 --bits 16 --rate 44100 --channels 2)
+live30hr=$(input live-30s-192k.flac --seconds 30 --bits 24 --rate 192000 --channels 2)
 
 # measure CASE LABEL ROUND [--load FILE] -- COMMAND...
 measure() {
@@ -97,12 +100,31 @@ for _ in $(seq 100); do
 	env "${pa_env[@]}" pactl info >/dev/null 2>&1 && break
 	sleep 0.1
 done
+# live_round CASE LABEL ROUND ARGS...: plays into the server and, two
+# seconds in, notes the stream's buffer latency as the server reports it.
+live_round() {
+	local case=$1 label=$2 round=$3 probe
+	shift 3
+	(
+		sleep 2
+		env "${pa_env[@]}" pactl list sink-inputs | awk -v key="$case|$label|$round" \
+			'/Buffer Latency:/ { print key "|latency_us=" $3; exit }' >>"$results"
+	) &
+	probe=$!
+	measure "$case" "$label" "$round" -- env "${pa_env[@]}" "$wendrop" -q -d pulse "$@"
+	wait "$probe"
+}
 # The default buffer, and a 2 s buffer: the cost is the server's requests
 # for data, whose rate the buffer sets.
-for round in $(seq 0 3); do
-	echo "live: round $round of 3" >&2
-	measure "live playback, 30 s" "wendrop -d pulse" "$round" -- env "${pa_env[@]}" "$wendrop" -q -d pulse "$live30"
-	measure "live playback, 30 s" "wendrop -d pulse -b 2000" "$round" -- env "${pa_env[@]}" "$wendrop" -q -d pulse -b 2000 "$live30"
+live_runs=$((runs < 3 ? runs : 3))
+for round in $(seq 0 "$live_runs"); do
+	echo "live: round $round of $live_runs" >&2
+	for hz in 44.1 192; do
+		file=$live30
+		[ "$hz" = 192 ] && file=$live30hr
+		live_round "live playback, 30 s at $hz kHz" "wendrop -d pulse" "$round" "$file"
+		live_round "live playback, 30 s at $hz kHz" "wendrop -d pulse -b 2000" "$round" -b 2000 "$file"
+	done
 done
 
 # Medians, per-round ratios and peak memory, as a Markdown report.
@@ -123,6 +145,7 @@ done
 		for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] + 0 > a[j] + 0; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
 		return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
 	}
+	$3 > 0 && $4 ~ /^latency_us=/ { latency[$1 SUBSEP $2] = latency[$1 SUBSEP $2] " " val($4, "latency_us"); next }
 	$3 > 0 {
 		key = $1 SUBSEP $2
 		if (!(key in wall)) { order[++count] = key; cases[$1]; labels[$1] = labels[$1] SUBSEP $2 }
@@ -153,8 +176,10 @@ done
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
 			if (index(labels[c], SUBSEP "wendrop -d pulse")) {
-				printf "| %s: CPU seconds per second of audio | %.4f | ≤ 0.01 |\n", c, median(cpu[c SUBSEP "wendrop -d pulse"]) / 30
+				printf "| %s: CPU seconds per second of audio | %.4f | %s |\n", c, median(cpu[c SUBSEP "wendrop -d pulse"]) / 30, c ~ /44.1/ ? "≤ 0.01" : ""
 				printf "| %s, -b 2000: CPU seconds per second of audio | %.4f | |\n", c, median(cpu[c SUBSEP "wendrop -d pulse -b 2000"]) / 30
+				printf "| %s: buffer latency (ms) | %.1f | |\n", c, median(latency[c SUBSEP "wendrop -d pulse"]) / 1000
+				printf "| %s, -b 2000: buffer latency (ms) | %.1f | |\n", c, median(latency[c SUBSEP "wendrop -d pulse -b 2000"]) / 1000
 			}
 		}
 		max = 0

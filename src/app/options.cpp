@@ -10,6 +10,7 @@ char *opt_buffer_time;
 int opt_remote;
 int opt_quiet;
 int opt_version;
+int opt_buffer_ms;
 int opt_skip_printing_frames = 1;
 // The option's text as given; checked and turned into the number above.
 static char *skip_frames_text;
@@ -33,16 +34,16 @@ static struct poptOption option_table[] = {
 	POPT_TABLEEND,
 };
 
-// The number of frames per "@F" line in text: decimal digits only, 1 to
-// skip_frames_max. 0 for anything else.
-static int frame_interval(const char *text)
+// The value of a number option: decimal digits only, 1 to max. 0 for
+// anything else.
+static int whole_number(const char *text, int max)
 {
 	int n = 0;
 	for (const char *p = text; *p; p++) {
 		if (*p < '0' || *p > '9')
 			return 0;
 		n = n * 10 + (*p - '0');
-		if (n > skip_frames_max)
+		if (n > max)
 			return 0;
 	}
 	return n;
@@ -61,7 +62,15 @@ poptContext options_parse(int argc, const char **argv)
 		options_free(con);
 		return nullptr;
 	}
-	if (skip_frames_text && !(opt_skip_printing_frames = frame_interval(skip_frames_text))) {
+	// libao's PulseAudio client hangs on a buffer time it cannot use, so
+	// nothing but a whole number of milliseconds may reach it.
+	if (opt_buffer_time && !(opt_buffer_ms = whole_number(opt_buffer_time, buffer_ms_max))) {
+		fprintf(stderr, "--buffer-time=%s: not a whole number of milliseconds from 1 to %d\n",
+			opt_buffer_time, buffer_ms_max);
+		options_free(con);
+		return nullptr;
+	}
+	if (skip_frames_text && !(opt_skip_printing_frames = whole_number(skip_frames_text, skip_frames_max))) {
 		fprintf(stderr, "--skip-printing-frames=%s: not a whole number from 1 to %d\n", skip_frames_text,
 			skip_frames_max);
 		options_free(con);

@@ -17,6 +17,10 @@ extern char *opt_buffer_time;
 extern int opt_remote;
 extern int opt_quiet;
 extern int opt_version;
+/// The buffer time in milliseconds, 1 to buffer_ms_max; 0 when the option
+/// was not given.
+extern int opt_buffer_ms;
+inline constexpr int buffer_ms_max = 10000;
 /// One "@F" line in this many frames, 1 to skip_frames_max; 1 when the
 /// option was not given.
 extern int opt_skip_printing_frames;

@@ -5,6 +5,7 @@
 #include "remote/remote.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 int wendrop_main(int argc, const char **argv)
 {
@@ -24,7 +25,7 @@ int wendrop_main(int argc, const char **argv)
 		printf("wendrop version %s   'wendrop --help' for more info\n", wendrop_version);
 
 	// The rooms below read the choices from records of their own.
-	output_config = {opt_wav, opt_driver, opt_buffer_time};
+	output_config = {opt_wav, opt_driver, opt_buffer_ms};
 	playback_config = {opt_remote, opt_quiet, opt_skip_printing_frames};
 	if (output_init() != 0) {
 		options_free(con);

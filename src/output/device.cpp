@@ -3,10 +3,11 @@
 #include "output/output.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 output_settings output_config;
 
-static ao_option *ao_options;
 static int driver_id;
 static ao_device *device;
 // A write or close of the output failed in this run.
@@ -19,10 +20,6 @@ static struct {
 int output_init()
 {
 	ao_initialize();
-
-	ao_options = nullptr;
-	if (output_config.buffer_time)
-		ao_append_option(&ao_options, "buffer_time", output_config.buffer_time);
 
 	// A WAV output is opened per stream; no live driver is needed then.
 	if (output_config.wav)
@@ -37,8 +34,6 @@ int output_init()
 	driver_id = ao_default_driver_id();
 	if (driver_id < 0) {
 		fprintf(stderr, "No fallback libao driver found, exiting.\n");
-		ao_free_options(ao_options);
-		ao_options = nullptr;
 		ao_shutdown();
 		return 1;
 	}
@@ -48,8 +43,6 @@ int output_init()
 void output_shutdown()
 {
 	output_close();
-	ao_free_options(ao_options);
-	ao_options = nullptr;
 	ao_shutdown();
 }
 
@@ -66,6 +59,51 @@ void output_close()
 	}
 }
 
+// libao's names for the speakers of FLAC's channel order; null beyond 8.
+static const char *channel_matrix(int channels)
+{
+	// Without a matrix libao and the sound server guess: 5.1's LFE and rear
+	// channels land on other speakers, and 7 or 8 channels do not open.
+	static const char *const layouts[] = {
+		"M", "L,R", "L,R,C", "L,R,BL,BR", "L,R,C,BL,BR", "L,R,C,LFE,BL,BR",
+		"L,R,C,LFE,BC,SL,SR", "L,R,C,LFE,BL,BR,SL,SR",
+	};
+	return channels >= 1 && channels <= 8 ? layouts[channels - 1] : nullptr;
+}
+
+// The buffer time in ms to ask of the live driver for a stream at rate,
+// given the one requested (0 when none was).
+static int live_buffer_time(bool pulse, int requested, int rate)
+{
+	if (!pulse || rate <= 0)
+		return requested;
+	// libao's pulse driver multiplies the buffer time in microseconds by
+	// the rate in an int, and a product past 2^31 - 1 wraps into a buffer of
+	// milliseconds or of many seconds. Its own default of 20 ms wraps too
+	// above 107 kHz, so it is passed explicitly and cut like any other.
+	int ms = requested ? requested : 20;
+	long long limit = 2147483647LL / (rate * 1000LL);
+	if (ms > limit)
+		ms = limit > 1 ? static_cast<int>(limit) : 1;
+	return ms;
+}
+
+// The libao options for a live device at rate, built for each opening
+// since the buffer time depends on the rate. Null when there are none.
+static ao_option *live_options(int rate)
+{
+	ao_info *info = ao_driver_info(driver_id);
+	bool pulse = info && strcmp(info->short_name, "pulse") == 0;
+	int requested = output_config.buffer_time_ms;
+	int ms = live_buffer_time(pulse, requested, rate);
+	if (requested && ms != requested)
+		fprintf(stderr, "Buffer time %d ms limited to %d ms at %d Hz\n", requested, ms, rate);
+	ao_option *options = nullptr;
+	if (ms)
+		ao_append_option(&options, "buffer_time", std::to_string(ms).c_str());
+	return options;
+}
+
 static bool same_as_last_format(const ao_sample_format &f)
 {
 	return f.bits == last_format.bits && f.rate == last_format.rate &&
@@ -75,6 +113,7 @@ static bool same_as_last_format(const ao_sample_format &f)
 int output_open(const ao_sample_format &format)
 {
 	ao_sample_format f = format;
+	f.matrix = const_cast<char *>(channel_matrix(f.channels));
 	if (output_config.wav) {
 		// The earlier output is closed first, so a named file is complete
 		// before it is opened again.
@@ -89,7 +128,9 @@ int output_open(const ao_sample_format &format)
 	if (device && same_as_last_format(f))
 		return 1;
 	output_close();
-	device = ao_open_live(driver_id, &f, ao_options);
+	ao_option *options = live_options(f.rate);
+	device = ao_open_live(driver_id, &f, options);
+	ao_free_options(options);
 	if (!device) {
 		fprintf(stderr, "Error opening ao device %d\n", driver_id);
 		return 0;

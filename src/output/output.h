@@ -9,11 +9,12 @@
 #include <cstdint>
 
 /// What the command line chose. Set by start-up before output_init() and
-/// read-only afterwards; texts are absent (null) when not given.
+/// read-only afterwards; texts are absent (null) and numbers 0 when not
+/// given.
 struct output_settings {
-	const char *wav;          // WAV output path, "-" for standard output
-	const char *driver;       // libao driver name for live output
-	const char *buffer_time;  // libao "buffer_time" for live devices
+	const char *wav;     // WAV output path, "-" for standard output
+	const char *driver;  // libao driver name for live output
+	int buffer_time_ms;  // libao "buffer_time" for live devices, 1 to 10000
 };
 extern output_settings output_config;
 
@@ -28,8 +29,11 @@ int output_driver_id();
 
 /// Makes the output ready for a stream of the given format: a live device
 /// is kept while the format equals the last one, otherwise (re)opened; a
-/// WAV output is opened anew. 1 when ready; 0 after printing the line that
-/// says why, with no device open.
+/// WAV output is opened anew. Either is opened with the channel layout that
+/// FLAC fixes for the channel count (none beyond 8 channels), and a live
+/// device with the buffer time the driver can hold (a line on standard
+/// error when the one asked for had to be cut). 1 when ready; 0 after
+/// printing the line that says why, with no device open.
 int output_open(const ao_sample_format &format);
 /// Whether the output can take the stream at stream_path before anything is
 /// opened: a WAV output refuses a stream whose stated total does not fit a

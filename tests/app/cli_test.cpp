@@ -79,6 +79,7 @@ TEST_F(Cli, NoFilesPrintsTheBannerUnlessQuiet)
 
 TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 {
+	const std::string ms_range = ": not a whole number of milliseconds from 1 to 10000\n";
 	struct {
 		std::vector<std::string> args;
 		std::string err;
@@ -89,6 +90,15 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"-q", "-w"}, "-w: missing argument\n"},
 		{{"--quiet=yes"}, "--quiet=yes: option does not take an argument\n"},
 		{{"--skip-printing-frames"}, "--skip-printing-frames: missing argument\n"},
+		// A buffer time is checked before the banner and before any file.
+		{{"-b", "abc", "a.flac"}, "--buffer-time=abc" + ms_range},
+		{{"-b", "0", "a.flac"}, "--buffer-time=0" + ms_range},
+		{{"-b", "-5"}, "--buffer-time=-5" + ms_range},
+		{{"-b", ""}, "--buffer-time=" + ms_range},
+		{{"--buffer-time=10001"}, "--buffer-time=10001" + ms_range},
+		{{"-b", "99999999999999999999"}, "--buffer-time=99999999999999999999" + ms_range},
+		{{"-R", "--buffer-time", "20.5"}, "--buffer-time=20.5" + ms_range},
+		{{"-b", " 20"}, "--buffer-time= 20" + ms_range},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);
@@ -115,6 +125,21 @@ TEST_F(Cli, FramesPerProgressLineMustBeAWholeNumberFromOneToAMillion)
 		EXPECT_EQ(r.status, 0) << good;
 		EXPECT_EQ(r.out, "@R WENDROP\n") << good;
 		EXPECT_EQ(r.err, "") << good;
+	}
+}
+
+TEST_F(Cli, BufferTimesFromOneToTenThousandAreTaken)
+{
+	std::string flac = dir.file("a.flac");
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
+	ASSERT_TRUE(write_flac(flac, f));
+	// The null driver takes any of them as it is: only the pulse driver's
+	// are cut to what it can hold.
+	for (const char *ms : {"1", "0100", "10000"}) {
+		run_result r = wendrop({"-q", "-b", ms, flac});
+		EXPECT_EQ(r.status, 0) << ms;
+		EXPECT_EQ(r.err, "") << ms;
 	}
 }
 

@@ -36,7 +36,7 @@ struct Interrupt : LiveTest {
 	}
 	void start()
 	{
-		std::vector<std::string> args = {"-d", "pulse", "-b", "200"};
+		std::vector<std::string> args = {"-d", "pulse", "-b", "40"};
 		args.insert(args.end(), files.begin(), files.end());
 		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
 	}
@@ -107,7 +107,7 @@ TEST_F(Interrupt, TwoOneAndAHalfSecondsApartSkipOneFileEach)
 
 TEST_F(Interrupt, RemoteModeKeepsTheDefaultDisposition)
 {
-	ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "-d", "pulse", "-b", "200"}), {.env = env}));
+	ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "-d", "pulse", "-b", "40"}), {.env = env}));
 	ASSERT_TRUE(process_wait_stdout(p, "@R WENDROP\n", 10));
 	process_send(p, "LOAD " + files[0] + "\n");
 	ASSERT_TRUE(process_wait_stdout(p, "@F ", 20));

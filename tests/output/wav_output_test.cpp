@@ -50,10 +50,15 @@ std::size_t count(const std::string &hay, const std::string &needle)
 
 TEST_F(WavOutput, DataEqualsTheReferenceDecoderForEveryCommonFormat)
 {
+	// The channel mask names FLAC's speakers for the channel count; a
+	// mono stream has no speaker of its own.
 	struct {
 		unsigned bits, channels, rate;
-	} formats[] = {{8, 1, 8000}, {8, 2, 11025}, {16, 1, 22050}, {16, 2, 44100},
-		       {16, 6, 48000}, {24, 2, 96000}, {24, 6, 44100}, {24, 1, 192000}};
+		uint32_t mask;
+	} formats[] = {{8, 1, 8000, 0},       {8, 2, 11025, 0x3},    {16, 1, 22050, 0},
+		       {16, 2, 44100, 0x3},   {16, 4, 44100, 0x33},  {16, 6, 48000, 0x3F},
+		       {24, 2, 96000, 0x3},   {24, 6, 44100, 0x3F},  {24, 7, 48000, 0x70F},
+		       {16, 8, 48000, 0x63F}, {24, 8, 96000, 0x63F}, {24, 1, 192000, 0}};
 	for (const auto &f : formats) {
 		std::string name = std::to_string(f.bits) + "-" + std::to_string(f.channels) + "-" + std::to_string(f.rate);
 		std::string flac = make(name + ".flac", f.bits, f.channels, f.rate, f.rate / 2 + 333);
@@ -66,6 +71,7 @@ TEST_F(WavOutput, DataEqualsTheReferenceDecoderForEveryCommonFormat)
 		EXPECT_EQ(w.bits, f.bits) << name;
 		EXPECT_EQ(w.channels, f.channels) << name;
 		EXPECT_EQ(w.rate, f.rate) << name;
+		EXPECT_EQ(w.channel_mask, f.mask) << name;
 		std::vector<unsigned char> reference = flac_reference(flac, f.bits, dir.file(name + ".raw"));
 		ASSERT_FALSE(reference.empty()) << name;
 		EXPECT_TRUE(w.data == reference) << name << ": " << w.data.size() << " bytes against " << reference.size();

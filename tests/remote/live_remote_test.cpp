@@ -21,7 +21,7 @@ struct RemoteLive : LiveTest {
 		f.samples = make_signal(signal_kind::music, 16, 2, 3 * 44100, 44100);
 		file = dir.file("a.flac");
 		ASSERT_TRUE(write_flac(file, f));
-		ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "-d", "pulse", "-b", "200"}), {.env = env}));
+		ASSERT_TRUE(process_start(p, wendrop_args({"--remote", "-d", "pulse", "-b", "40"}), {.env = env}));
 		ASSERT_TRUE(process_wait_stdout(p, "@R WENDROP\n", 10));
 	}
 	std::size_t progress_lines() const

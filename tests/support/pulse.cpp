@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 
@@ -128,4 +129,25 @@ int pulse_new_sink_inputs(const process &sub)
 	for (std::size_t p = 0; (p = sub.out_text.find("Event 'new' on sink-input", p)) != std::string::npos; p++)
 		n++;
 	return n;
+}
+
+std::map<std::string, std::string> pulse_sink_input(const pulse_server &s, double seconds)
+{
+	std::map<std::string, std::string> props;
+	std::string list;
+	for (double end = now_seconds() + seconds; now_seconds() < end; usleep(50000))
+		if (pactl_ok(s, {"list", "sink-inputs"}, &list) && list.find("Buffer Latency:") != std::string::npos &&
+		    list.find("Buffer Latency: 0 usec") == std::string::npos)
+			break;
+	std::size_t block_end = list.find("Sink Input #", 1);
+	for (std::size_t at = 0; at < std::min(block_end, list.size());) {
+		std::size_t eol = list.find('\n', at);
+		std::string line = list.substr(at, eol - at);
+		at = eol == std::string::npos ? list.size() : eol + 1;
+		std::size_t colon = line.find(": ");
+		std::size_t name = line.find_first_not_of('\t');
+		if (colon != std::string::npos && name == 1)
+			props[line.substr(1, colon - 1)] = line.substr(colon + 2);
+	}
+	return props;
 }

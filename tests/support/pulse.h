@@ -4,6 +4,7 @@
 
 #include "process.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,9 @@ std::vector<unsigned char> pulse_record_stop(const pulse_server &s, process &rec
 bool pulse_subscribe_start(const pulse_server &s, process &sub);
 /// Counts the sink inputs created so far in a subscription's output.
 int pulse_new_sink_inputs(const process &sub);
+
+/// The properties of the first sink input, as `pactl list sink-inputs`
+/// shows them ("Buffer Latency" gives "14988 usec"), once one exists and
+/// its latency is known (the server shows 0 before); otherwise, after
+/// seconds, what was listed last (empty when nothing was).
+std::map<std::string, std::string> pulse_sink_input(const pulse_server &s, double seconds);

@@ -30,6 +30,8 @@ wav_info parse_wav(const std::vector<unsigned char> &b)
 			w.channels = le(body + 2, 2);
 			w.rate = le(body + 4, 4);
 			w.bits = le(body + 14, 2);
+			if (le(body, 2) == 0xFFFE && size >= 24 && avail >= 24)
+				w.channel_mask = le(body + 20, 4);
 			have_fmt = true;
 		} else if (!memcmp(&b[p], "data", 4)) {
 			w.data.assign(body, body + std::min<std::size_t>(size, avail));

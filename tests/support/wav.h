@@ -9,6 +9,7 @@
 struct wav_info {
 	bool ok = false;
 	unsigned channels = 0, rate = 0, bits = 0;
+	uint32_t channel_mask = 0;        // speakers of an extensible format, else 0
 	std::vector<unsigned char> data;  // the data chunk (to the end when its size is open)
 	std::size_t data_offset = 0;      // where the data starts in the parsed bytes
 };
