@@ -40,6 +40,14 @@ struct Cli : testing::Test {
 	{
 		return run(wendrop_args(std::move(args)), input, 30, {.env = env});
 	}
+	// A short 16-bit stereo file, a.flac.
+	std::string short_file()
+	{
+		flac_fixture f;
+		f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
+		EXPECT_TRUE(write_flac(dir.file("a.flac"), f));
+		return dir.file("a.flac");
+	}
 };
 }
 
@@ -130,10 +138,7 @@ TEST_F(Cli, FramesPerProgressLineMustBeAWholeNumberFromOneToAMillion)
 
 TEST_F(Cli, BufferTimesFromOneToTenThousandAreTaken)
 {
-	std::string flac = dir.file("a.flac");
-	flac_fixture f;
-	f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
-	ASSERT_TRUE(write_flac(flac, f));
+	std::string flac = short_file();
 	// The null driver takes any of them as it is: only the pulse driver's
 	// are cut to what it can hold.
 	for (const char *ms : {"1", "0100", "10000"}) {
@@ -145,10 +150,7 @@ TEST_F(Cli, BufferTimesFromOneToTenThousandAreTaken)
 
 TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 {
-	std::string flac = dir.file("a.flac");
-	flac_fixture f;
-	f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
-	ASSERT_TRUE(write_flac(flac, f));
+	std::string flac = short_file();
 
 	// The default driver here is null, so the file plays.
 	run_result r = wendrop({"-q", "-d", "nosuch", flac});
@@ -164,10 +166,7 @@ TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 
 TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFile)
 {
-	std::string flac = dir.file("a.flac");
-	flac_fixture f;
-	f.samples = make_signal(signal_kind::ramp, 16, 2, 2000, 44100);
-	ASSERT_TRUE(write_flac(flac, f));
+	std::string flac = short_file();
 	// No sound server runs at this address, so the pulse device fails.
 	auto no_server = env;
 	no_server.push_back("PULSE_SERVER=unix:" + dir.file("no-such-socket"));
