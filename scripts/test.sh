@@ -16,7 +16,7 @@ ctest --test-dir "$root/build" --output-on-failure --no-tests=error -j"$(nproc)"
 asan="$root/build-asan"
 # Without the x86-64-v2 copy of the conversion loops, so that the portable
 # ones, which this machine would never choose, are the ones checked here.
-cmake -S "$root" -B "$asan" -DWENDROP_SANITIZE=ON -DWENDROP_CPU_CLONES=OFF -DWENDROP_WERROR=ON >/dev/null
+cmake -S "$root" -B "$asan" -DWENDROP_TESTS=ON -DWENDROP_SANITIZE=ON -DWENDROP_CPU_CLONES=OFF -DWENDROP_WERROR=ON >/dev/null
 if ! cmake --build "$asan" -j"$(nproc)" >"$asan/build.log" 2>&1; then
 	cat "$asan/build.log" >&2
 	exit 1
