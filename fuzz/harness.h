@@ -30,7 +30,7 @@ inline const char *bytes_as_file(const uint8_t *data, size_t size)
 /// libao initialised, live output on its null driver.
 inline void null_output_init()
 {
-	output_config = {nullptr, "null", nullptr};
+	output_config = {nullptr, "null", 0};
 	if (output_init() != 0 || output_driver_id() != ao_driver_id("null"))
 		__builtin_trap();
 }
