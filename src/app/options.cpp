@@ -1,5 +1,6 @@
 // Command-line options: the option table and its parsing with popt.
 #include "app/settings.h"
+#include "playback/stream.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@ int opt_quiet;
 int opt_version;
 int opt_buffer_ms;
 int opt_skip_printing_frames = 1;
+int opt_mpeg_frames;
 // The option's text as given; checked and turned into the number above.
 static char *skip_frames_text;
 
@@ -30,6 +32,8 @@ static struct poptOption option_table[] = {
 	{"version", 'v', POPT_ARG_NONE, &opt_version, 0, "version info", nullptr},
 	{"skip-printing-frames", '\0', POPT_ARG_STRING, &skip_frames_text, 0,
 	 "remote mode: print one @F line in every N frames (default 1)", "N"},
+	{"mpeg-frames", '\0', POPT_ARG_NONE, &opt_mpeg_frames, 0,
+	 "remote mode: a JUMP number counts MPEG frames of 1152 samples, as for mpg321", nullptr},
 	{nullptr, '\0', POPT_ARG_INCLUDE_TABLE, poptHelpOptions, 0, "Help options:", nullptr},
 	POPT_TABLEEND,
 };
@@ -58,7 +62,8 @@ poptContext options_parse(int argc, const char **argv)
 	while ((rc = poptGetNextOpt(con)) >= 0)
 		;
 	if (rc != -1) {
-		fprintf(stderr, "%s: %s\n", poptBadOption(con, POPT_BADOPTION_NOALIAS), poptStrerror(rc));
+		fprintf(stderr, "%s: %s\n", printable(poptBadOption(con, POPT_BADOPTION_NOALIAS)).c_str(),
+			poptStrerror(rc));
 		options_free(con);
 		return nullptr;
 	}
@@ -66,13 +71,13 @@ poptContext options_parse(int argc, const char **argv)
 	// nothing but a whole number of milliseconds may reach it.
 	if (opt_buffer_time && !(opt_buffer_ms = whole_number(opt_buffer_time, buffer_ms_max))) {
 		fprintf(stderr, "--buffer-time=%s: not a whole number of milliseconds from 1 to %d\n",
-			opt_buffer_time, buffer_ms_max);
+			printable(opt_buffer_time).c_str(), buffer_ms_max);
 		options_free(con);
 		return nullptr;
 	}
 	if (skip_frames_text && !(opt_skip_printing_frames = whole_number(skip_frames_text, skip_frames_max))) {
-		fprintf(stderr, "--skip-printing-frames=%s: not a whole number from 1 to %d\n", skip_frames_text,
-			skip_frames_max);
+		fprintf(stderr, "--skip-printing-frames=%s: not a whole number from 1 to %d\n",
+			printable(skip_frames_text).c_str(), skip_frames_max);
 		options_free(con);
 		return nullptr;
 	}

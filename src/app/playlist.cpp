@@ -4,30 +4,41 @@
 
 #include <cstdio>
 
-// Decodes the open stream until it ends, fails or is interrupted.
+// Decodes the open stream until it ends, fails, is interrupted or a signal
+// ends the run.
 static void play_stream()
 {
 	while (FLAC__stream_decoder_process_single(file_info.decoder) &&
 	       FLAC__stream_decoder_get_state(file_info.decoder) <= FLAC__STREAM_DECODER_READ_FRAME &&
-	       interrupted != 1)
+	       interrupted != 1 && !fatal_signal)
 		;
 }
 
-void playlist_loop(poptContext con)
+int playlist_loop(poptContext con)
 {
 	if (sigint_install() != 0)
 		fputs("signal handler setup failed.\n", stderr);
 
+	// Only a WAV output is incomplete when a file is missing from it: a
+	// listener has heard the gap and seen the line.
+	int missed = 0;
 	const char *path;
-	while ((path = poptGetArg(con)) != nullptr) {
+	while (!fatal_signal && (path = poptGetArg(con)) != nullptr) {
 		if (stream_open(path)) {
 			play_stream();
+			if (interrupted != 1 && !fatal_signal && stream_report_short())
+				missed = 1;
 			interrupted = 0;
 			stream_close();
+		} else if (file_info.stopped == stop_given_up) {
+			// An interrupt while the file kept us waiting skipped it.
+			interrupted = 0;
 		} else {
-			fprintf(stderr, "Error opening %s\n", path);
+			fprintf(stderr, "Error opening %s\n", printable(path).c_str());
+			missed = 1;
 		}
 		if (quit_requested == 1)
 			break;
 	}
+	return opt_wav && missed;
 }

@@ -25,11 +25,16 @@ inline constexpr int buffer_ms_max = 10000;
 /// option was not given.
 extern int opt_skip_printing_frames;
 inline constexpr int skip_frames_max = 1000000;
+/// Remote JUMP numbers count MPEG audio frames; 0 or 1.
+extern int opt_mpeg_frames;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.
 extern volatile sig_atomic_t interrupted;
 extern volatile sig_atomic_t quit_requested;
+/// The signal that ends the run (SIGTERM, SIGHUP, SIGPIPE, and SIGINT in
+/// remote mode) once the output is finished; 0 while none has come.
+extern volatile sig_atomic_t fatal_signal;
 
 /// The SIGINT handler: sets interrupted, and quit_requested as well when
 /// the previous interrupt fell into the same whole second.
@@ -37,6 +42,17 @@ void sigint_hdl(int sig);
 /// Installs sigint_hdl for SIGINT (kept installed, interrupted calls
 /// restarted). 0 on success.
 int sigint_install();
+/// Installs the handler that notes a signal ending the run in fatal_signal,
+/// for every such signal the process was not started ignoring.
+void signals_install(int remote);
+/// 1 once a signal has asked the run to end.
+int stop_requested();
+/// Ends the process by the signal that asked for it, with that signal's
+/// default disposition; returns when none did.
+void signals_end_run();
+/// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so
+/// that no file opened later takes a standard descriptor's number.
+void standard_descriptors_open();
 
 /// Parses the command line into the settings. Gives the popt context (its
 /// remaining arguments are the files) or null after printing the error;
@@ -46,8 +62,11 @@ poptContext options_parse(int argc, const char **argv);
 /// Releases the context and the option texts.
 void options_free(poptContext con);
 
-/// Plays every remaining argument of the context in turn.
-void playlist_loop(poptContext con);
+/// Plays every remaining argument of the context in turn, until a signal
+/// ends the run. Gives 1 when a WAV output misses part of a file named: one
+/// that could not be opened, or a stream that ended before its stated total
+/// (a Ctrl-C skip is not a miss); 0 otherwise.
+int playlist_loop(poptContext con);
 
 /// The whole program: start-up, the chosen loop, shutdown. Gives the exit
 /// status.

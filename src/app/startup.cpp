@@ -4,11 +4,23 @@
 #include "playback/stream.h"
 #include "remote/remote.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+// What playback asks while a read of the stream waits in playlist mode.
+static int playlist_give_up()
+{
+	return interrupted == 1 || fatal_signal;
+}
 
 int wendrop_main(int argc, const char **argv)
 {
+	// No file opened later may take a standard descriptor's number, or the
+	// announcements would be written into it.
+	standard_descriptors_open();
 	// Every line must reach a controlling program at once.
 	setvbuf(stdout, nullptr, _IONBF, 0);
 
@@ -24,26 +36,36 @@ int wendrop_main(int argc, const char **argv)
 	if (!opt_remote && !opt_quiet)
 		printf("wendrop version %s   'wendrop --help' for more info\n", wendrop_version);
 
+	signals_install(opt_remote);
 	// The rooms below read the choices from records of their own.
-	output_config = {opt_wav, opt_driver, opt_buffer_ms};
-	playback_config = {opt_remote, opt_quiet, opt_skip_printing_frames};
+	const std::string wav_name = opt_wav ? printable(opt_wav) : "";
+	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
+	if (opt_remote)
+		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, remote_give_up,
+				   STDIN_FILENO, stop_requested};
+	else
+		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, playlist_give_up, -1, stop_requested};
+	remote_config = {opt_mpeg_frames, stop_requested};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;
 	}
 
+	int missed = 0;
 	if (opt_remote)
 		remote_loop();
 	else
-		playlist_loop(con);
+		missed = playlist_loop(con);
 	// Remote mode can end with a stream still open; its decoder is released
-	// like any other.
+	// like any other. So is one that a signal interrupted: its WAV header
+	// is completed before the signal ends the process.
 	if (file_info.is_loaded)
 		stream_close();
 
 	output_shutdown();
 	options_free(con);
+	signals_end_run();
 	// A script decoding to a file must be able to tell that it is
 	// incomplete; a remote front end has had the "@E" line instead.
-	return !opt_remote && output_failed() ? 1 : 0;
+	return !opt_remote && (output_failed() || missed) ? 1 : 0;
 }

@@ -120,7 +120,7 @@ int output_open(const ao_sample_format &format)
 		output_close();
 		device = wav_open(output_config.wav, &f);
 		if (!device) {
-			fprintf(stderr, "Error opening wav file %s\n", output_config.wav);
+			output_print_open_failure();
 			return 0;
 		}
 		return 1;
@@ -132,7 +132,7 @@ int output_open(const ao_sample_format &format)
 	device = ao_open_live(driver_id, &f, options);
 	ao_free_options(options);
 	if (!device) {
-		fprintf(stderr, "Error opening ao device %d\n", driver_id);
+		output_print_open_failure();
 		return 0;
 	}
 	last_format = {f.bits, f.rate, f.channels};
@@ -164,12 +164,31 @@ int output_end_stream()
 	return ok;
 }
 
+static const char *wav_name()
+{
+	return output_config.wav_name ? output_config.wav_name : output_config.wav;
+}
+
+void output_print_open_failure()
+{
+	if (output_config.wav)
+		fprintf(stderr, "Error opening wav file %s\n", wav_name());
+	else
+		fprintf(stderr, "Error opening ao device %d\n", driver_id);
+}
+
 void output_print_failure(const char *prefix)
 {
 	if (output_config.wav)
-		fprintf(stderr, "%sError writing wav file %s\n", prefix, output_config.wav);
+		fprintf(stderr, "%sError writing wav file %s\n", prefix, wav_name());
 	else
 		fprintf(stderr, "%sError writing to ao device %d\n", prefix, driver_id);
+}
+
+const char *output_wav_file()
+{
+	const char *path = output_config.wav;
+	return path && strcmp(path, "-") != 0 ? path : nullptr;
 }
 
 int output_failed()

@@ -15,6 +15,7 @@ struct output_settings {
 	const char *wav;     // WAV output path, "-" for standard output
 	const char *driver;  // libao driver name for live output
 	int buffer_time_ms;  // libao "buffer_time" for live devices, 1 to 10000
+	const char *wav_name;  // wav as lines show it (printable); wav when null
 };
 extern output_settings output_config;
 
@@ -35,13 +36,17 @@ int output_driver_id();
 /// error when the one asked for had to be cut). 1 when ready; 0 after
 /// printing the line that says why, with no device open.
 int output_open(const ao_sample_format &format);
-/// Whether the output can take the stream at stream_path before anything is
-/// opened: a WAV output refuses a stream whose stated total does not fit a
-/// WAV file ("Stream too big for a WAV file: %s", after prefix), and a named
-/// one never overwrites the stream itself or a FLAC file ("Error opening wav
-/// file %s"). 1 when it can; 0 after printing the line.
-int output_accepts(const char *stream_path, const ao_sample_format &format,
+/// Whether the output can take a stream of the stated total before
+/// anything is opened: a WAV output refuses one that does not fit a WAV
+/// file, printing "Stream too big for a WAV file: %s" with stream_name after
+/// prefix. 1 when it can; 0 after printing the line.
+int output_accepts(const char *stream_name, const ao_sample_format &format,
 		   uint64_t total_samples, const char *prefix);
+/// The named file a WAV output writes; null for live output and for "-".
+const char *output_wav_file();
+/// Prints the line for an output that cannot be opened: "Error opening wav
+/// file %s" or "Error opening ao device %d".
+void output_print_open_failure();
 /// Plays size bytes on the open device. 1 when they went out; 0 when the
 /// output failed (or a WAV file would pass its size limit): the device is
 /// then closed, so the next stream opens a fresh one, and the failure is
@@ -60,11 +65,13 @@ void output_print_failure(const char *prefix);
 int output_failed();
 
 /// Opens the WAV output at path for one stream; "-" writes to standard
-/// output, which stays open after the device is closed.
+/// output, which stays open after the device is closed. A FIFO without a
+/// reader is not waited for: it fails at once.
 ao_device *wav_open(const char *path, ao_sample_format *format);
 /// Plays size bytes on a device from wav_open. 1 when written; 0 when a
 /// write failed or the data would pass what a WAV header can state.
 int wav_play(ao_device *device, const unsigned char *bytes, std::size_t size);
-/// Closes a device from wav_open. 1 when every write, the header patch and
-/// the close succeeded.
+/// Closes a device from wav_open; a named regular file's header then
+/// states the whole sample frames the file holds, also after a failed
+/// write. 1 when every write, the header patch and the close succeeded.
 int wav_close(ao_device *device);

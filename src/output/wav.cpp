@@ -6,10 +6,12 @@
 // unnoticed. So the FILE is ours: libao is handed "-" and, in place of stdout
 // for the length of ao_open_file, a FILE whose writes go to a descriptor we
 // hold and whose failures are noted. For a named file the descriptor is the
-// file opened here; the header can be patched when it is a regular file. For
-// "-" it is descriptor 1: seeks fail as on a pipe (patching the header would
-// rewrite earlier streams and rewind the shared offset), and closing leaves
-// descriptor 1 open for later streams and event lines.
+// file opened here; when it is a regular file the header is patched on close
+// to state what the file holds (libao's own patch states what it was handed,
+// and is lost once a write has failed). For "-" it is descriptor 1: seeks
+// fail as on a pipe (patching the header would rewrite earlier streams and
+// rewind the shared offset), and closing leaves descriptor 1 open for later
+// streams and event lines.
 #include "output/output.h"
 
 #include <fcntl.h>
@@ -17,8 +19,11 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <pthread.h>
 #include <unistd.h>
 
 // libao's header (WAVE_FORMAT_EXTENSIBLE) is 68 bytes; the data chunk and the
@@ -33,7 +38,29 @@ static struct {
 	int failed;    // a write, seek or close failed
 	int closed;
 	uint64_t data; // audio bytes handed to libao
+	unsigned frame_bytes;  // one sample of every channel
+	uint64_t handed;  // bytes libao has written through the FILE
+	uint64_t header;  // of them, its header's: the data chunk's header ends it
 } sink;
+
+// A write to a named FIFO or socket whose reader has gone fails with EPIPE
+// and no SIGPIPE: that is a failed output, reported like a full disk, not
+// the end of the process. (Standard output keeps the usual SIGPIPE.)
+static ssize_t write_without_sigpipe(int fd, const char *buf, size_t size)
+{
+	sigset_t pipe_set, old;
+	sigemptyset(&pipe_set);
+	sigaddset(&pipe_set, SIGPIPE);
+	pthread_sigmask(SIG_BLOCK, &pipe_set, &old);
+	ssize_t n = write(fd, buf, size);
+	if (n < 0 && errno == EPIPE) {
+		const timespec none = {0, 0};
+		sigtimedwait(&pipe_set, nullptr, &none);
+		errno = EPIPE;
+	}
+	pthread_sigmask(SIG_SETMASK, &old, nullptr);
+	return n;
+}
 
 // Reports every write as done: a failure is noted here and seen by the
 // caller after ao_play or ao_close. libao closes the FILE twice when its
@@ -42,9 +69,11 @@ static struct {
 // written.
 static size_t write_all(const char *buf, size_t size)
 {
+	sink.handed += size;
 	size_t done = 0;
 	while (!sink.failed && done < size) {
-		ssize_t n = write(sink.fd, buf + done, size - done);
+		ssize_t n = sink.owned && !sink.seekable ? write_without_sigpipe(sink.fd, buf + done, size - done)
+							 : write(sink.fd, buf + done, size - done);
 		if (n < 0) {
 			if (errno == EINTR)
 				continue;
@@ -71,9 +100,37 @@ static int sink_seek_to(off_t *offset, int whence)
 	return 0;
 }
 
+static bool put_le32(uint32_t v, off_t at)
+{
+	const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+				    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+	return pwrite(sink.fd, b, 4, at) == 4;
+}
+
+// Makes the header state the whole sample frames the file holds: the RIFF
+// size at byte 4, the data size just before the data. A write that failed
+// part way may have left part of a frame: the file is cut to whole frames.
+// Neither needs new space on a full disk.
+static void patch_header()
+{
+	const off_t header = static_cast<off_t>(sink.header);
+	const off_t end = lseek(sink.fd, 0, SEEK_END);
+	if (header < 12 || end < header) {
+		sink.failed = 1;
+		return;
+	}
+	off_t data = end - header;
+	data -= data % static_cast<off_t>(sink.frame_bytes ? sink.frame_bytes : 1);
+	if (ftruncate(sink.fd, header + data) != 0 || !put_le32(static_cast<uint32_t>(header + data - 8), 4) ||
+	    !put_le32(static_cast<uint32_t>(data), header - 4))
+		sink.failed = 1;
+}
+
 static int sink_close(void *)
 {
 	sink.closed = 1;
+	if (sink.seekable)
+		patch_header();
 	if (sink.owned && close(sink.fd) != 0)
 		sink.failed = 1;
 	return 0;
@@ -114,46 +171,15 @@ static FILE *sink_open()
 }
 #endif
 
-// Whether the existing file at path must not be overwritten: it is the
-// stream being played ("-" is standard input), or FLAC audio, native or in
-// Ogg (the output named where an input was meant).
-static int holds_flac(const char *path, const char *stream_path)
-{
-	struct stat out, in;
-	if (stat(path, &out) != 0)
-		return 0;
-	int in_ok = strcmp(stream_path, "-") == 0 ? fstat(STDIN_FILENO, &in) : stat(stream_path, &in);
-	if (in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-		return 1;
-	if (!S_ISREG(out.st_mode))
-		return 0;
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return 0;
-	// An Ogg FLAC file's first page holds "\x7fFLAC" right after its
-	// 27-byte header and one lacing value.
-	unsigned char head[33];
-	ssize_t n = read(fd, head, sizeof head);
-	close(fd);
-	if (n >= 4 && memcmp(head, "fLaC", 4) == 0)
-		return 1;
-	return n == sizeof head && memcmp(head, "OggS", 4) == 0 && memcmp(head + 28, "\x7f" "FLAC", 5) == 0;
-}
-
-int output_accepts(const char *stream_path, const ao_sample_format &format,
+int output_accepts(const char *stream_name, const ao_sample_format &format,
 		   uint64_t total_samples, const char *prefix)
 {
-	const char *path = output_config.wav;
-	if (!path)
+	if (!output_config.wav)
 		return 1;
 	uint64_t bytes = total_samples * static_cast<uint64_t>(format.channels) *
 			 static_cast<uint64_t>(format.bits / 8);
 	if (bytes > wav_data_max) {
-		fprintf(stderr, "%sStream too big for a WAV file: %s\n", prefix, stream_path);
-		return 0;
-	}
-	if (strcmp(path, "-") != 0 && holds_flac(path, stream_path)) {
-		fprintf(stderr, "Error opening wav file %s\n", path);
+		fprintf(stderr, "%sStream too big for a WAV file: %s\n", prefix, stream_name);
 		return 0;
 	}
 	return 1;
@@ -162,11 +188,16 @@ int output_accepts(const char *stream_path, const ao_sample_format &format,
 ao_device *wav_open(const char *path, ao_sample_format *format)
 {
 	int owned = strcmp(path, "-") != 0;
-	int fd = owned ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : STDOUT_FILENO;
+	// Without O_NONBLOCK a FIFO with no reader would hold open(2) for ever;
+	// with it, that open fails (ENXIO). Writes then wait as usual.
+	int fd = owned ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666) : STDOUT_FILENO;
 	if (fd < 0)
 		return nullptr;
+	if (owned)
+		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 	struct stat st;
-	sink = {fd, owned, owned && fstat(fd, &st) == 0 && S_ISREG(st.st_mode), 0, 0, 0};
+	sink = {fd, owned, owned && fstat(fd, &st) == 0 && S_ISREG(st.st_mode), 0, 0, 0,
+		static_cast<unsigned>(format->channels * (format->bits / 8)), 0, 0};
 
 	FILE *file = sink_open();
 	if (!file) {
@@ -188,6 +219,12 @@ ao_device *wav_open(const char *path, ao_sample_format *format)
 
 	if (!device && !sink.closed)
 		fclose(file);
+	// The header is all libao has written so far: out of the FILE's buffer
+	// with it, to know where the data begins.
+	if (device) {
+		fflush(file);
+		sink.header = sink.handed;
+	}
 	return device;
 }
 

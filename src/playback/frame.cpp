@@ -21,7 +21,9 @@ float sample_seconds(uint64_t samples, int rate)
 
 int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total, int rate)
 {
-	uint64_t remaining = total ? total - current : current;
+	// Past a total that was stated too small, nothing is left: 0, not a
+	// count wrapped around 2^64.
+	uint64_t remaining = total ? (total > current ? total - current : 0) : current;
 	float time_left = total > current ? sample_seconds(total - current, rate) : 0.0f;
 	int n = snprintf(buf, size, "@F %" PRIu64 " %" PRIu64 " %.2f %.2f\n", current, remaining,
 			 static_cast<double>(sample_seconds(current, rate)), static_cast<double>(time_left));
@@ -34,9 +36,10 @@ int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t tota
 // progress interval, and always the first after an open or a seek and the
 // one that reaches a stated total, so a front end sees where playback
 // starts and that it reached the end.
-static int progress_due(stream_record *rec)
+static int progress_due(stream_record *rec, unsigned block)
 {
-	const int at_end = rec->total_samples && rec->current_sample >= rec->total_samples;
+	const uint64_t total = rec->total_samples;
+	const int at_end = total && rec->current_sample >= total && rec->current_sample - block < total;
 	if (rec->frames_to_progress > 1 && !at_end) {
 		rec->frames_to_progress--;
 		return 0;
@@ -56,14 +59,16 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 					  rec->bits_per_sample, volume, sample_buffer);
 	// A failed output ends the stream here, with one line for it.
 	if (!output_play(sample_buffer, bytes)) {
-		output_print_failure(failure_prefix());
+		if (!playback_config.ending || !playback_config.ending())
+			output_print_failure(failure_prefix());
+		rec->stopped = stop_output_failed;
 		return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
 	}
 
 	rec->current_sample += block;
 	rec->elapsed_time = sample_seconds(rec->current_sample, rec->format.rate);
 
-	if (playback_config.remote && progress_due(rec)) {
+	if (playback_config.remote && progress_due(rec, block)) {
 		char line[progress_line_max];
 		int n = format_progress(line, sizeof line, rec->current_sample, rec->total_samples,
 					rec->format.rate);

@@ -3,10 +3,16 @@
 #include "playback/stream.h"
 #include "output/output.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
 #include <cstring>
 
 stream_record file_info;
-playback_settings playback_config;
+playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr};
+// The open stream's path as lines show it.
+static std::string shown_path;
 
 static void delete_decoder()
 {
@@ -20,13 +26,32 @@ const char *failure_prefix()
 	return playback_config.remote ? "@E " : "";
 }
 
+// A named WAV output is never opened over the stream being played, nor
+// over anything that the player would play as FLAC: an input named where
+// the output was meant ("wendrop -w a.flac b.flac"). 1 when it may be.
+static int wav_target_allowed(const char *path)
+{
+	const char *target = output_wav_file();
+	struct stat out, in;
+	if (!target || stat(target, &out) != 0)
+		return 1;
+	int in_ok = strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &in) : stat(path, &in);
+	if ((in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) || file_holds_flac(target)) {
+		output_print_open_failure();
+		return 0;
+	}
+	return 1;
+}
+
 int stream_open(const char *path)
 {
+	shown_path = printable(path);
 	tags_reset(&file_info);
 	file_info.bits_per_sample = 0;
 	file_info.format = {};
 	file_info.total_samples = file_info.current_sample = 0;
 	file_info.total_time = file_info.elapsed_time = 0;
+	file_info.stopped = stop_none;
 	file_info.pass_tags = 0;
 	file_info.frames_to_progress = 0;
 
@@ -44,8 +69,8 @@ int stream_open(const char *path)
 	// frames in whatever it holds).
 	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder) ||
 	    file_info.format.channels == 0 ||
-	    !output_accepts(path, file_info.format, file_info.total_samples, failure_prefix()) ||
-	    !output_open(file_info.format)) {
+	    !output_accepts(shown_path.c_str(), file_info.format, file_info.total_samples, failure_prefix()) ||
+	    !wav_target_allowed(path) || !output_open(file_info.format)) {
 		delete_decoder();
 		return 0;
 	}
@@ -55,6 +80,16 @@ int stream_open(const char *path)
 
 	file_info.is_loaded = 1;
 	file_info.is_playing = 1;
+	return 1;
+}
+
+int stream_report_short()
+{
+	const stream_record &s = file_info;
+	if (s.stopped != stop_none || !s.total_samples || s.current_sample >= s.total_samples)
+		return 0;
+	fprintf(stderr, "%sStream ended early: %s (%" PRIu64 " of %" PRIu64 " samples)\n", failure_prefix(),
+		shown_path.c_str(), s.current_sample, s.total_samples);
 	return 1;
 }
 

@@ -26,8 +26,27 @@ struct playback_settings {
 	int remote;  // announce and report progress as event lines
 	int quiet;   // no playlist announcements
 	int progress_interval;  // remote: one "@F" line in this many frames (0 or 1: every one)
+	// How long opening a stream that is not a regular file waits for its
+	// first bytes, in milliseconds; 0: as long as it takes.
+	int first_bytes_wait_ms;
+	// Asked while a read of the stream waits for data: nonzero abandons the
+	// stream (file_info.stopped is then stop_given_up). May be null.
+	int (*give_up)();
+	// The front end's own input: never opened as a stream, and watched while
+	// a read waits, so give_up is asked as soon as it has something. -1: none.
+	int attention_fd;
+	// Nonzero while a signal is ending the run: an output failure it caused
+	// (a reader gone from standard output) is not reported. May be null.
+	int (*ending)();
 };
 extern playback_settings playback_config;
+
+/// Why the decoder stopped before its stream ended, if it did.
+enum stream_stop {
+	stop_none,
+	stop_output_failed,  // a write to the output failed (and was reported)
+	stop_given_up,       // a read waited, and give_up said to stop
+};
 
 struct stream_record {
 	FLAC__StreamDecoder *decoder;
@@ -39,6 +58,7 @@ struct stream_record {
 	float elapsed_time;
 	int is_loaded;
 	int is_playing;
+	int stopped;                  // a stream_stop
 	int pass_tags;                // a VORBIS_COMMENT block met by the decoder gave a tag
 	unsigned frames_to_progress;  // remote: frames until the next "@F" line (0 or 1: the next)
 	// Tag texts in their printable form, always blank-padded to their full
@@ -58,10 +78,16 @@ extern float volume;
 
 /// Opens, reads the metadata of, and announces the file at path, with an
 /// output device ready. 1 when open (loaded and playing), 0 on failure with
-/// the decoder released: also for a stream without STREAMINFO, which is not
-/// FLAC audio. The format and counters are reset first, so a failed open
-/// never leaves an earlier stream's values. Only called with no stream open.
+/// the decoder released: also for anything that does not begin as FLAC and
+/// a stream without STREAMINFO, which is not FLAC audio; file_info.stopped
+/// is stop_given_up when the open gave up waiting for the stream. The format
+/// and counters are reset first, so a failed open never leaves an earlier
+/// stream's values. Only called with no stream open.
 int stream_open(const char *path);
+/// When the open stream stopped short of the total it states, for another
+/// reason than a failed output or giving up: prints "Stream ended early:
+/// FILE (N of M samples)" after the failure prefix and gives 1; else 0.
+int stream_report_short();
 /// Finishes and releases the open stream's decoder and ends the stream on
 /// the output (a live device stays open); a failed close of a WAV output is
 /// reported.
@@ -82,6 +108,23 @@ int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
 /// Closes what the last source_init opened that the decoder does not close
 /// itself (never standard input). Called after the decoder is finished.
 void source_close();
+
+/// What the first n bytes of a stream begin with.
+enum probe_kind {
+	probe_more = -1,     // n bytes cannot tell yet
+	probe_not_flac = 0,  // anything else
+	probe_native,        // "fLaC", or a FLAC frame header (a stream cut from another)
+	probe_ogg,           // an Ogg page holding FLAC
+	probe_tag,           // an ID3v2 tag of *skip bytes, after which to look again
+};
+/// Classifies the start of a stream (see probe_kind).
+int probe_start(const unsigned char *b, std::size_t n, std::size_t *skip);
+/// The length of the FLAC frame header at b when its fields and CRC-8 check
+/// out; 0 when it is none; -1 when n bytes are too few to tell.
+int frame_header_length(const unsigned char *b, std::size_t n);
+/// 1 when path is a regular file that begins as a FLAC stream does, by the
+/// rule of probe_start (ID3v2 tags skipped): what the player would play.
+int file_holds_flac(const char *path);
 
 void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,
 		       void *client_data);

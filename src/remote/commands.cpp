@@ -15,8 +15,11 @@ struct command {
 	const char *short_word;
 	const char *long_word;
 	int (*run)(const char *word, const char *arg);
+	int ends_stream;  // closes or replaces the open stream
 };
 }
+
+remote_settings remote_config;
 
 // Event lines go through write_event, which notes a reader that has gone.
 static void event(const char *line)
@@ -27,14 +30,19 @@ static void event(const char *line)
 static int cmd_load(const char *word, const char *arg)
 {
 	if (!arg) {
-		fprintf(stderr, "@E Missing argument to '%s'\n", word);
-		return 0;
+		fprintf(stderr, "@E Missing argument to '%s'\n", printable(word).c_str());
+	} else {
+		if (file_info.is_loaded == 1)
+			stream_close();
+		// Standard input carries the commands: "-" (or any other name of
+		// it) is never opened as a stream.
+		if (!stream_open(arg))
+			fprintf(stderr, "@E Error opening %s\n", printable(arg).c_str());
 	}
-	if (file_info.is_loaded == 1)
-		stream_close();
-	// Standard input carries the commands: "-" is never a stream here.
-	if (strcmp(arg, "-") == 0 || !stream_open(arg))
-		fprintf(stderr, "@E Error opening %s\n", arg);
+	// A front end moves to its next track when this one ends: a LOAD that
+	// leaves nothing playing says so.
+	if (!file_info.is_loaded)
+		event("@P 0\n");
 	return 0;
 }
 
@@ -55,22 +63,24 @@ static int64_t add_sat(int64_t a, int64_t b)
 	return r;
 }
 
-int jump_target(const stream_record &s, const char *arg, uint64_t *sample, float *elapsed)
+int jump_target(const stream_record &s, const char *arg, int mpeg_frames, uint64_t *sample, float *elapsed)
 {
 	// strtol is atol with a defined result for out-of-range numbers.
 	const int64_t n = strtol(arg, nullptr, 10);
-	const int64_t rate = s.format.rate;
+	const std::size_t length = strlen(arg);
+	const bool seconds = !mpeg_frames || (length && (arg[length - 1] == 's' || arg[length - 1] == 'S'));
+	const int64_t unit = seconds ? s.format.rate : mpeg_frame_samples;
 	const int64_t current = s.current_sample > INT64_MAX ? INT64_MAX : static_cast<int64_t>(s.current_sample);
 
 	if (arg[0] != '-' && arg[0] != '+') {
-		int64_t target = mul_sat(n, rate);
+		int64_t target = mul_sat(n, unit);
 		*sample = target < 0 ? 0 : static_cast<uint64_t>(target);
-		*elapsed = static_cast<float>(n);
+		*elapsed = seconds ? static_cast<float>(n) : sample_seconds(*sample, s.format.rate);
 		return 1;
 	}
 	// In samples, from the position "@F" reports: seconds summed as floats
 	// drift from it on long streams.
-	const int64_t step = mul_sat(n, rate);
+	const int64_t step = mul_sat(n, unit);
 	if (n > 0) {
 		// Forward only up to the stated end; without one, never.
 		const uint64_t left = s.total_samples > s.current_sample ? s.total_samples - s.current_sample : 0;
@@ -90,7 +100,7 @@ static int cmd_jump(const char *, const char *arg)
 		return 0;
 	uint64_t target;
 	float elapsed;
-	if (!jump_target(file_info, arg, &target, &elapsed))
+	if (!jump_target(file_info, arg, remote_config.mpeg_frames, &target, &elapsed))
 		return 0;
 
 	const uint64_t was_sample = file_info.current_sample;
@@ -161,47 +171,81 @@ static int cmd_quit(const char *, const char *)
 }
 
 static constexpr command commands[] = {
-	{"L", "LOAD", cmd_load},   {"J", "JUMP", cmd_jump},   {"S", "STOP", cmd_stop},
-	{"V", "VOLUME", cmd_volume}, {"P", "PAUSE", cmd_pause}, {"Q", "QUIT", cmd_quit},
+	{"L", "LOAD", cmd_load, 1},    {"J", "JUMP", cmd_jump, 0},   {"S", "STOP", cmd_stop, 1},
+	{"V", "VOLUME", cmd_volume, 0}, {"P", "PAUSE", cmd_pause, 0}, {"Q", "QUIT", cmd_quit, 1},
 };
+
+static const command *find_command(const char *word)
+{
+	for (const command &c : commands)
+		if (strcasecmp(word, c.short_word) == 0 || strcasecmp(word, c.long_word) == 0)
+			return &c;
+	return nullptr;
+}
+
+int command_ends_stream(const char *word)
+{
+	const command *c = find_command(word);
+	return c && c->ends_stream;
+}
 
 int remote_execute(const char *word, char *arg)
 {
 	int result = 0;
-	const command *match = nullptr;
-	for (const command &c : commands)
-		if (strcasecmp(word, c.short_word) == 0 || strcasecmp(word, c.long_word) == 0) {
-			match = &c;
-			break;
-		}
-	if (match)
+	if (const command *match = find_command(word))
 		result = match->run(word, arg);
 	else
-		fprintf(stderr, "@E Unknown command '%s'\n", word);
+		fprintf(stderr, "@E Unknown command '%s'\n", printable(word).c_str());
 	free(arg);
 	return result;
+}
+
+static int stopping()
+{
+	return remote_config.stop_requested && remote_config.stop_requested();
+}
+
+// A read of the stream gave way to commands that cannot wait for it: they
+// run now, in order. A stream whose read gave up cannot go on: if none of
+// them closed it, it ends here.
+static int run_waiting_commands()
+{
+	int rc;
+	do
+		rc = remote_poll();
+	while (rc == 0 && remote_pending() && !stopping());
+	if (rc == 0 && file_info.is_loaded && file_info.stopped == stop_given_up) {
+		stream_close();
+		event("@P 0\n");
+	}
+	return rc;
 }
 
 void remote_loop()
 {
 	event("@R WENDROP\n");
 	int rc = 0;
-	while (rc == 0 && !event_output_failed()) {
+	while (rc == 0 && !event_output_failed() && !stopping()) {
 		if (file_info.is_playing != 1) {
 			rc = remote_wait();
+			continue;
+		}
+		if (file_info.stopped == stop_given_up) {
+			rc = run_waiting_commands();
 			continue;
 		}
 		// The write handler aborts the decoder only when the output failed,
 		// which it has reported: the stream ends as at its end.
 		FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(file_info.decoder);
 		if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED) {
+			stream_report_short();
 			stream_close();
 			event("@P 0\n");
 		} else if (!FLAC__stream_decoder_process_single(file_info.decoder) &&
 			   FLAC__stream_decoder_get_state(file_info.decoder) != FLAC__STREAM_DECODER_ABORTED) {
 			fputs("error decoding single frame!\n", stderr);
 		}
-		if (!event_output_failed())
+		if (!event_output_failed() && file_info.stopped != stop_given_up)
 			rc = remote_poll();
 	}
 	// Nobody reads the events any more: end as QUIT does, not play on unheard.

@@ -139,6 +139,48 @@ int remote_read_command()
 	return execute_line(line);
 }
 
+int remote_pending()
+{
+	return pending > 0;
+}
+
+// Whether a complete line among the pending text names a command that
+// ends or replaces the stream. The tail of a line being dropped is none.
+static int pending_line_ends_stream()
+{
+	std::size_t start = 0;
+	for (std::size_t i = 0; i < pending; i++) {
+		if (remote_buffer[i] != '\n' && remote_buffer[i] != '\0')
+			continue;
+		char line[remote_buffer_size + 1];
+		memcpy(line, remote_buffer + start, i - start);
+		line[i - start] = '\0';
+		trim_whitespace(line);
+		if (char *blank = strchr(line, ' '))
+			*blank = '\0';
+		if ((start > 0 || !discarding) && command_ends_stream(line))
+			return 1;
+		start = i + 1;
+	}
+	return 0;
+}
+
+int remote_give_up()
+{
+	if (remote_config.stop_requested && remote_config.stop_requested())
+		return 1;
+	if (!input_dead && pending < remote_buffer_size && input_ready_now() > 0) {
+		ssize_t n = read(STDIN_FILENO, remote_buffer + pending, remote_buffer_size - pending);
+		// The end of input is remembered: a terminal gives it only once.
+		if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+			input_dead = 1;
+		if (n > 0)
+			pending += static_cast<std::size_t>(n);
+		remote_buffer[pending] = '\0';
+	}
+	return input_dead || pending == remote_buffer_size || pending_line_ends_stream();
+}
+
 int remote_poll()
 {
 	if (pending)
@@ -151,7 +193,13 @@ int remote_poll()
 
 int remote_wait()
 {
-	if (!pending)
-		input_ready(nullptr);
-	return remote_read_command();
+	// In slices: a signal that ends the run may have run its handler on
+	// another thread (a sound server's) and left select asleep.
+	const auto stopping = [] { return remote_config.stop_requested && remote_config.stop_requested(); };
+	while (!pending && !stopping()) {
+		timeval slice = {0, 200000};
+		if (input_ready(&slice) != 0)
+			break;
+	}
+	return stopping() ? -1 : remote_read_command();
 }

@@ -7,6 +7,25 @@
 
 struct stream_record;
 
+/// What the command line chose for remote mode. Set by start-up,
+/// read-only afterwards.
+struct remote_settings {
+	// A JUMP number without the "s" suffix counts MPEG audio frames of
+	// 1,152 samples, as front ends written for mpg321 mean it; 0: seconds.
+	int mpeg_frames;
+	// Asked between steps and while input is awaited: nonzero ends remote
+	// mode (a signal asked the run to end). May be null.
+	int (*stop_requested)();
+};
+extern remote_settings remote_config;
+
+/// How long a LOAD waits for the first bytes of a stream that is not a
+/// regular file, in milliseconds: a FIFO with no writer, a device with
+/// nothing to read, are refused this soon.
+inline constexpr int load_first_bytes_ms = 500;
+/// Samples in an MPEG audio frame (layers II and III).
+inline constexpr int mpeg_frame_samples = 1152;
+
 /// Room for pending command text (a terminating zero follows it): a LOAD
 /// of the longest legal path (4,095 bytes) with its line end fits. A line
 /// that fills it without ending is never run.
@@ -25,6 +44,14 @@ int remote_poll();
 int remote_wait();
 /// Forgets pending text and the end of input (for a new session).
 void remote_input_reset();
+/// Playback's give_up while a stream waits for data: takes in what the
+/// command input has, without running it, and gives 1 when what has come
+/// cannot wait for the stream: the end of input, a full buffer, a line
+/// whose command ends or replaces the stream (LOAD, STOP, QUIT), or a
+/// signal ending the run. Those run once the decoder has given way.
+int remote_give_up();
+/// 1 while text is pending.
+int remote_pending();
 
 /// Removes leading and trailing POSIX-locale white space from text in
 /// place; null and empty texts are left alone.
@@ -33,8 +60,13 @@ void trim_whitespace(char *text);
 /// Executes one command: word as typed, arg a malloc'd copy or null, which
 /// this releases on every path. 0 to go on, -1 to end remote mode.
 int remote_execute(const char *word, char *arg);
+/// 1 when the command word names a command that ends or replaces the open
+/// stream (LOAD, STOP, QUIT).
+int command_ends_stream(const char *word);
 
 /// Where a JUMP with argument arg takes stream s: 1 with the target sample
-/// and elapsed seconds, 0 when the command is to be ignored. Relative jumps
-/// count from current_sample and are bounded by total_samples.
-int jump_target(const stream_record &s, const char *arg, uint64_t *sample, float *elapsed);
+/// and elapsed seconds, 0 when the command is to be ignored. The number is
+/// seconds, or with mpeg_frames and no "s" suffix MPEG audio frames.
+/// Relative jumps count from current_sample and are bounded by
+/// total_samples.
+int jump_target(const stream_record &s, const char *arg, int mpeg_frames, uint64_t *sample, float *elapsed);

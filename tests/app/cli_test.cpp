@@ -23,6 +23,8 @@ const std::string help_text =
 	"  -v, --version                    version info\n"
 	"      --skip-printing-frames=N     remote mode: print one @F line in every N\n"
 	"                                   frames (default 1)\n"
+	"      --mpeg-frames                remote mode: a JUMP number counts MPEG\n"
+	"                                   frames of 1152 samples, as for mpg321\n"
 	"\n"
 	"Help options:\n"
 	"  -?, --help                       Show this help message\n"
@@ -31,7 +33,8 @@ const std::string help_text =
 const std::string usage_text =
 	"Usage: wendrop [-Rqv?] [-d|--driver=STRING] [-w|--wav=FILENAME] [-R|--remote]\n"
 	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
-	"        [--skip-printing-frames=N] [-?|--help] [--usage] [OPTIONS] FILES...\n";
+	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
+	"        [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;

@@ -72,13 +72,14 @@ TEST_F(Playlist, FilesThatFailToOpenAreReportedAndTheRunGoesOn)
 	auto bytes = read_file(a);
 	bytes.resize(30);  // inside STREAMINFO
 	ASSERT_TRUE(write_file(truncated, bytes));
-	std::string missing = dir.file("missing.flac");
+	// A name reaches the terminal printable, whatever the line.
+	std::string missing = dir.file("missing\x1b[2J.flac"), shown = dir.file("missing?[2J.flac");
 
 	run_result r = wendrop({"-q", "-d", "null", missing, a, garbage, truncated, dir.path, b});
 	EXPECT_EQ(r.status, 0);
-	// The decoder itself reports the garbage as lost sync.
-	EXPECT_EQ(r.err, "Error opening " + missing + "\nerror handler called!\nError opening " + garbage +
-				 "\nError opening " + truncated +
+	// What does not begin as FLAC is refused before the decoder sees it:
+	// one line each.
+	EXPECT_EQ(r.err, "Error opening " + shown + "\nError opening " + garbage + "\nError opening " + truncated +
 				 "\nError opening " + dir.path + "\n");
 	r = wendrop({"-d", "null", missing, a, garbage, b});
 	EXPECT_EQ(r.status, 0);

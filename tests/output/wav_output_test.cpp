@@ -4,8 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 #include "fixture.h"
 #include "process.h"
@@ -110,6 +117,10 @@ TEST_F(WavOutput, OggFlacAndStandardInputDecodeLikeTheReferenceDecoder)
 		}
 		decoded(name + " redirected", wendrop({"-q", "--wav", wav, "-"},
 						      {.env = env, .stdin_path = native, .stdin_flags = O_RDONLY}));
+		// Not quiet, with standard output closed: the WAV file must not
+		// take its number and collect the announcement.
+		decoded(name + " stdout closed", wendrop({"--wav", wav, "-"}, {.env = env, .no_stdout = true,
+									   .stdin_path = native, .stdin_flags = O_RDONLY}));
 	}
 }
 
@@ -209,14 +220,47 @@ TEST_F(WavOutput, StandardOutputRedirectedToAFileHoldsTheSameBytesAsAPipe)
 	EXPECT_EQ(differs, written.size()) << "first difference at byte " << differs;
 }
 
-TEST_F(WavOutput, AWavPathThatCannotBeOpenedIsReportedPerFile)
+// A conversion that could not write its output fails: a missing folder, a
+// folder, a FIFO that nobody reads (refused at once, not waited for).
+TEST_F(WavOutput, AWavOutputThatCannotBeCreatedIsReportedPerFileAndFails)
 {
 	std::string a = make("a.flac", 16, 2, 44100, 1000);
-	std::string wav = dir.file("no/such/dir/out.wav");
-	run_result r = wendrop({"-q", "--wav", wav, a, a});
-	EXPECT_EQ(r.status, 0);
-	std::string lines = "Error opening wav file " + wav + "\nError opening " + a + "\n";
-	EXPECT_EQ(r.err, lines + lines);
+	std::string fifo = dir.file("fifo.wav");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	for (const std::string &wav : {dir.file("no/such/dir/out.wav"), dir.path, fifo}) {
+		run_result r = wendrop({"-q", "--wav", wav, a, a});
+		EXPECT_EQ(r.status, 1) << wav;
+		EXPECT_FALSE(r.timed_out) << wav;
+		std::string lines = "Error opening wav file " + wav + "\nError opening " + a + "\n";
+		EXPECT_EQ(r.err, lines + lines);
+	}
+}
+
+// A FIFO's reader that goes away mid-stream is a failed write, with status
+// 1, not the end of the process by SIGPIPE.
+TEST_F(WavOutput, AFifoReaderThatLeavesIsAFailedWrite)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 44100 * 2), b = make("b.flac", 8, 1, 8000, 1000);
+	std::string fifo = dir.file("fifo.wav");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	ASSERT_GE(reader, 0);
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"-q", "--wav", fifo, a, b}), {.env = env}));
+	std::size_t got = 0;
+	for (double end = now_seconds() + 20; got < 100000 && now_seconds() < end;) {
+		char buf[8192];
+		ssize_t n = read(reader, buf, sizeof buf);
+		if (n > 0)
+			got += static_cast<std::size_t>(n);
+		else
+			usleep(1000);
+	}
+	close(reader);
+	ASSERT_GE(got, 100000u);
+	EXPECT_EQ(process_finish(p, 20), 1);
+	EXPECT_EQ(p.err_text, "Error writing wav file " + fifo + "\nError opening wav file " + fifo + "\nError opening " +
+				      b + "\n");
 }
 
 // libao's wav driver reports success on a full disk; the player sees the
@@ -234,8 +278,91 @@ TEST_F(WavOutput, AFullDiskEndsEachStreamWithOneLineAndStatusOne)
 	r = wendrop({"-q", "--wav=-", a, b}, {.env = env, .stdout_path = "/dev/full"});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error writing wav file -\nError writing wav file -\n");
-	// A file that cannot be opened alone keeps status 0.
-	EXPECT_EQ(wendrop({"-q", "--wav=/dev/full", missing}).status, 0);
+	// A file that cannot be opened is missing from the output too.
+	EXPECT_EQ(wendrop({"-q", "--wav=/dev/full", missing}).status, 1);
+}
+
+// A disk that fills up part way: what was written stays readable, with a
+// header that states it (patching the header needs no new space).
+TEST_F(WavOutput, AFileSystemThatFillsUpKeepsAHeaderThatStatesTheFile)
+{
+	std::string small = dir.file("small");
+	ASSERT_EQ(mkdir(small.c_str(), 0755), 0);
+	if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=200k") != 0)
+		GTEST_SKIP() << "cannot mount a small file system here: " << strerror(errno);
+	std::string a = make("a.flac", 24, 2, 48000, 48000 * 2), wav = small + "/out.wav";
+	run_result r = wendrop({"-q", "--wav", wav, a});
+	std::vector<unsigned char> bytes = read_file(wav);
+	umount(small.c_str());
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Error writing wav file " + wav + "\n");
+	EXPECT_GT(bytes.size(), 100000u);
+	EXPECT_TRUE(wav_states_its_size(bytes));
+	std::vector<unsigned char> reference = flac_reference(a, 24, dir.file("a.raw"));
+	wav_info w = parse_wav(bytes);
+	EXPECT_TRUE(std::equal(w.data.begin(), w.data.end(), reference.begin()));
+}
+
+// A signal that ends a conversion (SIGTERM, SIGHUP, SIGINT in remote mode,
+// which has no interrupt of its own, and SIGPIPE from a reader of the event
+// lines that has gone) lets the WAV file be finished first, its header
+// stating what it holds; the process still ends by that signal. The input
+// is a FIFO fed half the file, so the signal finds the player waiting for
+// the rest.
+TEST_F(WavOutput, ASignalEndingTheRunFinishesTheWavFileFirst)
+{
+	std::vector<int32_t> samples;
+	std::string a = make("a.flac", 16, 2, 44100, 44100 * 4, &samples);
+	const std::vector<unsigned char> flac = read_file(a), pcm = pcm_bytes(samples, 16);
+	std::string fifo = dir.file("in.flac"), wav = dir.file("out.wav");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	struct {
+		std::vector<std::string> args;
+		std::string commands;
+		int sig;
+		std::size_t least;  // the data written by then
+	} cases[] = {
+		{{"-q", "--wav", wav, fifo}, "", SIGTERM, pcm.size() / 4},
+		{{"-q", "--wav", wav, fifo}, "", SIGHUP, pcm.size() / 4},
+		{{"-R", "--wav", wav}, "LOAD " + fifo + "\n", SIGINT, pcm.size() / 4},
+		// The first "@F" line meets the closed pipe.
+		{{"-R", "--wav", wav}, "LOAD " + fifo + "\n", SIGPIPE, 1},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(strsignal(c.sig));
+		unlink(wav.c_str());
+		process p;
+		ASSERT_TRUE(process_start(p, wendrop_args(c.args), {.env = env}));
+		process_send(p, c.commands);
+		int w = -1;
+		for (double end = now_seconds() + 10; w < 0 && now_seconds() < end; usleep(2000))
+			w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+		ASSERT_GE(w, 0) << "the player never opened the FIFO";
+		fcntl(w, F_SETFL, 0);
+		if (c.sig == SIGPIPE) {
+			close(p.out);
+			p.out = -1;
+		}
+		// Once the player has gone the FIFO has no reader: no SIGPIPE here.
+		signal(SIGPIPE, SIG_IGN);
+		ssize_t sent = write(w, flac.data(), flac.size() / 2);
+		signal(SIGPIPE, SIG_DFL);
+		if (c.sig != SIGPIPE) {
+			ASSERT_EQ(sent, static_cast<ssize_t>(flac.size() / 2));
+		}
+		// Everything sent is decoded once the file stops growing.
+		for (std::size_t last = 1, now = 0; now != last; usleep(200000))
+			last = std::exchange(now, read_file(wav).size());
+		if (c.sig != SIGPIPE)
+			kill(p.pid, c.sig);
+		EXPECT_EQ(process_finish(p, 10), 128 + c.sig);
+		close(w);
+		std::vector<unsigned char> bytes = read_file(wav);
+		EXPECT_TRUE(wav_states_its_size(bytes));
+		wav_info wi = parse_wav(bytes);
+		EXPECT_GE(wi.data.size(), c.least);
+		EXPECT_TRUE(wi.data.size() <= pcm.size() && std::equal(wi.data.begin(), wi.data.end(), pcm.begin()));
+	}
 }
 
 // A typo (-w for an input) or the input named as output: the FLAC file is
@@ -252,12 +379,15 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	ASSERT_TRUE(write_file(c, tagged));
 	ASSERT_EQ(wendrop({"-q", "--wav=" + dir.file("c.wav"), c}).status, 0);
 
-	run_result r = wendrop({"-q", "-w", a, b});
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "Error opening wav file " + a + "\nError opening " + b + "\n");
+	// Refused, the conversion fails.
+	for (const std::string &target : {a, c}) {
+		run_result r = wendrop({"-q", "-w", target, b});
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, "Error opening wav file " + target + "\nError opening " + b + "\n");
+	}
 	EXPECT_TRUE(read_file(a) == flac);
-	r = wendrop({"-q", "--wav=" + c, c});
-	EXPECT_EQ(r.status, 0);
+	run_result r = wendrop({"-q", "--wav=" + c, c});
+	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening " + c + "\n");
 	EXPECT_TRUE(read_file(c) == tagged);
 

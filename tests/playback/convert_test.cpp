@@ -171,13 +171,13 @@ TEST(Progress, CountsAndTimesWithAStatedTotal)
 	EXPECT_STREQ(buf, "@F 10000 0 2.50 0.00\n");
 }
 
-TEST(Progress, ZeroTotalRepeatsTheCountAndTotalTooSmallWraps)
+TEST(Progress, ZeroTotalRepeatsTheCountAndPastATotalNothingIsLeft)
 {
 	char buf[progress_line_max];
 	format_progress(buf, sizeof buf, 500, 0, 1000);
 	EXPECT_STREQ(buf, "@F 500 500 0.50 0.00\n");
 	format_progress(buf, sizeof buf, 12000, 10000, 4000);
-	EXPECT_STREQ(buf, "@F 12000 18446744073709549616 3.00 0.00\n");
+	EXPECT_STREQ(buf, "@F 12000 0 3.00 0.00\n");
 	format_progress(buf, sizeof buf, 5000000000ull, 5000000001ull, 44100);
 	EXPECT_STREQ(buf, "@F 5000000000 1 113378.69 0.00\n");
 	format_progress(buf, sizeof buf, 8000, 16000, 0);

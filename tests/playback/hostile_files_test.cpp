@@ -61,6 +61,7 @@ struct hostile {
 	std::string err{};                 // its error lines, "Error opening" aside
 	// Its stated total does not fit a WAV file: refused there, played live.
 	bool too_big_for_wav = false;
+	uint64_t stated_total = 6000;
 };
 
 struct HostileFiles : testing::Test {
@@ -142,9 +143,18 @@ struct HostileFiles : testing::Test {
 		}
 		return path;
 	}
+	// Fewer samples than the stream states: one line says how many.
+	static std::string short_line(const hostile &c, const std::string &path)
+	{
+		const uint64_t played = c.pcm.size() / (c.channels * c.bits / 8);
+		if (!c.opens || played >= c.stated_total)
+			return "";
+		return "Stream ended early: " + path + " (" + std::to_string(played) + " of " +
+		       std::to_string(c.stated_total) + " samples)\n";
+	}
 	std::string expected_err(const hostile &c, const std::string &path) const
 	{
-		return c.err + (c.opens ? "" : "Error opening " + path + "\n");
+		return c.err + short_line(c, path) + (c.opens ? "" : "Error opening " + path + "\n");
 	}
 
 	// Alone, into a WAV file: the error lines, the tags, the decoded audio.
@@ -153,12 +163,13 @@ struct HostileFiles : testing::Test {
 		std::string wav = dir.file("out.wav");
 		unlink(wav.c_str());
 		run_result r = run(wendrop_args({"--wav", wav, path}), "", 60, {.env = env});
-		EXPECT_EQ(r.status, 0);
+		// A WAV file that misses any of the stream is a failed conversion.
+		EXPECT_EQ(r.status, c.opens && !c.too_big_for_wav && short_line(c, path).empty() ? 0 : 1);
 		if (c.too_big_for_wav) {
 			EXPECT_EQ(r.err, "Stream too big for a WAV file: " + path + "\nError opening " + path + "\n");
 			EXPECT_EQ(access(wav.c_str(), F_OK), -1) << "a stream too big for WAV wrote output";
 			r = run(wendrop_args({"-d", "null", path}), "", 60, {.env = env});
-			EXPECT_EQ(r.err, c.err);
+			EXPECT_EQ(r.err, expected_err(c, path));
 			EXPECT_NE(r.out.find(c.props), std::string::npos) << r.out;
 			return;
 		}
@@ -171,8 +182,10 @@ struct HostileFiles : testing::Test {
 			  std::string::npos)
 			<< r.out;
 		EXPECT_NE(r.out.find(c.props), std::string::npos) << r.out;
-		wav_info w = parse_wav(read_file(wav));
+		std::vector<unsigned char> bytes = read_file(wav);
+		wav_info w = parse_wav(bytes);
 		ASSERT_TRUE(w.ok);
+		EXPECT_TRUE(wav_states_its_size(bytes)) << "the header does not state the data";
 		EXPECT_EQ(w.channels, c.channels);
 		EXPECT_EQ(w.bits, c.bits);
 		EXPECT_TRUE(w.data == c.pcm) << w.data.size() << " bytes against " << c.pcm.size()
@@ -279,11 +292,13 @@ TEST_F(HostileFiles, StreaminfoThatDisagreesWithTheFrames)
 		{.name = "rate-zero", .bytes = stating([](flac_fixture &f) { f.stated_rate = 0; }), .pcm = all,
 		 .props = "16 bit, 0 Hz, 2 channels, 6000 total samples, 0.00 total seconds\n"},
 		{.name = "total-too-small", .bytes = stating([](flac_fixture &f) { f.stated_total = 1000; }), .pcm = all,
-		 .props = "1000 total samples, 0.12 total seconds\n"},
+		 .props = "1000 total samples, 0.12 total seconds\n", .stated_total = 1000},
 		{.name = "total-beyond-32-bits", .bytes = stating([&](flac_fixture &f) { f.stated_total = beyond; }),
-		 .pcm = all, .props = "4294967297 total samples, 536870.94 total seconds\n", .too_big_for_wav = true},
+		 .pcm = all, .props = "4294967297 total samples, 536870.94 total seconds\n", .too_big_for_wav = true,
+		 .stated_total = beyond},
 		{.name = "largest-total", .bytes = stating([&](flac_fixture &f) { f.stated_total = largest; }),
-		 .pcm = all, .props = "68719476735 total samples, 8589935.00 total seconds\n", .too_big_for_wav = true},
+		 .pcm = all, .props = "68719476735 total samples, 8589935.00 total seconds\n", .too_big_for_wav = true,
+		 .stated_total = largest},
 		// Nothing to take the format from: not opened, whatever came before.
 		{.name = "no-streaminfo", .bytes = stating([](flac_fixture &f) { f.drop_streaminfo = true; }), .opens = false},
 	};
@@ -302,7 +317,8 @@ TEST_F(HostileFiles, LargestFrames)
 	std::vector<int32_t> out;
 	for (int32_t v : f.samples)
 		out.push_back(v >> 8);
-	check({{"65535-samples-8-channels-32-bits", encoded(f), true, pcm_bytes(out, 24), 8, 24}});
+	check({{.name = "65535-samples-8-channels-32-bits", .bytes = encoded(f), .pcm = pcm_bytes(out, 24), .channels = 8,
+		.bits = 24, .stated_total = 65635}});
 }
 
 TEST_F(HostileFiles, CommentBlocksThatLieOrAbuse)
@@ -344,10 +360,10 @@ TEST_F(HostileFiles, FlacBetweenId3TagsStillPlays)
 	check({{.name = "id3", .bytes = cat({id3v2, bytes, id3v1}), .pcm = frames({0, 1, 2, 3, 4, 5}), .err = decoder_error}});
 }
 
-// Files of other kinds named .flac: libFLAC searches them for frames (and
-// reports what it finds there as it likes) but they hold no STREAMINFO. They
-// are not opened, a named WAV output keeps the stream before them, and the
-// run goes on.
+// Files of other kinds named .flac (a 10 MB WAV file among them) are refused
+// from their first bytes, before libFLAC searches them for frames: one line
+// each. A named WAV output keeps the stream before them, the run goes on,
+// and a conversion that missed a file ends with status 1.
 TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 {
 	std::string good = dir.file("good.flac"), wav = dir.file("out.wav");
@@ -361,7 +377,7 @@ TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 		std::string name;
 		std::vector<unsigned char> bytes;
 	} kinds[] = {
-		{"wav", riff},
+		{"wav", cat({riff, std::vector<unsigned char>(10000000)})},
 		{"png", cat({{0x89}, text("PNG\r\n\x1a\n"), noise})},
 		{"ogg-vorbis", cat({text("OggS"), {0, 2}, std::vector<unsigned char>(20), text("\x01vorbis"), noise})},
 		{"random", noise},
@@ -370,15 +386,9 @@ TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 		SCOPED_TRACE(k.name);
 		std::string bad = dir.file(k.name + ".flac");
 		ASSERT_TRUE(write_file(bad, k.bytes));
-		auto only_errors_then = [&](const std::string &err, const std::string &last) {
-			std::string rest = err;
-			while (rest.rfind(decoder_error, 0) == 0)
-				rest.erase(0, decoder_error.size());
-			EXPECT_EQ(rest, last);
-		};
 		run_result r = run(wendrop_args({"-q", "--wav", wav, good, bad}), "", 60, {.env = env});
-		EXPECT_EQ(r.status, 0);
-		only_errors_then(r.err, "Error opening " + bad + "\n");
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, "Error opening " + bad + "\n");
 		wav_info w = parse_wav(read_file(wav));
 		ASSERT_TRUE(w.ok);
 		EXPECT_TRUE(w.data == all) << w.data.size() << " bytes";
@@ -390,8 +400,8 @@ TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 		EXPECT_NE(r.out.find("\nPlaying FLAC stream from good.flac\n", first + 1), std::string::npos) << r.out;
 
 		r = run(wendrop_args({"--remote", "-d", "null"}), "LOAD " + bad + "\n", 60, {.env = env});
-		EXPECT_EQ(r.out, "@R WENDROP\n");
-		only_errors_then(r.err, "@E Error opening " + bad + "\n");
+		EXPECT_EQ(r.out, "@R WENDROP\n@P 0\n");
+		EXPECT_EQ(r.err, "@E Error opening " + bad + "\n");
 	}
 }
 

@@ -227,7 +227,7 @@ TEST_F(HostileInput, HostileFilesLoadedWhilePlaying)
 	for (const std::string &path : {good, cut, good, garbage, good, folder, good, empty, good, bad_frame, no_info, good})
 		loads += "LOAD " + path + "\n";
 	ASSERT_TRUE(process_send(p, loads));
-	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 60));
+	ASSERT_TRUE(process_wait_stdout(p, "@F 64000 0 8.00 0.00\n@P 0\n", 60));
 	// Killed, not ended: whatever was printed must already be out.
 	kill(p.pid, SIGKILL);
 	EXPECT_EQ(process_finish(p, 10), 128 + SIGKILL);
@@ -235,12 +235,14 @@ TEST_F(HostileInput, HostileFilesLoadedWhilePlaying)
 
 	const std::string i_good = "@I " + dir.file("good") + "\n";
 	EXPECT_EQ(p.err_text, i_good + "@E Error opening " + cut + "\n" +
-				      i_good + "error handler called!\n@E Error opening " + garbage + "\n" +
+				      i_good + "@E Error opening " + garbage + "\n" +
 				      i_good + "@E Error opening " + folder + "\n" +
 				      i_good + "@I " + dir.file("empty") + "\n" +
 				      i_good + "@I " + dir.file("bad-frame") + "\n" + damage +
 				      "@E Error opening " + no_info + "\n" + i_good);
-	EXPECT_EQ(without_progress(p.out_text), (std::vector<std::string>{"@R WENDROP", "@P 0"}));
+	// Each failed LOAD leaves nothing playing, and says so.
+	EXPECT_EQ(without_progress(p.out_text),
+		  (std::vector<std::string>{"@R WENDROP", "@P 0", "@P 0", "@P 0", "@P 0", "@P 0"}));
 	EXPECT_EQ(last_progress(p.out_text), "@F 64000 0 8.00 0.00");
 }
 

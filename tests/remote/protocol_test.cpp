@@ -137,7 +137,9 @@ TEST_F(Remote, ErrorsAreReportedAndChangeNothing)
 			 "@E Error opening -\n"
 			 "@I " + dir.file("a") + "\n"
 			 "@E Unknown command 'FOO'\n");
-	EXPECT_EQ(r.out, greeting + "@F 1000 7000 0.12 0.88\n@F 2000 6000 0.25 0.75\n");
+	// Every LOAD that left nothing playing ended with "@P 0", so that a
+	// front end moves on to its next track.
+	EXPECT_EQ(r.out, greeting + "@P 0\n@P 0\n@P 0\n@P 0\n@F 1000 7000 0.12 0.88\n@F 2000 6000 0.25 0.75\n");
 }
 
 TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
@@ -159,7 +161,8 @@ TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
 				      "@F 1500 0 0.19 0.00\n"
 				      "@P 0\n"
 				      "@F 1000 7000 0.12 0.88\n"
-				      "@P 1\n");
+				      "@P 1\n"
+				      "@P 0\n");
 	EXPECT_EQ(p.err_text, "@I " + dir.file("a") + "\n@I " + dir.file("b") + "\n@I " + dir.file("a") +
 				      "\n@E Error opening " + missing + "\n");
 }
@@ -264,6 +267,18 @@ TEST_F(Remote, VolumeReachesTheWavOutput)
 	}
 }
 
+namespace {
+// The sample counts of each "@F" line, "played left", in order.
+std::vector<std::string> progress_counts(const std::string &out)
+{
+	std::vector<std::string> counts;
+	for (const std::string &line : lines_of(out))
+		if (line.rfind("@F ", 0) == 0)
+			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
+	return counts;
+}
+}
+
 // A failed write is an event line, the stream ends as at its end, and the
 // session goes on with status 0; a stream too big for WAV is refused.
 TEST_F(Remote, WavOutputFailuresAreEventLinesAndTheSessionGoesOn)
@@ -275,7 +290,8 @@ TEST_F(Remote, WavOutputFailuresAreEventLinesAndTheSessionGoesOn)
 	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
 	process_send(p, "LOAD " + big + "\nLOAD " + a + "\n");
 	ASSERT_TRUE(process_wait_until(
-		p, [](const process &q) { return q.out_text.rfind("@P 0\n") > q.out_text.find("@P 0\n"); }, 10));
+		p, [](const process &q) { return lines_of(q.out_text).size() - progress_counts(q.out_text).size() == 4; },
+		10));
 	EXPECT_EQ(process_finish(p, 10), 0);
 	const std::string fail = "@E Error writing wav file /dev/full\n", i_a = "@I " + dir.file("a") + "\n";
 	EXPECT_EQ(p.err_text, i_a + fail + "@E Stream too big for a WAV file: " + big + "\n@E Error opening " + big +
@@ -289,7 +305,8 @@ TEST_F(Remote, WavOutputFailuresAreEventLinesAndTheSessionGoesOn)
 			progress++;
 		else
 			events.push_back(line);
-	EXPECT_EQ(events, (std::vector<std::string>{"@R WENDROP", "@P 0", "@P 0"}));
+	// The refused LOAD leaves nothing playing: "@P 0" for it too.
+	EXPECT_EQ(events, (std::vector<std::string>{"@R WENDROP", "@P 0", "@P 0", "@P 0"}));
 	EXPECT_LT(progress, 2u * 80);
 }
 
@@ -350,18 +367,6 @@ TEST_F(Remote, WavOnStandardOutputKeepsEveryEventLineAndStreamWholeInARegularFil
 			    stream(b_samples, 8, {"@F 1000 200 0.12 0.03\n", "@F 1200 0 0.15 0.00\n"}) + "@P 0\n";
 	EXPECT_EQ(rest.size(), part2.size());
 	EXPECT_TRUE(rest == part2) << "the second stream or its event lines differ";
-}
-
-namespace {
-// The sample counts of each "@F" line, "played left", in order.
-std::vector<std::string> progress_counts(const std::string &out)
-{
-	std::vector<std::string> counts;
-	for (const std::string &line : lines_of(out))
-		if (line.rfind("@F ", 0) == 0)
-			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
-	return counts;
-}
 }
 
 TEST_F(Remote, SkippingPrintsOneProgressLineInNFramesAndTheEdgesAlways)
@@ -429,10 +434,10 @@ TEST_F(Remote, TagsAndPathsReachTheEventLinesPrintableAndCutByBytes)
 	std::string missing = dir.file("\x1b[0m\xff");
 	run_result r = session("LOAD " + t + "\nLOAD " + odd + "\nLOAD " + missing + "\n");
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out, greeting + "@F 1000 0 0.12 0.00\n@F 1000 0 0.12 0.00\n");
-	// The front end's own text comes back as it was sent.
+	EXPECT_EQ(r.out, greeting + "@F 1000 0 0.12 0.00\n@F 1000 0 0.12 0.00\n@P 0\n");
+	// The front end's own text comes back printable too.
 	EXPECT_EQ(r.err, "@I ID3:Я помню чудное м ?]0;owned??@P 0" + std::string(15, ' ') + pad30 + "1999" + pad30 +
-				 pad30 + "\n@I " + dir.file("?[2J?") + "\n@E Error opening " + missing + "\n");
+				 pad30 + "\n@I " + dir.file("?[2J?") + "\n@E Error opening " + dir.file("?[0m?") + "\n");
 }
 
 TEST_F(Remote, ProgressSecondsDoNotDriftOnLongStreams)

@@ -71,7 +71,10 @@ bool process_start(process &p, const std::vector<std::string> &argv, const spawn
 		} else {
 			dup2(in[0], 0);
 		}
-		dup2(out_file >= 0 ? out_file : out[1], 1);
+		if (opt.no_stdout)
+			close(1);
+		else
+			dup2(out_file >= 0 ? out_file : out[1], 1);
 		dup2(err[1], 2);
 		execve(args[0], args.data(), envp.data());
 		_exit(127);

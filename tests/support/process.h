@@ -13,6 +13,7 @@
 struct spawn_options {
 	std::vector<std::string> env{};  // NAME=VALUE, added to or replacing the inherited ones
 	bool no_stdin = false;         // start with descriptor 0 closed
+	bool no_stdout = false;        // start with descriptor 1 closed
 	std::string stdout_path{};     // send stdout to this file instead of a pipe
 	std::string stdin_path{};      // descriptor 0 opened on this path ...
 	int stdin_flags = 0;           // ... with these open flags

@@ -44,6 +44,16 @@ wav_info parse_wav(const std::vector<unsigned char> &b)
 	return w;
 }
 
+bool wav_states_its_size(const std::vector<unsigned char> &file)
+{
+	wav_info w = parse_wav(file);
+	if (!w.ok || file.size() < w.data_offset)
+		return false;
+	const std::size_t held = file.size() - w.data_offset;
+	return le(&file[4], 4) == file.size() - 8 && le(&file[w.data_offset - 4], 4) == held &&
+	       held % (w.channels * (w.bits / 8)) == 0;
+}
+
 std::vector<unsigned char> pcm_bytes(const std::vector<int32_t> &samples, unsigned bits)
 {
 	std::vector<unsigned char> out;

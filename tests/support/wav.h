@@ -16,6 +16,10 @@ struct wav_info {
 
 /// Parses one RIFF/WAVE stream from the start of bytes.
 wav_info parse_wav(const std::vector<unsigned char> &bytes);
+/// Whether a WAV file's header states exactly what it holds: the RIFF size
+/// is the file's less 8, the data chunk runs to its end, and that is whole
+/// sample frames.
+bool wav_states_its_size(const std::vector<unsigned char> &file);
 
 /// Samples as little-endian PCM bytes of the given width (8 bits unsigned).
 std::vector<unsigned char> pcm_bytes(const std::vector<int32_t> &samples, unsigned bits);
