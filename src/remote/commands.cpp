@@ -213,7 +213,7 @@ static int run_waiting_commands()
 	int rc;
 	do
 		rc = remote_poll();
-	while (rc == 0 && remote_pending() && !stopping());
+	while (rc == 0 && remote_has_input() && !stopping());
 	if (rc == 0 && file_info.is_loaded && file_info.stopped == stop_given_up) {
 		stream_close();
 		event("@P 0\n");

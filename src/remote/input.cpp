@@ -139,9 +139,9 @@ int remote_read_command()
 	return execute_line(line);
 }
 
-int remote_pending()
+int remote_has_input()
 {
-	return pending > 0;
+	return pending > 0 || input_dead;
 }
 
 // Whether a complete line among the pending text names a command that

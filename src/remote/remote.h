@@ -50,8 +50,8 @@ void remote_input_reset();
 /// whose command ends or replaces the stream (LOAD, STOP, QUIT), or a
 /// signal ending the run. Those run once the decoder has given way.
 int remote_give_up();
-/// 1 while text is pending.
-int remote_pending();
+/// 1 while text is pending, or the end of input has been seen.
+int remote_has_input();
 
 /// Removes leading and trailing POSIX-locale white space from text in
 /// place; null and empty texts are left alone.

@@ -66,12 +66,30 @@ TEST_F(RemoteLive, TheEndOfInputEndsASessionMidStream)
 }
 
 namespace {
-struct EmmsLive : LiveTest {};
+struct EmmsLive : LiveTest {
+	// Runs the EMMS session in mode on the tracks and gives what it noted.
+	std::string emms(const std::string &mode, const std::vector<std::string> &tracks)
+	{
+		const std::string log = dir.file("emms.log");
+		std::vector<std::string> args = {EMACS_BIN, "--batch", "-Q", "-L", EMMS_LISP_DIR, "-l", EMMS_SESSION_EL,
+						 log, mode};
+		args.insert(args.end(), tracks.begin(), tracks.end());
+		std::vector<std::string> emacs_env = env;
+		emacs_env.push_back(std::string("WENDROP=") + wendrop_bin());
+		run_result r = run(args, "", 60, {.env = emacs_env});
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_FALSE(r.timed_out);
+		std::vector<unsigned char> noted = read_file(log);
+		return std::string(noted.begin(), noted.end());
+	}
+};
 }
 
 // EMMS plays a playlist with its stock remote backend, the one made for
 // mpg321, which starts the player with --skip-printing-frames=10 -R - and
-// takes "@P 0" as the end of a track.
+// the --mpeg-frames the README adds, and takes "@P 0" as the end of a
+// track. A file in the middle that is not FLAC ends at once, and the
+// playlist goes on by itself.
 TEST_F(EmmsLive, PlaysAPlaylistThroughTheStockRemoteBackend)
 {
 	std::vector<std::string> tracks;
@@ -81,22 +99,34 @@ TEST_F(EmmsLive, PlaysAPlaylistThroughTheStockRemoteBackend)
 		tracks.push_back(dir.file(name));
 		ASSERT_TRUE(write_flac(tracks.back(), f));
 	}
+	tracks.insert(tracks.begin() + 1, dir.file("notes.flac"));
+	ASSERT_TRUE(write_file(tracks[1], std::vector<unsigned char>(1000, 'n')));
 	process sub;
 	ASSERT_TRUE(pulse_subscribe_start(server, sub));
-	const std::string log = dir.file("emms.log");
-	std::vector<std::string> emacs_env = env;
-	emacs_env.push_back(std::string("WENDROP=") + wendrop_bin());
-	run_result r = run({EMACS_BIN, "--batch", "-Q", "-L", EMMS_LISP_DIR, "-l", EMMS_SESSION_EL, log, tracks[0], tracks[1]},
-			   "", 60, {.env = emacs_env});
-	EXPECT_EQ(r.status, 0) << r.err;
-	EXPECT_FALSE(r.timed_out);
-	std::vector<unsigned char> noted = read_file(log);
-	EXPECT_EQ(std::string(noted.begin(), noted.end()),
-		  "started a.flac\nfinished a.flac\nstarted b.flac\nfinished b.flac\nexit exit 0\n")
-		<< r.err;
+	EXPECT_EQ(emms("play", tracks),
+		  "started a.flac\nfinished a.flac\nstarted notes.flac\nfinished notes.flac\n"
+		  "started b.flac\nfinished b.flac\nexit exit 0\n");
 	// Both tracks went to the sound server, through one device.
 	process_wait_until(sub, [](const process &p) { return pulse_new_sink_inputs(p) >= 2; }, 1.0);
 	EXPECT_EQ(pulse_new_sink_inputs(sub), 1) << sub.out_text;
 	kill(sub.pid, SIGTERM);
 	process_finish(sub, 5);
+}
+
+// EMMS seeks by 10 s as "jump +350", MPEG frames: 9.14 s at 44.1 kHz.
+TEST_F(EmmsLive, SeeksTenSecondsEachWay)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::music, 16, 2, 44100 * 30, 44100);
+	std::string track = dir.file("long.flac");
+	ASSERT_TRUE(write_flac(track, f));
+	std::vector<std::string> lines = lines_of(emms("seek", {track}));
+	ASSERT_EQ(lines.size(), 4u);
+	EXPECT_EQ(lines[0], "started long.flac");
+	EXPECT_EQ(lines[3], "exit exit 0");
+	double forward = 0, back = 0;
+	ASSERT_EQ(sscanf(lines[1].c_str(), "forward %lf", &forward), 1) << lines[1];
+	ASSERT_EQ(sscanf(lines[2].c_str(), "back %lf", &back), 1) << lines[2];
+	EXPECT_TRUE(forward >= 9 && forward <= 11) << forward;
+	EXPECT_TRUE(back <= -9 && back >= -11) << back;
 }

@@ -3,6 +3,10 @@
 // step, so the exact event lines are known in advance.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -54,6 +58,18 @@ struct Remote : testing::Test {
 		ASSERT_TRUE(process_wait_stdout(p, greeting, 10));
 	}
 };
+}
+
+namespace {
+// The sample counts of each "@F" line, "played left", in order.
+std::vector<std::string> progress_counts(const std::string &out)
+{
+	std::vector<std::string> counts;
+	for (const std::string &line : lines_of(out))
+		if (line.rfind("@F ", 0) == 0)
+			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
+	return counts;
+}
 }
 
 TEST_F(Remote, GreetsAndEndsWithTheInput)
@@ -210,6 +226,22 @@ TEST_F(Remote, JumpSeeksAndCountsFromTheTarget)
 				 "@F 5000 19000 0.62 2.38\n");
 }
 
+// "s" always means seconds; --mpeg-frames makes a bare number count frames
+// of 1,152 samples, as front ends written for mpg321 send it.
+TEST_F(Remote, JumpUnitsAreSecondsOrMpegFrames)
+{
+	std::string a = make("a.flac", 24000);
+	run_result r = session("LOAD " + a + "\nJ +1s\nJ 1\nQUIT\n");
+	EXPECT_EQ(progress_counts(r.out), (std::vector<std::string>{"1000 23000", "10000 14000", "11000 13000",
+								   "9000 15000", "10000 14000"}));
+	r = session("LOAD " + a + "\nJ +5\nJ 2\nJ -1s\nJ +1S\nQUIT\n", {"-d", "null", "--mpeg-frames"});
+	EXPECT_EQ(progress_counts(r.out),
+		  (std::vector<std::string>{"1000 23000", "7000 17000", "8000 16000",  // 6760: 5 frames on
+					    "3000 21000", "4000 20000",                // 2304: frame 2
+					    "1000 23000", "2000 22000",                // back 1 s, past the start
+					    "11000 13000", "12000 12000"}));           // on 1 s
+}
+
 TEST_F(Remote, AJumpThatCannotSeekKeepsThePosition)
 {
 	std::string a = make("a.flac", 4000);
@@ -265,18 +297,6 @@ TEST_F(Remote, VolumeReachesTheWavOutput)
 		ASSERT_TRUE(w.ok) << name;
 		EXPECT_TRUE(w.data == pcm_bytes(samples, c.bits)) << name;
 	}
-}
-
-namespace {
-// The sample counts of each "@F" line, "played left", in order.
-std::vector<std::string> progress_counts(const std::string &out)
-{
-	std::vector<std::string> counts;
-	for (const std::string &line : lines_of(out))
-		if (line.rfind("@F ", 0) == 0)
-			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
-	return counts;
-}
 }
 
 // A failed write is an event line, the stream ends as at its end, and the
@@ -400,6 +420,9 @@ TEST_F(Remote, SkippingPrintsOneProgressLineInNFramesAndTheEdgesAlways)
 		return progress_counts(q.out_text);
 	};
 	EXPECT_EQ(progress_of(a, "1000000"), (counts{"1000 22500", "23500 0"}));
+	// Past a total stated too small nothing is left, and skipping goes on.
+	std::string longer = make("longer.flac", 5000, {}, 3000);
+	EXPECT_EQ(progress_of(longer, "2"), (counts{"1000 2000", "3000 0", "5000 0"}));
 	EXPECT_EQ(progress_of(z, "1"), (counts{"1000 1000", "2000 2000", "3000 3000", "4000 4000", "5000 5000"}));
 }
 
@@ -487,4 +510,52 @@ TEST_F(Remote, AReaderThatClosesStandardOutputEndsTheSessionAsQuitDoes)
 	ASSERT_TRUE(w.ok);
 	samples.resize(1000);
 	EXPECT_TRUE(w.data == pcm_bytes(samples, 16)) << w.data.size() << " bytes";
+}
+
+// A LOAD of something that may never give a byte is answered at once: the
+// command input itself, a FIFO without a writer, a device that is not
+// FLAC. And a stream that stalls part way still lets QUIT, or the end of
+// input, end the session. (Answered within half a second by design; the
+// limits here catch a wait for ever, not a slow answer.)
+TEST_F(Remote, LoadsThatCouldWaitForEverAreAnswered)
+{
+	std::string fifo = dir.file("fifo.flac");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	for (const std::string &path : {std::string("-"), std::string("/dev/stdin"), fifo, std::string("/dev/zero")}) {
+		process p;
+		start(p);
+		process_send(p, "LOAD " + path + "\n");
+		EXPECT_TRUE(process_wait_stdout(p, "@P 0\n", 2)) << path;
+		process_send(p, "V 0.5\n");
+		EXPECT_TRUE(process_wait_stdout(p, "@V 0.500000\n", 2)) << path;
+		EXPECT_EQ(process_finish(p, 2), 0);
+		EXPECT_EQ(p.err_text, "@E Error opening " + path + "\n");
+	}
+
+	std::vector<unsigned char> flac = read_file(make("a.flac", 24000));
+	for (const std::string ending : {"QUIT\n", ""}) {
+		process p;
+		start(p);
+		process_send(p, "LOAD " + fifo + "\n");
+		int w = -1;
+		for (double end = now_seconds() + 10; w < 0 && now_seconds() < end; usleep(2000))
+			w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+		ASSERT_GE(w, 0);
+		// Half the stream, and the writer stays: the player waits mid-frame.
+		ASSERT_EQ(write(w, flac.data(), flac.size() / 2), static_cast<ssize_t>(flac.size() / 2));
+		ASSERT_TRUE(process_wait_stdout(p, "@F ", 5));
+		// Until what was sent is played and the player waits.
+		process_wait_until(p, [](const process &) { return false; }, 0.3);
+		process_send(p, "V 0.5\n" + ending);
+		if (ending.empty())
+			process_close_input(p);
+		// Both outputs close when the player has ended; its input stays open
+		// after QUIT, so that QUIT alone ends it.
+		EXPECT_TRUE(process_wait_until(p, [](const process &q) { return q.out < 0 && q.err < 0; }, 2))
+			<< (ending.empty() ? "end of input" : ending);
+		EXPECT_EQ(process_finish(p, 1), 0);
+		// The commands before it ran too, once the read gave way.
+		EXPECT_TRUE(p.out_text.ends_with("@V 0.500000\n")) << p.out_text;
+		close(w);
+	}
 }
