@@ -183,6 +183,23 @@ TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
 				      "\n@E Error opening " + missing + "\n");
 }
 
+TEST_F(Remote, AStreamCutShortSaysSoBeforeItsEnd)
+{
+	std::vector<unsigned char> bytes = read_file(make("whole.flac", 3500));
+	bytes.resize(bytes.size() * 2 / 3);
+	std::string cut = dir.file("cut.flac");
+	ASSERT_TRUE(write_file(cut, bytes));
+	process p;
+	start(p);
+	process_send(p, "LOAD " + cut + "\n");
+	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_EQ(p.out_text, greeting + "@F 1000 2500 0.12 0.31\n@F 2000 1500 0.25 0.19\n@P 0\n");
+	// libFLAC reports the frame it lost; then the end, before "@P 0".
+	EXPECT_EQ(p.err_text, "@I " + dir.file("cut") + "\nerror handler called!\n@E Stream ended early: " + cut +
+				      " (2000 of 3500 samples)\n");
+}
+
 TEST_F(Remote, QuitWhilePlayingEndsSilently)
 {
 	std::string a = make("a.flac", 8000);
