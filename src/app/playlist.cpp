@@ -4,14 +4,14 @@
 
 #include <cstdio>
 
-// Decodes the open stream until it ends, fails, is interrupted or a signal
-// ends the run.
+// Decodes the open stream, link after link of a chain, until it ends,
+// fails, is interrupted or a signal ends the run.
 static void play_stream()
 {
-	while (FLAC__stream_decoder_process_single(file_info.decoder) &&
-	       FLAC__stream_decoder_get_state(file_info.decoder) <= FLAC__STREAM_DECODER_READ_FRAME &&
-	       interrupted != 1 && !fatal_signal)
-		;
+	do {
+		while (stream_decode() && !stream_ended() && interrupted != 1 && !fatal_signal)
+			;
+	} while (interrupted != 1 && !fatal_signal && stream_next_link());
 }
 
 int playlist_loop(poptContext con)
@@ -26,7 +26,7 @@ int playlist_loop(poptContext con)
 	while (!fatal_signal && (path = poptGetArg(con)) != nullptr) {
 		if (stream_open(path)) {
 			play_stream();
-			if (interrupted != 1 && !fatal_signal && stream_report_short())
+			if (interrupted != 1 && !fatal_signal && stream_report_end())
 				missed = 1;
 			interrupted = 0;
 			stream_close();

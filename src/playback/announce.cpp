@@ -60,6 +60,6 @@ void announce_stream(const char *path, int has_tags)
 	       s.artist, s.album, s.year, s.comment, s.genre);
 	printf("\nPlaying FLAC stream from %s\n", printable(display_name(path)).c_str());
 	printf("%d bit, %d Hz, %d channels, %" PRIu64 " total samples, %.2f total seconds\n",
-	       s.bits_per_sample, s.format.rate, s.format.channels, s.total_samples,
+	       s.stated.bits, s.stated.rate, s.stated.channels, s.total_samples,
 	       static_cast<double>(s.total_time));
 }

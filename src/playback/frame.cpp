@@ -48,21 +48,14 @@ static int progress_due(stream_record *rec, unsigned block)
 	return 1;
 }
 
-FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
-					      const FLAC__int32 *const buffer[], void *client_data)
+int play_frame(stream_record *rec, std::size_t bytes, unsigned block)
 {
-	auto *rec = static_cast<stream_record *>(client_data);
-	const unsigned block = frame->header.blocksize;
-
-	std::size_t bytes = convert_frame(buffer, block, frame->header.channels,
-					  static_cast<unsigned>(rec->format.channels),
-					  rec->bits_per_sample, volume, sample_buffer);
 	// A failed output ends the stream here, with one line for it.
 	if (!output_play(sample_buffer, bytes)) {
 		if (!playback_config.ending || !playback_config.ending())
 			output_print_failure(failure_prefix());
 		rec->stopped = stop_output_failed;
-		return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+		return 0;
 	}
 
 	rec->current_sample += block;
@@ -74,5 +67,44 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 					rec->format.rate);
 		write_event(line, static_cast<std::size_t>(n));
 	}
-	return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+	return 1;
+}
+
+FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
+					      const FLAC__int32 *const buffer[], void *client_data)
+{
+	auto *rec = static_cast<stream_record *>(client_data);
+	const FLAC__FrameHeader &h = frame->header;
+	const int bits = static_cast<int>(h.bits_per_sample), rate = static_cast<int>(h.sample_rate),
+		  channels = static_cast<int>(h.channels);
+
+	// The output plays what the frames hold: a frame of another format
+	// than the output's moves it to that format first, so that no sample
+	// is dropped or played in the wrong one.
+	ao_sample_format &f = rec->format;
+	if (container_bits(bits) != f.bits || rate != f.rate || channels != f.channels) {
+		ao_sample_format now = f;
+		now.bits = container_bits(bits);
+		now.rate = rate;
+		now.channels = channels;
+		now.byte_format = AO_FMT_NATIVE;
+		if (rec->holding)
+			f = now;
+		else if (!stream_follow_format(now))
+			return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+	}
+	if (rec->holding && rec->stated.channels == 0)
+		rec->stated = {bits, rate, channels};
+	rec->bits_per_sample = bits;
+
+	const unsigned block = h.blocksize;
+	std::size_t bytes = convert_frame(buffer, block, h.channels, static_cast<unsigned>(f.channels), bits,
+					  volume, sample_buffer);
+	if (rec->holding) {
+		rec->held_bytes = bytes;
+		rec->held_block = block;
+		return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+	}
+	return play_frame(rec, bytes, block) ? FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE
+					     : FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
 }

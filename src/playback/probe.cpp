@@ -62,16 +62,49 @@ static std::size_t id3v2_length(const unsigned char *b)
 	return 10 + size + ((b[5] & 0x10) ? 10 : 0);
 }
 
-int probe_start(const unsigned char *b, std::size_t n, std::size_t *skip)
+// CRC-16 of a FLAC frame (polynomial x^16 + x^15 + x^2 + 1), one byte on.
+static unsigned crc16_step(unsigned crc, unsigned char byte)
+{
+	crc ^= unsigned(byte) << 8;
+	for (int bit = 0; bit < 8; bit++)
+		crc = (crc & 0x8000) ? ((crc << 1) ^ 0x8005) & 0xffff : (crc << 1) & 0xffff;
+	return crc;
+}
+
+// Whether a whole frame begins at b: its CRC-16, over the frame and the
+// footer that holds it, comes to 0 where either the stream ends or the next
+// frame's header begins. 1 yes, 0 no, -1 when n bytes cannot tell yet.
+static int frame_checks(const unsigned char *b, std::size_t n, bool at_end, std::size_t header)
+{
+	unsigned crc = 0;
+	for (std::size_t i = 0; i < header; i++)
+		crc = crc16_step(crc, b[i]);
+	for (std::size_t end = header; end < n; end++) {
+		crc = crc16_step(crc, b[end]);
+		if (crc != 0 || end < header + 2)
+			continue;
+		if (end + 1 == n)
+			return at_end ? 1 : -1;
+		int next = frame_header_length(b + end + 1, n - end - 1);
+		if (next < 0 && !at_end)
+			return -1;
+		if (next > 0)
+			return 1;
+	}
+	return at_end ? 0 : -1;
+}
+
+int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t *skip)
 {
 	// Each test first asks for the bytes it needs, so a short read that
 	// could still become FLAC is never refused.
 	auto begins = [&](const char *magic, std::size_t length) { return memcmp(b, magic, std::min(n, length)) == 0; };
+	const int more = at_end ? probe_not_flac : probe_more;
 	if (begins("fLaC", 4))
-		return n < 4 ? probe_more : probe_native;
+		return n < 4 ? more : probe_native;
 	if (begins("ID3", 3)) {
 		if (n < 10)
-			return probe_more;
+			return more;
 		*skip = id3v2_length(b);
 		return *skip ? probe_tag : probe_not_flac;
 	}
@@ -79,13 +112,26 @@ int probe_start(const unsigned char *b, std::size_t n, std::size_t *skip)
 		// An Ogg FLAC stream's first page holds one packet, which begins
 		// "\x7f" "FLAC", right after the page's segment table.
 		if (n < 27)
-			return probe_more;
+			return more;
 		const std::size_t packet = 27 + std::size_t(b[26]);
 		if (n < packet + 5)
-			return probe_more;
+			return more;
 		return memcmp(b + packet, "\x7f" "FLAC", 5) == 0 ? probe_ogg : probe_not_flac;
 	}
-	// A stream cut from the middle of another begins at a frame.
-	int header = frame_header_length(b, n);
-	return header < 0 ? probe_more : header > 0 ? probe_native : probe_not_flac;
+	// A stream cut from the middle of another: its first whole frame, found
+	// within the first 64 KiB. Header and frame both check out, so noise
+	// or another format does not pass for one by chance.
+	for (std::size_t at = 0; at < n && at < probe_window; at++) {
+		if (b[at] != 0xff)
+			continue;
+		int header = frame_header_length(b + at, n - at);
+		int whole = header > 0 ? frame_checks(b + at, n - at, at_end, static_cast<std::size_t>(header)) : header;
+		if (whole < 0)
+			return more;
+		if (whole > 0) {
+			*skip = at;
+			return probe_frames;
+		}
+	}
+	return n < probe_window ? more : probe_not_flac;
 }

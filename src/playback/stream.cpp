@@ -1,5 +1,7 @@
-// Stream lifecycle: open, close, the output device and the decoder's
-// metadata and error handlers.
+// Stream lifecycle: open, close, the links of a chain, and the decoder's
+// metadata and error handlers. The output follows the frames: their format
+// is learnt from the first frame, decoded while the stream opens, and a
+// frame of another format makes the output follow (stream_follow_format).
 #include "playback/stream.h"
 #include "output/output.h"
 
@@ -11,8 +13,8 @@
 
 stream_record file_info;
 playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr};
-// The open stream's path as lines show it.
-static std::string shown_path;
+// The open stream's path, and as lines show it.
+static std::string open_path, shown_path;
 
 static void delete_decoder()
 {
@@ -43,32 +45,67 @@ static int wav_target_allowed(const char *path)
 	return 1;
 }
 
-int stream_open(const char *path)
+// What a stream (or a link) states and has counted, as before its metadata.
+static void reset_stream_values()
 {
-	shown_path = printable(path);
 	tags_reset(&file_info);
-	file_info.bits_per_sample = 0;
-	file_info.format = {};
+	file_info.stated = {0, 0, 0};
 	file_info.total_samples = file_info.current_sample = 0;
 	file_info.total_time = file_info.elapsed_time = 0;
-	file_info.stopped = stop_none;
 	file_info.pass_tags = 0;
 	file_info.frames_to_progress = 0;
+	file_info.held_bytes = 0;
+}
+
+static ao_sample_format output_format(int bits, int rate, int channels)
+{
+	ao_sample_format f = {};
+	f.bits = container_bits(bits);
+	f.rate = rate;
+	f.channels = channels;
+	f.byte_format = AO_FMT_NATIVE;
+	return f;
+}
+
+// Reads the metadata and the first frame of the stream (or link) the
+// decoder is on. The frame is held for the first decode call to play, and
+// sets the format the output is to take; a stream of no frames takes what
+// its STREAMINFO states. 1 when the stream can play.
+static int read_stream_start()
+{
+	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder))
+		return 0;
+	file_info.holding = 1;
+	const FLAC__bool decoded = FLAC__stream_decoder_process_single(file_info.decoder);
+	file_info.holding = 0;
+	if (!decoded || FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_ABORTED)
+		return 0;
+	if (file_info.held_bytes)
+		return 1;
+	// No STREAMINFO and no frame: nothing says this is FLAC audio.
+	const auto &stated = file_info.stated;
+	if (stated.channels == 0)
+		return 0;
+	file_info.bits_per_sample = stated.bits;
+	file_info.format = output_format(stated.bits, stated.rate, stated.channels);
+	return 1;
+}
+
+int stream_open(const char *path)
+{
+	open_path = path;
+	shown_path = printable(path);
+	reset_stream_values();
+	file_info.bits_per_sample = 0;
+	file_info.format = {};
+	file_info.stopped = stop_none;
+	file_info.missed = 0;
 
 	file_info.decoder = FLAC__stream_decoder_new();
 	if (!file_info.decoder)
 		return 0;
-	FLAC__stream_decoder_set_md5_checking(file_info.decoder, true);
 	int pass_tags;
-	if (!source_init(file_info.decoder, path, &pass_tags)) {
-		delete_decoder();
-		return 0;
-	}
-	// STREAMINFO states at least one channel: none means the metadata ended
-	// without it, and the file is not FLAC audio (libFLAC went looking for
-	// frames in whatever it holds).
-	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder) ||
-	    file_info.format.channels == 0 ||
+	if (!source_init(file_info.decoder, path, &pass_tags) || !read_stream_start() ||
 	    !output_accepts(shown_path.c_str(), file_info.format, file_info.total_samples, failure_prefix()) ||
 	    !wav_target_allowed(path) || !output_open(file_info.format)) {
 		delete_decoder();
@@ -83,14 +120,117 @@ int stream_open(const char *path)
 	return 1;
 }
 
-int stream_report_short()
+int stream_follow_format(const ao_sample_format &f)
 {
-	const stream_record &s = file_info;
-	if (s.stopped != stop_none || !s.total_samples || s.current_sample >= s.total_samples)
+	const char *prefix = failure_prefix();
+	// The stream on the output is complete either way: a WAV stream's
+	// header states what it holds.
+	if (!output_end_stream())
+		output_print_failure(prefix);
+	if (output_wav_file()) {
+		// A WAV file holds one format: the file ends here.
+		fprintf(stderr, "%sFormat changes mid-stream: %s\n", prefix, shown_path.c_str());
+		file_info.stopped = stop_format_changed;
+		return 0;
+	}
+	// A live device reopens in the new format, and standard output gets a
+	// new WAV stream, as for a new file.
+	if (!output_open(f)) {
+		file_info.stopped = stop_output_failed;
+		return 0;
+	}
+	file_info.format = f;
+	return 1;
+}
+
+// The line for a stream or link that ended short of its stated total.
+static int report_short(uint64_t played, uint64_t total)
+{
+	if (!total || played >= total)
 		return 0;
 	fprintf(stderr, "%sStream ended early: %s (%" PRIu64 " of %" PRIu64 " samples)\n", failure_prefix(),
-		shown_path.c_str(), s.current_sample, s.total_samples);
+		shown_path.c_str(), played, total);
 	return 1;
+}
+
+int stream_report_end()
+{
+	const stream_record &s = file_info;
+	if (s.stopped == stop_format_changed)
+		return 1;
+	if (s.stopped != stop_none)
+		return s.missed;
+	return report_short(s.current_sample, s.total_samples) || s.missed;
+}
+
+int stream_next_link()
+{
+	stream_record &s = file_info;
+	if (s.stopped != stop_none || FLAC__stream_decoder_get_state(s.decoder) != FLAC__STREAM_DECODER_END_OF_STREAM)
+		return 0;
+	const uint64_t played = s.current_sample, total = s.total_samples;
+	if (!source_next_link(s.decoder))
+		return 0;
+	if (report_short(played, total))
+		s.missed = 1;
+	reset_stream_values();
+	const ao_sample_format before = s.format;
+	if (!read_stream_start())
+		return 0;
+	const ao_sample_format &now = s.format;
+	if ((now.bits != before.bits || now.rate != before.rate || now.channels != before.channels) &&
+	    !stream_follow_format(now)) {
+		s.held_bytes = 0;
+		return 0;
+	}
+	announce_stream(open_path.c_str(), s.pass_tags);
+	return 1;
+}
+
+int stream_decode()
+{
+	if (file_info.held_bytes) {
+		const std::size_t bytes = file_info.held_bytes;
+		file_info.held_bytes = 0;
+		play_frame(&file_info, bytes, file_info.held_block);
+		return 1;
+	}
+	return FLAC__stream_decoder_process_single(file_info.decoder);
+}
+
+int stream_ended()
+{
+	if (file_info.stopped != stop_none)
+		return 1;
+	if (file_info.held_bytes)
+		return 0;
+	FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(file_info.decoder);
+	return state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED;
+}
+
+int stream_seek(uint64_t target)
+{
+	stream_record &s = file_info;
+	const uint64_t was = s.current_sample;
+	// The frame the seek lands in is played next, not the one held.
+	s.held_bytes = 0;
+	s.current_sample = target;
+	s.elapsed_time = sample_seconds(target, s.format.rate);
+	// The frame the seek lands in reports where playback went on.
+	s.frames_to_progress = 0;
+	if (FLAC__stream_decoder_seek_absolute(s.decoder, target))
+		return 1;
+
+	// The decoder never got there: keep the position it has, and if the
+	// failed seek left it unable to decode, bring it back to that position.
+	s.current_sample = was;
+	s.elapsed_time = sample_seconds(was, s.format.rate);
+	if (FLAC__stream_decoder_get_state(s.decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
+		FLAC__stream_decoder_flush(s.decoder);
+		if (!FLAC__stream_decoder_seek_absolute(s.decoder, was))
+			FLAC__stream_decoder_flush(s.decoder);
+	}
+	return 0;
 }
 
 void stream_close()
@@ -100,6 +240,7 @@ void stream_close()
 	delete_decoder();
 	file_info.is_loaded = 0;
 	file_info.is_playing = 0;
+	file_info.held_bytes = 0;
 	if (!output_end_stream())
 		output_print_failure(failure_prefix());
 }
@@ -114,12 +255,8 @@ void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *
 	if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
 		return;
 	const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;
-	rec->bits_per_sample = static_cast<int>(info.bits_per_sample);
-	rec->format.bits = container_bits(rec->bits_per_sample);
-	rec->format.rate = static_cast<int>(info.sample_rate);
-	rec->format.channels = static_cast<int>(info.channels);
-	rec->format.byte_format = AO_FMT_NATIVE;
-	rec->format.matrix = nullptr;
+	rec->stated = {static_cast<int>(info.bits_per_sample), static_cast<int>(info.sample_rate),
+		       static_cast<int>(info.channels)};
 	rec->total_samples = info.total_samples;
 	rec->current_sample = 0;
 	rec->total_time = info.sample_rate ? static_cast<float>(info.total_samples) /

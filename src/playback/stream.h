@@ -46,12 +46,20 @@ enum stream_stop {
 	stop_none,
 	stop_output_failed,  // a write to the output failed (and was reported)
 	stop_given_up,       // a read waited, and give_up said to stop
+	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
 };
 
 struct stream_record {
 	FLAC__StreamDecoder *decoder;
-	int bits_per_sample;       // width from STREAMINFO, as announced
-	ao_sample_format format;   // bits: the output width (8, 16 or 24)
+	// What the stream states (STREAMINFO; without it, its first frame), as
+	// announced.
+	struct {
+		int bits, rate, channels;
+	} stated;
+	// What the frames hold, which the output follows: the width of the
+	// last frame, and the output format (bits: its width, 8, 16 or 24).
+	int bits_per_sample;
+	ao_sample_format format;
 	uint64_t total_samples;    // 0 when the stream does not state it
 	uint64_t current_sample;
 	float total_time;
@@ -59,6 +67,12 @@ struct stream_record {
 	int is_loaded;
 	int is_playing;
 	int stopped;                  // a stream_stop
+	int missed;                   // an earlier link of the chain ended early (reported)
+	// The first frame is decoded while the stream opens, to learn the
+	// format, and kept until the first decode call plays it.
+	int holding;                  // the write handler keeps the next frame
+	std::size_t held_bytes;       // its converted bytes in the sample buffer (0: none)
+	unsigned held_block;
 	int pass_tags;                // a VORBIS_COMMENT block met by the decoder gave a tag
 	unsigned frames_to_progress;  // remote: frames until the next "@F" line (0 or 1: the next)
 	// Tag texts in their printable form, always blank-padded to their full
@@ -76,18 +90,47 @@ extern stream_record file_info;
 /// Gain applied to every sample; 1.0 at start.
 extern float volume;
 
-/// Opens, reads the metadata of, and announces the file at path, with an
-/// output device ready. 1 when open (loaded and playing), 0 on failure with
-/// the decoder released: also for anything that does not begin as FLAC and
-/// a stream without STREAMINFO, which is not FLAC audio; file_info.stopped
-/// is stop_given_up when the open gave up waiting for the stream. The format
-/// and counters are reset first, so a failed open never leaves an earlier
-/// stream's values. Only called with no stream open.
+/// Opens, reads the metadata and the first frame of, and announces the file
+/// at path, with an output device ready for the frames' format. 1 when open
+/// (loaded and playing), 0 on failure with the decoder released: also for
+/// anything that does not begin as FLAC, and for a stream with neither
+/// STREAMINFO nor a frame; file_info.stopped is stop_given_up when the open
+/// gave up waiting for the stream. The format and counters are reset first,
+/// so a failed open never leaves an earlier stream's values. Only called
+/// with no stream open.
 int stream_open(const char *path);
-/// When the open stream stopped short of the total it states, for another
-/// reason than a failed output or giving up: prints "Stream ended early:
-/// FILE (N of M samples)" after the failure prefix and gives 1; else 0.
-int stream_report_short();
+/// Plays the next frame of the open stream: the one decoded at open first,
+/// then each the decoder gives. The decoder's result: 0 when its call
+/// failed.
+int stream_decode();
+/// 1 once the open stream can give no more: its end, a decoder that failed
+/// or stopped, an output that failed or cannot follow the frames.
+int stream_ended();
+/// At the end of a link of a chained Ogg stream: starts the next link,
+/// reads its metadata, announces it and has the output follow its format,
+/// as a stream that opens. 1 when it plays on; 0 when there is none (or it
+/// cannot play), and the stream ends as it is.
+int stream_next_link();
+/// Moves the open stream to target (a sample), as the frame that holds it
+/// is played next. 1 when the decoder got there; 0 when it could not, and
+/// playback goes on from where it was.
+int stream_seek(uint64_t target);
+/// Reports how the open stream ended, once it has: a stream that stopped
+/// short of the total it states for another reason than a failed output or
+/// giving up prints "Stream ended early: FILE (N of M samples)" after the
+/// failure prefix. 1 when the output misses part of the stream for that
+/// reason or because the format changed under a WAV file; else 0.
+int stream_report_end();
+/// Makes the output follow the frames into format f (the record's format
+/// then becomes f): a live device reopens, standard output begins a new
+/// WAV stream; a named WAV file, which holds one format, is completed and
+/// ends with "Format changes mid-stream: FILE" (stopped is then
+/// stop_format_changed). 1 when the output now takes f.
+int stream_follow_format(const ao_sample_format &f);
+/// Plays bytes of converted frame (block samples per channel) on the
+/// output, counts them and reports progress. 1 when played; 0 when the
+/// output failed (reported, stopped set).
+int play_frame(stream_record *rec, std::size_t bytes, unsigned block);
 /// Finishes and releases the open stream's decoder and ends the stream on
 /// the output (a live device stays open); a failed close of a WAV output is
 /// reported.
@@ -98,13 +141,19 @@ const char *failure_prefix();
 
 /// Opens path ("-": standard input) and initialises decoder on it with the
 /// handlers below and file_info as client data: libFLAC's Ogg decoder when
-/// the stream begins with "OggS", its native decoder otherwise. When the
-/// metadata iterator cannot read the stream (Ogg, or a stream that cannot
-/// be read twice) the decoder is set to hand over its VORBIS_COMMENT
+/// the stream begins as Ogg FLAC (and then on its first link only), its
+/// native decoder otherwise, from the first whole frame of a cut stream.
+/// When the metadata iterator cannot read the stream (Ogg, or a stream that
+/// cannot be read twice) the decoder is set to hand over its VORBIS_COMMENT
 /// blocks and *pass_tags is 1, else 0. 1 when initialised; 0 with nothing
 /// left open. What it opened is released by the decoder's finish and
 /// source_close().
 int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
+/// When the decoder has reached the end of an Ogg link and another Ogg FLAC
+/// link follows, finishes the decoder and initialises it afresh on that
+/// link (its tags handed over as above). 1 when it has; 0 when no link
+/// follows, the decoder untouched.
+int source_next_link(FLAC__StreamDecoder *decoder);
 /// Closes what the last source_init opened that the decoder does not close
 /// itself (never standard input). Called after the decoder is finished.
 void source_close();
@@ -113,17 +162,23 @@ void source_close();
 enum probe_kind {
 	probe_more = -1,     // n bytes cannot tell yet
 	probe_not_flac = 0,  // anything else
-	probe_native,        // "fLaC", or a FLAC frame header (a stream cut from another)
+	probe_native,        // "fLaC"
 	probe_ogg,           // an Ogg page holding FLAC
 	probe_tag,           // an ID3v2 tag of *skip bytes, after which to look again
+	probe_frames,        // FLAC frames without metadata (a stream cut from another), from *skip on
 };
-/// Classifies the start of a stream (see probe_kind).
-int probe_start(const unsigned char *b, std::size_t n, std::size_t *skip);
+/// How far into a stream its first whole frame is looked for.
+inline constexpr std::size_t probe_window = 65536;
+/// Classifies the start of a stream (see probe_kind); at_end when no more
+/// bytes will come, so that what cannot be told is not FLAC.
+int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t *skip);
 /// The length of the FLAC frame header at b when its fields and CRC-8 check
 /// out; 0 when it is none; -1 when n bytes are too few to tell.
 int frame_header_length(const unsigned char *b, std::size_t n);
 /// 1 when path is a regular file that begins as a FLAC stream does, by the
 /// rule of probe_start (ID3v2 tags skipped): what the player would play.
+/// A cut stream is looked for in as much of the file as a frame of the
+/// largest kind takes, past the first 64 KiB.
 int file_holds_flac(const char *path);
 
 void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,

@@ -100,27 +100,8 @@ static int cmd_jump(const char *, const char *arg)
 		return 0;
 	uint64_t target;
 	float elapsed;
-	if (!jump_target(file_info, arg, remote_config.mpeg_frames, &target, &elapsed))
-		return 0;
-
-	const uint64_t was_sample = file_info.current_sample;
-	const float was_elapsed = file_info.elapsed_time;
-	file_info.current_sample = target;
-	file_info.elapsed_time = elapsed;
-	// The frame the seek lands in reports where playback went on.
-	file_info.frames_to_progress = 0;
-	if (FLAC__stream_decoder_seek_absolute(file_info.decoder, target))
-		return 0;
-
-	// The decoder never got there: keep the position it has, and if the
-	// failed seek left it unable to decode, bring it back to that position.
-	file_info.current_sample = was_sample;
-	file_info.elapsed_time = was_elapsed;
-	if (FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
-		FLAC__stream_decoder_flush(file_info.decoder);
-		if (!FLAC__stream_decoder_seek_absolute(file_info.decoder, was_sample))
-			FLAC__stream_decoder_flush(file_info.decoder);
-	}
+	if (jump_target(file_info, arg, remote_config.mpeg_frames, &target, &elapsed))
+		stream_seek(target);
 	return 0;
 }
 
@@ -234,14 +215,16 @@ void remote_loop()
 			rc = run_waiting_commands();
 			continue;
 		}
-		// The write handler aborts the decoder only when the output failed,
-		// which it has reported: the stream ends as at its end.
-		FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(file_info.decoder);
-		if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED) {
-			stream_report_short();
-			stream_close();
-			event("@P 0\n");
-		} else if (!FLAC__stream_decoder_process_single(file_info.decoder) &&
+		// A decoder that stops on purpose (the output failed, or cannot
+		// follow the frames) has said why: the stream ends as at its end.
+		// The next link of a chain plays on without one.
+		if (stream_ended()) {
+			if (!stream_next_link()) {
+				stream_report_end();
+				stream_close();
+				event("@P 0\n");
+			}
+		} else if (!stream_decode() &&
 			   FLAC__stream_decoder_get_state(file_info.decoder) != FLAC__STREAM_DECODER_ABORTED) {
 			fputs("error decoding single frame!\n", stderr);
 		}

@@ -35,9 +35,7 @@ struct Announcement : testing::Test {
 	{
 		playback_config = {};
 		tags_reset(&file_info);
-		file_info.bits_per_sample = 20;
-		file_info.format.rate = 48000;
-		file_info.format.channels = 6;
+		file_info.stated = {20, 48000, 6};
 		file_info.total_samples = 4294967301ull;
 		file_info.total_time = 89478.49f;
 	}

@@ -201,7 +201,7 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layou
 	if (f.ogg) {
 		// The Ogg encoder writes the metadata itself: the comment block
 		// goes in whole, as the fixture gives it.
-		ok = f.comment_blocks.size() <= 1 && FLAC__stream_encoder_set_ogg_serial_number(enc, 1);
+		ok = f.comment_blocks.size() <= 1 && FLAC__stream_encoder_set_ogg_serial_number(enc, f.ogg_serial);
 		if (ok && !f.comment_blocks.empty()) {
 			comments = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
 			ok = comments != nullptr;

@@ -34,6 +34,7 @@ struct flac_fixture {
 	// Ogg FLAC from libFLAC's Ogg encoder: at most one comment block, and
 	// the stated_*, drop_streaminfo and raw_blocks changes do not apply.
 	bool ogg = false;
+	long ogg_serial = 1;  // the Ogg stream's serial number: links of a chain differ
 };
 
 /// Where the parts of an encoded file lie.

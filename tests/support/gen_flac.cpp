@@ -3,7 +3,7 @@
 //
 //   gen_flac [--bits N] [--channels N] [--rate HZ] [--seconds S | --frames N]
 //            [--signal ramp|noise|music] [--seed N] [--tag NAME=VALUE]...
-//            [--total N] [--ogg] OUT.flac
+//            [--total N] [--ogg [--serial N]] OUT.flac
 #include "fixture.h"
 
 #include <cstdio>
@@ -15,7 +15,7 @@ static int usage()
 {
 	fputs("usage: gen_flac [--bits N] [--channels N] [--rate HZ] [--seconds S | --frames N]\n"
 	      "                [--signal ramp|noise|music] [--seed N] [--tag NAME=VALUE]...\n"
-	      "                [--total N] [--ogg] OUT.flac\n",
+	      "                [--total N] [--ogg [--serial N]] OUT.flac\n",
 	      stderr);
 	return 2;
 }
@@ -51,6 +51,8 @@ int main(int argc, char **argv)
 			f.stated_total = strtoull(argv[++i], nullptr, 10);
 		else if (a == "--ogg")
 			f.ogg = true;
+		else if (a == "--serial" && has_value)
+			f.ogg_serial = atol(argv[++i]);
 		else if (a == "--signal" && has_value) {
 			std::string k = argv[++i];
 			if (k == "ramp")
