@@ -15,9 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	if (!stream_open(bytes_as_file(data, size)))
 		return 0;
-	while (FLAC__stream_decoder_process_single(file_info.decoder) &&
-	       FLAC__stream_decoder_get_state(file_info.decoder) <= FLAC__STREAM_DECODER_READ_FRAME)
-		;
+	// As the playlist plays it: link after link of a chain.
+	do {
+		while (stream_decode() && !stream_ended())
+			;
+	} while (stream_next_link());
+	stream_report_end();
 	stream_close();
 	return 0;
 }

@@ -173,3 +173,31 @@ TEST_F(Live, MultichannelStreamsReachTheirSpeakers)
 		EXPECT_EQ(p.err_text, "") << l.channels;
 	}
 }
+
+// A stream whose format changes between frames (two encodes joined, no
+// metadata between) reopens the device in the new format at the change.
+TEST_F(Live, TheDeviceFollowsAFormatChangeMidStream)
+{
+	flac_fixture a, b;
+	a.samples = make_signal(signal_kind::music, 16, 2, 44100 / 5, 44100);
+	b.bits = 24;
+	b.channels = 1;
+	b.rate = 48000;
+	b.samples = make_signal(signal_kind::music, 24, 1, 48000, 48000);
+	std::vector<unsigned char> joined = encode_flac(a), second = encode_flac(b);
+	joined.insert(joined.end(), second.begin() + static_cast<std::ptrdiff_t>(first_frame_offset(second)), second.end());
+	std::string path = dir.file("joined.flac");
+	ASSERT_TRUE(write_file(path, joined));
+	process sub, p;
+	ASSERT_TRUE(pulse_subscribe_start(server, sub));
+	ASSERT_TRUE(process_start(p, wendrop_args({"-q", "-d", "pulse", path}), {.env = env}));
+	// The first device is gone when the second opens.
+	EXPECT_TRUE(process_wait_until(sub, [](const process &q) { return pulse_new_sink_inputs(q) >= 2; }, 10));
+	EXPECT_EQ(pulse_sink_input(server, 10)["Sample Specification"], "s24le 1ch 48000Hz");
+	EXPECT_EQ(process_finish(p, 20), 0);
+	EXPECT_EQ(p.err_text, "");
+	process_wait_until(sub, [](const process &q) { return pulse_new_sink_inputs(q) >= 3; }, 1.0);
+	EXPECT_EQ(pulse_new_sink_inputs(sub), 2) << sub.out_text;
+	kill(sub.pid, SIGTERM);
+	process_finish(sub, 5);
+}

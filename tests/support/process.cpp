@@ -197,6 +197,7 @@ int process_finish(process &p, double seconds)
 	p.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 	auto in_seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
 	p.cpu_seconds = in_seconds(usage.ru_utime) + in_seconds(usage.ru_stime);
+	p.max_rss_kb = usage.ru_maxrss;
 	return p.status;
 }
 
@@ -220,5 +221,5 @@ run_result run(const std::vector<std::string> &argv, std::string_view input, dou
 		collect(p, 1);
 	}
 	process_finish(p, std::max(0.1, end - now_seconds()));
-	return {p.status, p.timed_out, std::move(p.out_text), std::move(p.err_text), p.cpu_seconds};
+	return {p.status, p.timed_out, std::move(p.out_text), std::move(p.err_text), p.cpu_seconds, p.max_rss_kb};
 }

@@ -26,6 +26,7 @@ struct process {
 	int status = -1;        // exit code, or 128 + signal number
 	bool timed_out = false;
 	double cpu_seconds = 0; // user and system time, once reaped
+	long max_rss_kb = 0;    // the most memory it held, once reaped
 };
 
 /// Starts argv[0] (a path) with the given arguments. SIGINT and SIGPIPE get
@@ -48,6 +49,7 @@ struct run_result {
 	bool timed_out;
 	std::string out, err;
 	double cpu_seconds = 0;
+	long max_rss_kb = 0;
 };
 
 /// Runs a program to its end with input on standard input.
