@@ -389,7 +389,9 @@ int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
 			*pass_tags = pread(fd, b, 5, start) != 5 || memcmp(b, "fLaC", 4) != 0 || (b[4] & 0x7f) != 0;
 			if (*pass_tags)
 				FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+			// libFLAC reads, seeks and closes the file itself.
 			source = {};
+			source.seekable = 1;
 			return init_on_file(decoder, fd, start);
 		}
 		source.link_end = ogg_link_end(fd, start);
@@ -432,6 +434,11 @@ int source_next_link(FLAC__StreamDecoder *decoder)
 	source.page_left = 0;
 	source.last_page = source.pages = source.link_over = 0;
 	return init_decoder(decoder);
+}
+
+int source_seekable()
+{
+	return source.seekable;
 }
 
 void source_close()

@@ -112,9 +112,14 @@ int stream_ended();
 /// cannot play), and the stream ends as it is.
 int stream_next_link();
 /// Moves the open stream to target (a sample), as the frame that holds it
-/// is played next. 1 when the decoder got there; 0 when it could not, and
-/// playback goes on from where it was.
+/// is played next. 1 when the decoder got there; 0 when it could not (a
+/// stream read once cannot seek), and playback goes on from where it was.
 int stream_seek(uint64_t target);
+/// Pauses the playing stream, or resumes the paused one. 1 when it is now
+/// paused.
+int stream_toggle_pause();
+/// Sets the gain applied to every sample from the next frame on.
+void volume_set(float gain);
 /// Reports how the open stream ended, once it has: a stream that stopped
 /// short of the total it states for another reason than a failed output or
 /// giving up prints "Stream ended early: FILE (N of M samples)" after the
@@ -154,6 +159,8 @@ int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
 /// link (its tags handed over as above). 1 when it has; 0 when no link
 /// follows, the decoder untouched.
 int source_next_link(FLAC__StreamDecoder *decoder);
+/// 1 when the open stream can seek: a regular file, not a pipe.
+int source_seekable();
 /// Closes what the last source_init opened that the decoder does not close
 /// itself (never standard input). Called after the decoder is finished.
 void source_close();

@@ -123,7 +123,7 @@ static int cmd_volume(const char *, const char *arg)
 	// that narrowing undefined where IEEE arithmetic is not guaranteed.
 	if (std::fabs(v) > FLT_MAX)
 		v = std::copysign(HUGE_VAL, v);
-	volume = static_cast<float>(v);
+	volume_set(static_cast<float>(v));
 	char line[64];  // "%f" of the largest float takes 46 characters
 	snprintf(line, sizeof line, "@V %f\n", static_cast<double>(volume));
 	event(line);
@@ -134,13 +134,7 @@ static int cmd_pause(const char *, const char *)
 {
 	if (file_info.is_loaded != 1)
 		return 0;
-	if (file_info.is_playing == 1) {
-		file_info.is_playing = 0;
-		event("@P 1\n");
-	} else {
-		file_info.is_playing = 1;
-		event("@P 2\n");
-	}
+	event(stream_toggle_pause() ? "@P 1\n" : "@P 2\n");
 	return 0;
 }
 

@@ -4,6 +4,7 @@
 // decoder makes of each part on its own.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "fixture.h"
@@ -203,13 +204,20 @@ TEST_F(LegalStreams, AThousandLinksDoNotGrowMemory)
 {
 	part link = make("link.oga", 16, 1, 8000, 1152, true, 1);
 	auto chain_of = [&](int links) {
-		std::vector<unsigned char> bytes;
-		for (int i = 0; i < links; i++)
-			bytes = bytes + link.bytes;
+		// Written link by link: the player's peak memory counts this
+		// process's from before its exec.
 		std::string path = dir.file(std::to_string(links) + ".oga");
-		EXPECT_TRUE(write_file(path, bytes));
+		FILE *f = fopen(path.c_str(), "wb");
+		for (int i = 0; f && i < links; i++)
+			fwrite(link.bytes.data(), 1, link.bytes.size(), f);
+		EXPECT_TRUE(f && fclose(f) == 0);
 		std::string wav = dir.file("out.wav");
-		run_result r = wendrop({"-q", "--wav", wav, path});
+		// Under AddressSanitizer freed memory waits in a quarantine that
+		// would pass for growth: none here, other options kept.
+		const char *asan = getenv("ASAN_OPTIONS");
+		std::vector<std::string> no_quarantine = env;
+		no_quarantine.push_back("ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":quarantine_size_mb=0");
+		run_result r = run(wendrop_args({"-q", "--wav", wav, path}), "", 60, {.env = no_quarantine});
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(parse_wav(read_file(wav)).data.size(), link.pcm.size() * static_cast<std::size_t>(links));
 		return r.max_rss_kb;

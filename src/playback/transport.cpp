@@ -1,0 +1,64 @@
+// The playback actions that the front ends ask for, by key or by command:
+// decode the next frame, seek, pause, set the volume.
+#include "playback/stream.h"
+
+int stream_decode()
+{
+	if (file_info.held_bytes) {
+		const std::size_t bytes = file_info.held_bytes;
+		file_info.held_bytes = 0;
+		play_frame(&file_info, bytes, file_info.held_block);
+		return 1;
+	}
+	return FLAC__stream_decoder_process_single(file_info.decoder);
+}
+
+int stream_ended()
+{
+	if (file_info.stopped != stop_none)
+		return 1;
+	if (file_info.held_bytes)
+		return 0;
+	FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(file_info.decoder);
+	return state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED;
+}
+
+int stream_seek(uint64_t target)
+{
+	stream_record &s = file_info;
+	// A stream read once (a pipe) cannot go back or skip ahead: the held
+	// frame stays, and playback goes on.
+	if (!source_seekable())
+		return 0;
+	const uint64_t was = s.current_sample;
+	// The frame the seek lands in is played next, not the one held.
+	s.held_bytes = 0;
+	s.current_sample = target;
+	s.elapsed_time = sample_seconds(target, s.format.rate);
+	// The frame the seek lands in reports where playback went on.
+	s.frames_to_progress = 0;
+	if (FLAC__stream_decoder_seek_absolute(s.decoder, target))
+		return 1;
+
+	// The decoder never got there: keep the position it has, and if the
+	// failed seek left it unable to decode, bring it back to that position.
+	s.current_sample = was;
+	s.elapsed_time = sample_seconds(was, s.format.rate);
+	if (FLAC__stream_decoder_get_state(s.decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
+		FLAC__stream_decoder_flush(s.decoder);
+		if (!FLAC__stream_decoder_seek_absolute(s.decoder, was))
+			FLAC__stream_decoder_flush(s.decoder);
+	}
+	return 0;
+}
+
+int stream_toggle_pause()
+{
+	file_info.is_playing = !file_info.is_playing;
+	return !file_info.is_playing;
+}
+
+void volume_set(float gain)
+{
+	volume = gain;
+}
