@@ -10,7 +10,9 @@
 #   5. CPU seconds per second of audio while playing 30 s in real time into
 #      a private PulseAudio server's null sink, at 44.1 and 192 kHz, with
 #      the default buffer and with -b 2000, and the buffer latency the
-#      server reports for the playing stream.
+#      server reports for the playing stream;
+#   6. the same 30 s at 44.1 kHz at a pseudo-terminal (keys and status line
+#      active) against standard error to a file (neither).
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -127,6 +129,16 @@ for round in $(seq 0 "$live_runs"); do
 	done
 done
 
+# Keys and the status line cost nothing measurable: the same playback at a
+# terminal and with standard error to a file.
+for round in $(seq 0 "$live_runs"); do
+	echo "terminal: round $round of $live_runs" >&2
+	measure "live playback at a terminal, 30 s at 44.1 kHz" terminal "$round" --pty -- \
+		env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
+	measure "live playback at a terminal, 30 s at 44.1 kHz" "stderr to a file" "$round" --stderr "$pa/stderr" -- \
+		env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
+done
+
 # Medians, per-round ratios and peak memory, as a Markdown report.
 {
 	echo "# Benchmark results"
@@ -175,6 +187,9 @@ done
 			}
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
+			if (index(labels[c], SUBSEP "terminal"))
+				printf "| %s: CPU at a terminal / with standard error to a file | %.3f | ≤ 1.05 |\n", c,
+					median(cpu[c SUBSEP "terminal"]) / median(cpu[c SUBSEP "stderr to a file"])
 			if (index(labels[c], SUBSEP "wendrop -d pulse")) {
 				printf "| %s: CPU seconds per second of audio | %.4f | %s |\n", c, median(cpu[c SUBSEP "wendrop -d pulse"]) / 30, c ~ /44.1/ ? "≤ 0.01" : ""
 				printf "| %s, -b 2000: CPU seconds per second of audio | %.4f | |\n", c, median(cpu[c SUBSEP "wendrop -d pulse -b 2000"]) / 30

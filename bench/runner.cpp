@@ -2,15 +2,18 @@
 // seconds and peak resident memory (the kernel's figures, as `time -v`
 // reports them).
 //
-//   runner [--load FILE] -- COMMAND [ARGS...]
+//   runner [--load FILE | --pty | --stderr FILE] -- COMMAND [ARGS...]
 //
-// Without --load the command gets /dev/null for input and output. With
+// Without options the command gets /dev/null for input and output. With
 // --load it is driven as a remote-mode player: "LOAD FILE" is sent, every
 // line it prints is read until the end report "@P 0", then its input is
-// closed.
+// closed. With --pty it runs at a pseudo-terminal of its own (input, output
+// and standard error), whose output is read and dropped; with --stderr its
+// standard error goes to FILE.
 //
 // Prints: wall=S user=S sys=S maxrss_kb=N status=N progress_lines=N
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -51,19 +54,59 @@ static long drive(int out)
 	}
 }
 
+static void report(double start, pid_t pid, long lines)
+{
+	int status = 0;
+	rusage ru{};
+	wait4(pid, &status, 0, &ru);
+	const double wall = now() - start;
+	printf("wall=%.4f user=%.4f sys=%.4f maxrss_kb=%ld status=%d progress_lines=%ld\n", wall,
+	       static_cast<double>(ru.ru_utime.tv_sec) + static_cast<double>(ru.ru_utime.tv_usec) / 1e6,
+	       static_cast<double>(ru.ru_stime.tv_sec) + static_cast<double>(ru.ru_stime.tv_usec) / 1e6,
+	       ru.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), lines);
+}
+
+// The command at a pseudo-terminal: everything it shows there is read.
+static int at_terminal(char **command)
+{
+	int master;
+	const double start = now();
+	pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+	if (pid < 0)
+		return 1;
+	if (pid == 0) {
+		execvp(command[0], command);
+		_exit(127);
+	}
+	static char sink[1 << 16];
+	while (read(master, sink, sizeof sink) > 0)
+		;
+	report(start, pid, 0);
+	return 0;
+}
+
 int main(int argc, char **argv)
 {
-	const char *load = nullptr;
+	const char *load = nullptr, *err_file = nullptr;
+	bool pty = false;
 	int i = 1;
 	if (i + 1 < argc && strcmp(argv[i], "--load") == 0) {
 		load = argv[i + 1];
 		i += 2;
+	} else if (i + 1 < argc && strcmp(argv[i], "--stderr") == 0) {
+		err_file = argv[i + 1];
+		i += 2;
+	} else if (i < argc && strcmp(argv[i], "--pty") == 0) {
+		pty = true;
+		i++;
 	}
 	if (i >= argc || strcmp(argv[i], "--") != 0 || i + 1 >= argc) {
-		fputs("usage: runner [--load FILE] -- COMMAND [ARGS...]\n", stderr);
+		fputs("usage: runner [--load FILE | --pty | --stderr FILE] -- COMMAND [ARGS...]\n", stderr);
 		return 2;
 	}
 	char **command = argv + i + 1;
+	if (pty)
+		return at_terminal(command);
 
 	int in[2], out[2];
 	if (pipe(in) || pipe(out))
@@ -75,6 +118,11 @@ int main(int argc, char **argv)
 		int null = open("/dev/null", O_RDWR);
 		dup2(load ? in[0] : null, 0);
 		dup2(load ? out[1] : null, 1);
+		if (err_file) {
+			int err = open(err_file, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			dup2(err, 2);
+			close(err);
+		}
 		for (int fd : {in[0], in[1], out[0], out[1], null})
 			close(fd);
 		signal(SIGPIPE, SIG_DFL);
@@ -95,13 +143,6 @@ int main(int argc, char **argv)
 	static char sink[1 << 16];
 	while (read(out[0], sink, sizeof sink) > 0)
 		;
-	int status = 0;
-	rusage ru{};
-	wait4(pid, &status, 0, &ru);
-	const double wall = now() - start;
-	printf("wall=%.4f user=%.4f sys=%.4f maxrss_kb=%ld status=%d progress_lines=%ld\n", wall,
-	       static_cast<double>(ru.ru_utime.tv_sec) + static_cast<double>(ru.ru_utime.tv_usec) / 1e6,
-	       static_cast<double>(ru.ru_stime.tv_sec) + static_cast<double>(ru.ru_stime.tv_usec) / 1e6,
-	       ru.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), lines);
+	report(start, pid, lines);
 	return 0;
 }

@@ -45,6 +45,10 @@ int sigint_install();
 /// Installs the handler that notes a signal ending the run in fatal_signal,
 /// for every such signal the process was not started ignoring.
 void signals_install(int remote);
+/// Has release (async-signal-safe) give the terminal its settings back
+/// before Ctrl-Z stops the process and before a second signal ends it at
+/// once.
+void signals_install_terminal(void (*release)());
 /// 1 once a signal has asked the run to end.
 int stop_requested();
 /// Ends the process by the signal that asked for it, with that signal's

@@ -20,6 +20,9 @@ volatile sig_atomic_t fatal_signal;
 
 // Whole seconds of the previous interrupt; only the handler reads it.
 static volatile int64_t last_sigint_sec;
+// Gives the terminal its settings back; async-signal-safe. Null while the
+// terminal is not ours.
+static void (*volatile release_terminal)();
 
 void sigint_hdl(int sig)
 {
@@ -41,6 +44,8 @@ static void fatal_hdl(int sig)
 	// (the output is stuck): end now. Every write to a closed pipe raises
 	// SIGPIPE again, so that one never hurries the end.
 	if (fatal_signal && sig != SIGPIPE) {
+		if (release_terminal)
+			release_terminal();
 		signal(sig, SIG_DFL);
 		raise(sig);
 		return;
@@ -64,6 +69,30 @@ static int install(int sig, void (*handler)(int))
 	// that restarts: input waits in poll, which a signal always ends.
 	sa.sa_flags = SA_RESTART;
 	return sigaction(sig, &sa, nullptr);
+}
+
+// Ctrl-Z: the terminal gets its settings back before the process stops,
+// as the shell expects; the keys take it again once in the foreground.
+static void tstp_hdl(int sig)
+{
+	const int saved = errno;
+	if (release_terminal)
+		release_terminal();
+	signal(sig, SIG_DFL);
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, sig);
+	sigprocmask(SIG_UNBLOCK, &set, nullptr);
+	raise(sig);
+	// Continued.
+	install(sig, tstp_hdl);
+	errno = saved;
+}
+
+void signals_install_terminal(void (*release)())
+{
+	release_terminal = release;
+	install(SIGTSTP, tstp_hdl);
 }
 
 int sigint_install()

@@ -88,12 +88,12 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 		now.rate = rate;
 		now.channels = channels;
 		now.byte_format = AO_FMT_NATIVE;
-		if (rec->holding)
+		if (rec->holding == hold_at_open)
 			f = now;
 		else if (!stream_follow_format(now))
 			return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
 	}
-	if (rec->holding && rec->stated.channels == 0)
+	if (rec->holding == hold_at_open && rec->stated.channels == 0)
 		rec->stated = {bits, rate, channels};
 	rec->bits_per_sample = bits;
 

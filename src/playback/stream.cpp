@@ -75,9 +75,9 @@ static int read_stream_start()
 {
 	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder))
 		return 0;
-	file_info.holding = 1;
+	file_info.holding = hold_at_open;
 	const FLAC__bool decoded = FLAC__stream_decoder_process_single(file_info.decoder);
-	file_info.holding = 0;
+	file_info.holding = hold_none;
 	if (!decoded || FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_ABORTED)
 		return 0;
 	if (file_info.held_bytes)

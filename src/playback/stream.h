@@ -41,6 +41,13 @@ struct playback_settings {
 };
 extern playback_settings playback_config;
 
+/// Why the write handler keeps a frame instead of playing it.
+enum hold_kind {
+	hold_none,
+	hold_at_open,  // the output is not open yet: the frame gives its format
+	hold_paused,   // a seek while paused: nothing is played until resumed
+};
+
 /// Why the decoder stopped before its stream ended, if it did.
 enum stream_stop {
 	stop_none,
@@ -69,8 +76,9 @@ struct stream_record {
 	int stopped;                  // a stream_stop
 	int missed;                   // an earlier link of the chain ended early (reported)
 	// The first frame is decoded while the stream opens, to learn the
-	// format, and kept until the first decode call plays it.
-	int holding;                  // the write handler keeps the next frame
+	// format, and kept until the first decode call plays it; so is the
+	// frame a seek lands in while paused.
+	int holding;                  // a hold_kind: the write handler keeps the next frame
 	std::size_t held_bytes;       // its converted bytes in the sample buffer (0: none)
 	unsigned held_block;
 	int pass_tags;                // a VORBIS_COMMENT block met by the decoder gave a tag
@@ -112,8 +120,9 @@ int stream_ended();
 /// cannot play), and the stream ends as it is.
 int stream_next_link();
 /// Moves the open stream to target (a sample), as the frame that holds it
-/// is played next. 1 when the decoder got there; 0 when it could not (a
-/// stream read once cannot seek), and playback goes on from where it was.
+/// is played next: at once, or on resuming when paused. 1 when the decoder
+/// got there; 0 when it could not (a stream read once cannot seek), and
+/// playback goes on from where it was.
 int stream_seek(uint64_t target);
 /// Pauses the playing stream, or resumes the paused one. 1 when it is now
 /// paused.

@@ -37,7 +37,10 @@ int stream_seek(uint64_t target)
 	s.elapsed_time = sample_seconds(target, s.format.rate);
 	// The frame the seek lands in reports where playback went on.
 	s.frames_to_progress = 0;
-	if (FLAC__stream_decoder_seek_absolute(s.decoder, target))
+	s.holding = s.is_playing ? hold_none : hold_paused;
+	const FLAC__bool moved = FLAC__stream_decoder_seek_absolute(s.decoder, target);
+	s.holding = hold_none;
+	if (moved)
 		return 1;
 
 	// The decoder never got there: keep the position it has, and if the

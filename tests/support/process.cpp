@@ -22,6 +22,22 @@ double now_seconds()
 	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+std::vector<std::string> environment_with(const std::vector<std::string> &env)
+{
+	std::vector<std::string> strings;
+	for (char **e = environ; *e; e++) {
+		std::string_view entry = *e;
+		bool replaced = false;
+		for (const std::string &o : env)
+			if (entry.substr(0, entry.find('=') + 1) == std::string_view(o).substr(0, o.find('=') + 1))
+				replaced = true;
+		if (!replaced)
+			strings.emplace_back(entry);
+	}
+	strings.insert(strings.end(), env.begin(), env.end());
+	return strings;
+}
+
 bool process_start(process &p, const std::vector<std::string> &argv, const spawn_options &opt)
 {
 	int in[2], out[2], err[2];
@@ -33,17 +49,7 @@ bool process_start(process &p, const std::vector<std::string> &argv, const spawn
 		if (out_file < 0)
 			return false;
 	}
-	std::vector<std::string> env_strings;
-	for (char **e = environ; *e; e++) {
-		std::string_view entry = *e;
-		bool replaced = false;
-		for (const std::string &o : opt.env)
-			if (entry.substr(0, entry.find('=') + 1) == std::string_view(o).substr(0, o.find('=') + 1))
-				replaced = true;
-		if (!replaced)
-			env_strings.emplace_back(entry);
-	}
-	env_strings.insert(env_strings.end(), opt.env.begin(), opt.env.end());
+	std::vector<std::string> env_strings = environment_with(opt.env);
 	std::vector<char *> args, envp;
 	for (const std::string &a : argv)
 		args.push_back(const_cast<char *>(a.c_str()));

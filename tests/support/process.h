@@ -29,6 +29,9 @@ struct process {
 	long max_rss_kb = 0;    // the most memory it held, once reaped
 };
 
+/// This process's environment with env's NAME=VALUE entries added or
+/// replacing the inherited ones.
+std::vector<std::string> environment_with(const std::vector<std::string> &env);
 /// Starts argv[0] (a path) with the given arguments. SIGINT and SIGPIPE get
 /// their default dispositions in the child whatever the test runner had.
 bool process_start(process &p, const std::vector<std::string> &argv, const spawn_options &opt = {});
