@@ -14,6 +14,8 @@ int opt_version;
 int opt_buffer_ms;
 int opt_skip_printing_frames = 1;
 int opt_mpeg_frames;
+int opt_shuffle;
+int opt_repeat;
 // The option's text as given; checked and turned into the number above.
 static char *skip_frames_text;
 
@@ -30,6 +32,8 @@ static struct poptOption option_table[] = {
 	 "override default hardware buffer size (in milliseconds)", "INT"},
 	{"quiet", 'q', POPT_ARG_NONE, &opt_quiet, 0, "suppress text output", nullptr},
 	{"version", 'v', POPT_ARG_NONE, &opt_version, 0, "version info", nullptr},
+	{"shuffle", 'z', POPT_ARG_NONE, &opt_shuffle, 0, "play the list in a random order", nullptr},
+	{"repeat", 'r', POPT_ARG_NONE, &opt_repeat, 0, "play the list again and again", nullptr},
 	{"skip-printing-frames", '\0', POPT_ARG_STRING, &skip_frames_text, 0,
 	 "remote mode: print one @F line in every N frames (default 1)", "N"},
 	{"mpeg-frames", '\0', POPT_ARG_NONE, &opt_mpeg_frames, 0,

@@ -21,6 +21,8 @@ const std::string help_text =
 	"                                   milliseconds)\n"
 	"  -q, --quiet                      suppress text output\n"
 	"  -v, --version                    version info\n"
+	"  -z, --shuffle                    play the list in a random order\n"
+	"  -r, --repeat                     play the list again and again\n"
 	"      --skip-printing-frames=N     remote mode: print one @F line in every N\n"
 	"                                   frames (default 1)\n"
 	"      --mpeg-frames                remote mode: a JUMP number counts MPEG\n"
@@ -31,10 +33,10 @@ const std::string help_text =
 	"      --usage                      Display brief usage message\n";
 
 const std::string usage_text =
-	"Usage: wendrop [-Rqv?] [-d|--driver=STRING] [-w|--wav=FILENAME] [-R|--remote]\n"
-	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
-	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
-	"        [OPTIONS] FILES...\n";
+	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
+	"        [-R|--remote] [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"        [-z|--shuffle] [-r|--repeat] [--skip-printing-frames=N]\n"
+	"        [--mpeg-frames] [-?|--help] [--usage] [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;

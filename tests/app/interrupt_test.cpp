@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 #include "fixture.h"
@@ -37,6 +38,28 @@ bool wait_for_sigint_mask(pid_t pid, const std::string &mask, bool set)
 		if (sigint_in(pid, mask) == set)
 			return true;
 	return false;
+}
+
+// Whether the process has path open (as a FIFO it waits for).
+bool has_open(pid_t pid, const std::string &path)
+{
+	std::error_code ec;
+	for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+		if (std::filesystem::read_symlink(fd.path(), ec) == path)
+			return true;
+	return false;
+}
+
+// Writes bytes into a FIFO once a reader has it open.
+bool feed_fifo(const std::string &fifo, const std::vector<unsigned char> &bytes)
+{
+	int fd = -1;
+	for (double end = now_seconds() + 20; fd < 0 && now_seconds() < end; usleep(1000))
+		fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+	if (fd < 0 || fcntl(fd, F_SETFL, 0) != 0)
+		return false;
+	const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+	return close(fd) == 0 && written;
 }
 
 // Whole seconds of the wall clock.
@@ -75,7 +98,17 @@ struct InterruptWhileOpening : testing::Test {
 		std::vector<std::string> args = {"-q", "--wav=-"};
 		args.insert(args.end(), files.begin(), files.end());
 		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
-		ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
+		const bool same_second = interrupt(p, interrupts);
+		EXPECT_EQ(process_finish(p, 20), 0);
+		EXPECT_FALSE(p.timed_out);
+		// Only a double interrupt depends on the second it falls into.
+		ASSERT_TRUE(interrupts < 2 || same_second) << "the interrupts fell into different seconds";
+	}
+	// Sends the interrupts once the handler is in place, two within one
+	// second; false when they fell into different seconds after all.
+	bool interrupt(process &p, int interrupts)
+	{
+		EXPECT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
 		if (interrupts > 1) {
 			// Start early in a second, so that both fall into it.
 			timespec ts;
@@ -86,14 +119,10 @@ struct InterruptWhileOpening : testing::Test {
 		for (int i = 0; i < interrupts; i++) {
 			kill(p.pid, SIGINT);
 			// Signals of one kind do not queue: let each one land.
-			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
-			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
+			EXPECT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
+			EXPECT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
 		}
-		const bool same_second = wall_seconds() == first;
-		EXPECT_EQ(process_finish(p, 20), 0);
-		EXPECT_FALSE(p.timed_out);
-		// Only a double interrupt depends on the second it falls into.
-		ASSERT_TRUE(interrupts < 2 || same_second) << "the interrupts fell into different seconds";
+		return wall_seconds() == first;
 	}
 };
 }
@@ -122,4 +151,34 @@ TEST_F(InterruptWhileOpening, TwoInTheSameSecondStopThePlaylist)
 	play_interrupted(p, {fifo, fifo, b}, 2);
 	EXPECT_EQ(p.err_text, "");
 	EXPECT_EQ(p.out_text.size(), 0u);
+}
+
+TEST_F(InterruptWhileOpening, RepeatPlaysTheListAgainUntilTwoInTheSameSecond)
+{
+	const std::string fifo2 = dir.file("fifo2.flac");
+	ASSERT_EQ(mkfifo(fifo2.c_str(), 0600), 0);
+	auto played = [](const process &p) {
+		std::vector<std::string> names;
+		for (const std::string &line : lines_of(p.out_text))
+			if (line.rfind("Playing FLAC stream from ", 0) == 0)
+				names.push_back(line.substr(25));
+		return names;
+	};
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"-d", "null", "-r", b, fifo, fifo2}), {.env = env}));
+	// The first round: the FIFOs get c from a writer.
+	for (const std::string &f : {fifo, fifo2})
+		EXPECT_TRUE(feed_fifo(f, read_file(c)));
+	// The second: b again, then the first FIFO waits for a writer that never comes.
+	bool waiting = false;
+	for (double end = now_seconds() + 20; !waiting && now_seconds() < end;) {
+		process_wait_until(p, [](const process &) { return false; }, 0.01);
+		waiting = played(p).size() == 4 && has_open(p.pid, fifo);
+	}
+	EXPECT_TRUE(waiting);
+	const bool same_second = interrupt(p, 2);
+	EXPECT_EQ(process_finish(p, 20), 0);
+	ASSERT_TRUE(same_second) << "the interrupts fell into different seconds";
+	EXPECT_EQ(p.err_text, "");
+	EXPECT_EQ(played(p), (std::vector<std::string>{"b.flac", "fifo.flac", "fifo2.flac", "b.flac"}));
 }

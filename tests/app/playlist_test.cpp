@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include "fixture.h"
 #include "process.h"
@@ -41,6 +45,22 @@ struct Playlist : testing::Test {
 		return run(wendrop_args(std::move(args)), "", 60, {.env = env});
 	}
 };
+
+// The names announced, in order.
+std::vector<std::string> played(const std::string &out)
+{
+	const std::string lead = "Playing FLAC stream from ";
+	std::vector<std::string> names;
+	for (const std::string &line : lines_of(out))
+		if (line.rfind(lead, 0) == 0)
+			names.push_back(line.substr(lead.size()));
+	return names;
+}
+
+bool write_text(const std::string &path, const std::string &text)
+{
+	return write_file(path, {text.begin(), text.end()});
+}
 }
 
 TEST_F(Playlist, AnnouncesTagsNameAndStreamPropertiesExactly)
@@ -75,12 +95,11 @@ TEST_F(Playlist, FilesThatFailToOpenAreReportedAndTheRunGoesOn)
 	// A name reaches the terminal printable, whatever the line.
 	std::string missing = dir.file("missing\x1b[2J.flac"), shown = dir.file("missing?[2J.flac");
 
-	run_result r = wendrop({"-q", "-d", "null", missing, a, garbage, truncated, dir.path, b});
+	run_result r = wendrop({"-q", "-d", "null", missing, a, garbage, truncated, b});
 	EXPECT_EQ(r.status, 0);
 	// What does not begin as FLAC is refused before the decoder sees it:
 	// one line each.
-	EXPECT_EQ(r.err, "Error opening " + shown + "\nError opening " + garbage + "\nError opening " + truncated +
-				 "\nError opening " + dir.path + "\n");
+	EXPECT_EQ(r.err, "Error opening " + shown + "\nError opening " + garbage + "\nError opening " + truncated + "\n");
 	r = wendrop({"-d", "null", missing, a, garbage, b});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(r.out.find("\nPlaying FLAC stream from a.flac\n"), std::string::npos);
@@ -164,4 +183,64 @@ TEST_F(Playlist, OggFlacIsAnnouncedLikeNativeFlac)
 	EXPECT_NE(a.find("Title  : Morning"), std::string::npos) << a;
 	EXPECT_EQ(r.out, banner + a + blank_tags() + "\nPlaying FLAC stream from b.ogg\n"
 				  "16 bit, 44100 Hz, 2 channels, 4410 total samples, 0.10 total seconds\n");
+}
+
+TEST_F(Playlist, FoldersPlayTheirFlacByContentInNaturalOrderInTheirPlace)
+{
+	std::filesystem::create_directories(dir.file("Album/CD 2"));
+	std::filesystem::create_directories(dir.file("Empty/sub"));
+	for (const char *name : {"intro.flac", "outro.flac", "Album/10 - a.flac", "Album/2 - b.flac",
+				 "Album/.hidden.flac", "Album/CD 2/1.flac"})
+		make(name, 16, 2, 44100, 441);
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 441, 44100);
+	std::vector<unsigned char> id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, flac = encode_flac(f);
+	id3.insert(id3.end(), flac.begin(), flac.end());
+	ASSERT_TRUE(write_file(dir.file("Album/4.mp3"), id3));
+	f.ogg = true;
+	ASSERT_TRUE(write_flac(dir.file("Album/3.oga"), f));
+	for (const char *name : {"Album/cover.jpg", "Album/fake.flac", "Album/rip.log", "Empty/sub/notes.txt"})
+		ASSERT_TRUE(write_text(dir.file(name), "not audio\n"));
+	ASSERT_EQ(symlink("..", dir.file("Album/CD 2/loop").c_str()), 0);
+
+	run_result r = wendrop({"-d", "null", dir.file("intro.flac"), dir.file("Album/"), dir.file("Empty"),
+				dir.file("outro.flac")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("Empty") + "\n");
+	EXPECT_EQ(played(r.out), (std::vector<std::string>{"intro.flac", "2 - b.flac", "3.oga", "4.mp3", "10 - a.flac",
+							   "1.flac", "outro.flac"}));
+}
+
+TEST_F(Playlist, M3uEntriesPlayFromBesideTheListAndTheMissingFailInTurn)
+{
+	std::filesystem::create_directories(dir.file("lists"));
+	std::filesystem::create_directories(dir.file("Album"));
+	make("Album/a.flac", 16, 2, 44100, 441);
+	std::string b = make("b.flac", 16, 2, 44100, 441);
+	// The list names itself, and a folder.
+	ASSERT_TRUE(write_text(dir.file("lists/fav.m3u"), "\xef\xbb\xbf#EXTM3U\r\n#EXTINF:1,Band - A\r\n../Album\r\n"
+							 "missing.flac\r\n\r\nfav.m3u\r\n" + b + "\r\nhttp://host/x.flac\r\n"));
+	run_result r = wendrop({"-d", "null", dir.file("lists/fav.m3u")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error opening " + dir.file("lists/missing.flac") + "\nError opening http://host/x.flac\n");
+	EXPECT_EQ(played(r.out), (std::vector<std::string>{"a.flac", "b.flac"}));
+}
+
+TEST_F(Playlist, ShufflePlaysEachFileOnceAndARepeatWithNothingToPlayEnds)
+{
+	std::vector<std::string> args = {"-d", "null", "-z"}, names;
+	for (const char *name : {"a.flac", "b.flac", "c.flac", "d.flac", "e.flac", "f.flac"}) {
+		names.push_back(name);
+		args.push_back(make(name, 8, 1, 8000, 80));
+	}
+	run_result r = wendrop(args);
+	EXPECT_EQ(r.status, 0);
+	std::vector<std::string> got = played(r.out);
+	std::sort(got.begin(), got.end());
+	EXPECT_EQ(got, names);
+	// One round of lines, then the end.
+	std::filesystem::create_directories(dir.file("none"));
+	r = wendrop({"-q", "-r", dir.file("missing.flac"), dir.file("none")});
+	EXPECT_FALSE(r.timed_out);
+	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("none") + "\nError opening " + dir.file("missing.flac") + "\n");
 }
