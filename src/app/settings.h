@@ -30,6 +30,8 @@ extern int opt_mpeg_frames;
 /// Playlist order: shuffled, repeated; 0 or 1.
 extern int opt_shuffle;
 extern int opt_repeat;
+/// A replaygain_mode; replaygain_off when the option was not given.
+extern int opt_replaygain;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.

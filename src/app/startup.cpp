@@ -53,9 +53,10 @@ int wendrop_main(int argc, const char **argv)
 	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, remote_give_up,
-				   STDIN_FILENO, stop_requested};
+				   STDIN_FILENO, stop_requested, opt_replaygain};
 	else
-		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, playlist_give_up, -1, stop_requested};
+		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, playlist_give_up, -1, stop_requested,
+				   opt_replaygain};
 	remote_config = {opt_mpeg_frames, stop_requested};
 	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_holds_flac};
 	if (output_init() != 0) {

@@ -56,7 +56,7 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 
 	std::size_t bytes = convert_frame(buffer, block, frame->header.channels,
 					  static_cast<unsigned>(rec->format.channels),
-					  rec->bits_per_sample, volume, sample_buffer);
+					  rec->bits_per_sample, volume * rec->gain.factor, sample_buffer);
 	// A failed output ends the stream here, with one line for it.
 	if (!output_play(sample_buffer, bytes)) {
 		if (!playback_config.ending || !playback_config.ending())

@@ -10,7 +10,7 @@
 #include <cstring>
 
 stream_record file_info;
-playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr};
+playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr, replaygain_off};
 // The open stream's path as lines show it.
 static std::string shown_path;
 
@@ -76,6 +76,7 @@ int stream_open(const char *path)
 	}
 
 	int has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
+	file_info.gain = replaygain_choose(file_info.replaygain, playback_config.replaygain);
 	announce_stream(path, has_tags);
 
 	file_info.is_loaded = 1;

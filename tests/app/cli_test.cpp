@@ -23,6 +23,7 @@ const std::string help_text =
 	"  -v, --version                    version info\n"
 	"  -z, --shuffle                    play the list in a random order\n"
 	"  -r, --repeat                     play the list again and again\n"
+	"      --replaygain=MODE            apply the ReplayGain tags: track or album\n"
 	"      --skip-printing-frames=N     remote mode: print one @F line in every N\n"
 	"                                   frames (default 1)\n"
 	"      --mpeg-frames                remote mode: a JUMP number counts MPEG\n"
@@ -35,8 +36,9 @@ const std::string help_text =
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
 	"        [-R|--remote] [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
-	"        [-z|--shuffle] [-r|--repeat] [--skip-printing-frames=N]\n"
-	"        [--mpeg-frames] [-?|--help] [--usage] [OPTIONS] FILES...\n";
+	"        [-z|--shuffle] [-r|--repeat] [--replaygain=MODE]\n"
+	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
+	"        [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;
@@ -112,6 +114,9 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"-b", "99999999999999999999"}, "--buffer-time=99999999999999999999" + ms_range},
 		{{"-R", "--buffer-time", "20.5"}, "--buffer-time=20.5" + ms_range},
 		{{"-b", " 20"}, "--buffer-time= 20" + ms_range},
+		{{"--replaygain=Track", "a.flac"}, "--replaygain=Track: not track or album\n"},
+		{{"--replaygain", ""}, "--replaygain=: not track or album\n"},
+		{{"-z", "--replaygain"}, "--replaygain: missing argument\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);

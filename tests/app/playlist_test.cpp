@@ -244,3 +244,19 @@ TEST_F(Playlist, ShufflePlaysEachFileOnceAndARepeatWithNothingToPlayEnds)
 	EXPECT_FALSE(r.timed_out);
 	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("none") + "\nError opening " + dir.file("missing.flac") + "\n");
 }
+
+TEST_F(Playlist, ReplayGainLineFollowsThePropertiesOnlyWithTheOption)
+{
+	std::string a = make("a.flac", 16, 2, 44100, 441, {"REPLAYGAIN_ALBUM_GAIN=-7.52 dB", "REPLAYGAIN_TRACK_GAIN=+1.5 dB"});
+	std::string b = make("b.flac", 16, 2, 44100, 441, {"REPLAYGAIN_TRACK_GAIN=-3 dB", "REPLAYGAIN_ALBUM_GAIN=-7.52"});
+	std::string c = make("c.flac", 16, 2, 44100, 441);
+	const std::string properties = "16 bit, 44100 Hz, 2 channels, 441 total samples, 0.01 total seconds\n";
+	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, banner + blank_tags() + "\nPlaying FLAC stream from a.flac\n" + properties +
+				 "ReplayGain: -7.52 dB (album)\n" + blank_tags() + "\nPlaying FLAC stream from b.flac\n" +
+				 properties + "ReplayGain: -3.00 dB (track)\n" + blank_tags() +
+				 "\nPlaying FLAC stream from c.flac\n" + properties + "ReplayGain: 0.00 dB (none)\n");
+	r = wendrop({"-d", "null", a});
+	EXPECT_EQ(r.out.find("ReplayGain"), std::string::npos);
+}
