@@ -52,8 +52,9 @@ int playlist_loop(poptContext con)
 		fprintf(stderr, "No FLAC files in %s\n", printable(folder).c_str());
 
 	// Only a WAV output is incomplete when a file is missing from it: a
-	// listener has heard the gap and seen the line.
-	int missed = 0;
+	// listener has heard the gap and seen the line. A folder that gave
+	// nothing is as good as a file that could not be opened.
+	int missed = !empty.empty();
 	for (;;) {
 		int opened = 0;
 		for (; list.position < list.paths.size() && !fatal_signal; list.position++) {

@@ -70,9 +70,10 @@ void options_free(poptContext con);
 /// Plays what the remaining arguments of the context stand for (folders
 /// walked, playlist files read) in turn, round after round with repeat,
 /// until the list is done, a round opened no file, a double interrupt or a
-/// signal ends the run. Gives 1 when a WAV output misses part of a file named: one
-/// that could not be opened, or a stream that ended before its stated total
-/// (a Ctrl-C skip is not a miss); 0 otherwise.
+/// signal ends the run. Gives 1 when a WAV output misses part of what
+/// was named: a folder without FLAC, a file that could not be opened, or
+/// a stream that ended before its stated total (a Ctrl-C skip is not a
+/// miss); 0 otherwise.
 int playlist_loop(poptContext con);
 
 /// The whole program: start-up, the chosen loop, shutdown. Gives the exit

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "fixture.h"
 #include "process.h"
@@ -40,26 +40,13 @@ bool wait_for_sigint_mask(pid_t pid, const std::string &mask, bool set)
 	return false;
 }
 
-// Whether the process has path open (as a FIFO it waits for).
-bool has_open(pid_t pid, const std::string &path)
-{
-	std::error_code ec;
-	for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
-		if (std::filesystem::read_symlink(fd.path(), ec) == path)
-			return true;
-	return false;
-}
-
-// Writes bytes into a FIFO once a reader has it open.
-bool feed_fifo(const std::string &fifo, const std::vector<unsigned char> &bytes)
+// The writing end of a FIFO, once a reader has it open; -1 when none comes.
+int fifo_writer(const std::string &fifo)
 {
 	int fd = -1;
 	for (double end = now_seconds() + 20; fd < 0 && now_seconds() < end; usleep(1000))
 		fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-	if (fd < 0 || fcntl(fd, F_SETFL, 0) != 0)
-		return false;
-	const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-	return close(fd) == 0 && written;
+	return fd;
 }
 
 // Whole seconds of the wall clock.
@@ -91,24 +78,14 @@ struct InterruptWhileOpening : testing::Test {
 		EXPECT_TRUE(write_flac(dir.file(name), f));
 		return dir.file(name);
 	}
-	// Plays the files with WAV output on standard output, sending the
-	// interrupts once the handler is in place.
-	void play_interrupted(process &p, const std::vector<std::string> &files, int interrupts)
+	// Runs wendrop with args, sending the interrupts once the handler is in
+	// place and ready() has returned.
+	void play_interrupted(process &p, const std::vector<std::string> &args, int interrupts,
+			      const std::function<void()> &ready = [] {})
 	{
-		std::vector<std::string> args = {"-q", "--wav=-"};
-		args.insert(args.end(), files.begin(), files.end());
 		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
-		const bool same_second = interrupt(p, interrupts);
-		EXPECT_EQ(process_finish(p, 20), 0);
-		EXPECT_FALSE(p.timed_out);
-		// Only a double interrupt depends on the second it falls into.
-		ASSERT_TRUE(interrupts < 2 || same_second) << "the interrupts fell into different seconds";
-	}
-	// Sends the interrupts once the handler is in place, two within one
-	// second; false when they fell into different seconds after all.
-	bool interrupt(process &p, int interrupts)
-	{
-		EXPECT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
+		ready();
+		ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
 		if (interrupts > 1) {
 			// Start early in a second, so that both fall into it.
 			timespec ts;
@@ -119,10 +96,14 @@ struct InterruptWhileOpening : testing::Test {
 		for (int i = 0; i < interrupts; i++) {
 			kill(p.pid, SIGINT);
 			// Signals of one kind do not queue: let each one land.
-			EXPECT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
-			EXPECT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
+			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
+			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
 		}
-		return wall_seconds() == first;
+		const bool same_second = wall_seconds() == first;
+		EXPECT_EQ(process_finish(p, 20), 0);
+		EXPECT_FALSE(p.timed_out);
+		// Only a double interrupt depends on the second it falls into.
+		ASSERT_TRUE(interrupts < 2 || same_second) << "the interrupts fell into different seconds";
 	}
 };
 }
@@ -130,7 +111,7 @@ struct InterruptWhileOpening : testing::Test {
 TEST_F(InterruptWhileOpening, OneSkipsTheFileItWaitsForAndTheNextPlaysWhole)
 {
 	process p;
-	play_interrupted(p, {fifo, b, c}, 1);
+	play_interrupted(p, {"-q", "--wav=-", fifo, b, c}, 1);
 	// Skipped by the user: no line.
 	EXPECT_EQ(p.err_text, "");
 	std::vector<unsigned char> out(p.out_text.begin(), p.out_text.end());
@@ -148,7 +129,7 @@ TEST_F(InterruptWhileOpening, OneSkipsTheFileItWaitsForAndTheNextPlaysWhole)
 TEST_F(InterruptWhileOpening, TwoInTheSameSecondStopThePlaylist)
 {
 	process p;
-	play_interrupted(p, {fifo, fifo, b}, 2);
+	play_interrupted(p, {"-q", "--wav=-", fifo, fifo, b}, 2);
 	EXPECT_EQ(p.err_text, "");
 	EXPECT_EQ(p.out_text.size(), 0u);
 }
@@ -157,28 +138,20 @@ TEST_F(InterruptWhileOpening, RepeatPlaysTheListAgainUntilTwoInTheSameSecond)
 {
 	const std::string fifo2 = dir.file("fifo2.flac");
 	ASSERT_EQ(mkfifo(fifo2.c_str(), 0600), 0);
-	auto played = [](const process &p) {
-		std::vector<std::string> names;
-		for (const std::string &line : lines_of(p.out_text))
-			if (line.rfind("Playing FLAC stream from ", 0) == 0)
-				names.push_back(line.substr(25));
-		return names;
-	};
+	const std::vector<unsigned char> bytes = read_file(c);
 	process p;
-	ASSERT_TRUE(process_start(p, wendrop_args({"-d", "null", "-r", b, fifo, fifo2}), {.env = env}));
-	// The first round: the FIFOs get c from a writer.
-	for (const std::string &f : {fifo, fifo2})
-		EXPECT_TRUE(feed_fifo(f, read_file(c)));
-	// The second: b again, then the first FIFO waits for a writer that never comes.
-	bool waiting = false;
-	for (double end = now_seconds() + 20; !waiting && now_seconds() < end;) {
-		process_wait_until(p, [](const process &) { return false; }, 0.01);
-		waiting = played(p).size() == 4 && has_open(p.pid, fifo);
-	}
-	EXPECT_TRUE(waiting);
-	const bool same_second = interrupt(p, 2);
-	EXPECT_EQ(process_finish(p, 20), 0);
-	ASSERT_TRUE(same_second) << "the interrupts fell into different seconds";
+	int idle = -1;
+	play_interrupted(p, {"-r", b, fifo, fifo2}, 2, [&] {
+		// The first round: each FIFO gets the whole of c from a writer.
+		for (const std::string &f : {fifo, fifo2}) {
+			int fd = fifo_writer(f);
+			EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+			close(fd);
+		}
+		// The second: b again, then the first FIFO has a writer that sends nothing.
+		idle = fifo_writer(fifo);
+	});
+	close(idle);
 	EXPECT_EQ(p.err_text, "");
-	EXPECT_EQ(played(p), (std::vector<std::string>{"b.flac", "fifo.flac", "fifo2.flac", "b.flac"}));
+	EXPECT_EQ(played_names(p.out_text), (std::vector<std::string>{"b.flac", "fifo.flac", "fifo2.flac", "b.flac"}));
 }

@@ -45,22 +45,6 @@ struct Playlist : testing::Test {
 		return run(wendrop_args(std::move(args)), "", 60, {.env = env});
 	}
 };
-
-// The names announced, in order.
-std::vector<std::string> played(const std::string &out)
-{
-	const std::string lead = "Playing FLAC stream from ";
-	std::vector<std::string> names;
-	for (const std::string &line : lines_of(out))
-		if (line.rfind(lead, 0) == 0)
-			names.push_back(line.substr(lead.size()));
-	return names;
-}
-
-bool write_text(const std::string &path, const std::string &text)
-{
-	return write_file(path, {text.begin(), text.end()});
-}
 }
 
 TEST_F(Playlist, AnnouncesTagsNameAndStreamPropertiesExactly)
@@ -194,69 +178,63 @@ TEST_F(Playlist, FoldersPlayTheirFlacByContentInNaturalOrderInTheirPlace)
 		make(name, 16, 2, 44100, 441);
 	flac_fixture f;
 	f.samples = make_signal(signal_kind::noise, 16, 2, 441, 44100);
-	std::vector<unsigned char> id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, flac = encode_flac(f);
-	id3.insert(id3.end(), flac.begin(), flac.end());
-	ASSERT_TRUE(write_file(dir.file("Album/4.mp3"), id3));
 	f.ogg = true;
 	ASSERT_TRUE(write_flac(dir.file("Album/3.oga"), f));
 	for (const char *name : {"Album/cover.jpg", "Album/fake.flac", "Album/rip.log", "Empty/sub/notes.txt"})
-		ASSERT_TRUE(write_text(dir.file(name), "not audio\n"));
+		ASSERT_TRUE(write_file(dir.file(name), {'n', 'o', '\n'}));
 	ASSERT_EQ(symlink("..", dir.file("Album/CD 2/loop").c_str()), 0);
 
 	run_result r = wendrop({"-d", "null", dir.file("intro.flac"), dir.file("Album/"), dir.file("Empty"),
 				dir.file("outro.flac")});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("Empty") + "\n");
-	EXPECT_EQ(played(r.out), (std::vector<std::string>{"intro.flac", "2 - b.flac", "3.oga", "4.mp3", "10 - a.flac",
-							   "1.flac", "outro.flac"}));
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"intro.flac", "2 - b.flac", "3.oga", "10 - a.flac", "1.flac",
+							   "outro.flac"}));
 }
 
 TEST_F(Playlist, M3uEntriesPlayFromBesideTheListAndTheMissingFailInTurn)
 {
-	std::filesystem::create_directories(dir.file("lists"));
-	std::filesystem::create_directories(dir.file("Album"));
-	make("Album/a.flac", 16, 2, 44100, 441);
+	std::filesystem::create_directories(dir.file("lists/Album"));
+	make("lists/Album/a.flac", 16, 2, 44100, 441);
 	std::string b = make("b.flac", 16, 2, 44100, 441);
 	// The list names itself, and a folder.
-	ASSERT_TRUE(write_text(dir.file("lists/fav.m3u"), "\xef\xbb\xbf#EXTM3U\r\n#EXTINF:1,Band - A\r\n../Album\r\n"
-							 "missing.flac\r\n\r\nfav.m3u\r\n" + b + "\r\nhttp://host/x.flac\r\n"));
+	const std::string list = "\xef\xbb\xbf#EXTM3U\r\n#EXTINF:1,Band - A\r\nAlbum\r\nmissing.flac\r\n\r\nfav.m3u\r\n" +
+				 b + "\r\nhttp://host/x.flac\r\n";
+	ASSERT_TRUE(write_file(dir.file("lists/fav.m3u"), {list.begin(), list.end()}));
 	run_result r = wendrop({"-d", "null", dir.file("lists/fav.m3u")});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "Error opening " + dir.file("lists/missing.flac") + "\nError opening http://host/x.flac\n");
-	EXPECT_EQ(played(r.out), (std::vector<std::string>{"a.flac", "b.flac"}));
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a.flac", "b.flac"}));
 }
 
 TEST_F(Playlist, ShufflePlaysEachFileOnceAndARepeatWithNothingToPlayEnds)
 {
-	std::vector<std::string> args = {"-d", "null", "-z"}, names;
-	for (const char *name : {"a.flac", "b.flac", "c.flac", "d.flac", "e.flac", "f.flac"}) {
-		names.push_back(name);
-		args.push_back(make(name, 8, 1, 8000, 80));
-	}
-	run_result r = wendrop(args);
-	EXPECT_EQ(r.status, 0);
-	std::vector<std::string> got = played(r.out);
+	const std::vector<std::string> names = {"a.flac", "b.flac", "c.flac", "d.flac", "e.flac", "f.flac"};
+	for (const std::string &name : names)
+		make(name, 8, 1, 8000, 80);
+	std::vector<std::string> got = played_names(wendrop({"-d", "null", "-z", dir.path}).out);
 	std::sort(got.begin(), got.end());
 	EXPECT_EQ(got, names);
-	// One round of lines, then the end.
+	// One round of lines, then the end; a WAV output misses the folder.
 	std::filesystem::create_directories(dir.file("none"));
-	r = wendrop({"-q", "-r", dir.file("missing.flac"), dir.file("none")});
-	EXPECT_FALSE(r.timed_out);
+	run_result r = wendrop({"-q", "-r", "-w", dir.file("o.wav"), dir.file("none"), dir.file("missing.flac")});
+	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("none") + "\nError opening " + dir.file("missing.flac") + "\n");
 }
 
-TEST_F(Playlist, ReplayGainLineFollowsThePropertiesOnlyWithTheOption)
+TEST_F(Playlist, ReplayGainLineFollowsTheProperties)
 {
-	std::string a = make("a.flac", 16, 2, 44100, 441, {"REPLAYGAIN_ALBUM_GAIN=-7.52 dB", "REPLAYGAIN_TRACK_GAIN=+1.5 dB"});
-	std::string b = make("b.flac", 16, 2, 44100, 441, {"REPLAYGAIN_TRACK_GAIN=-3 dB", "REPLAYGAIN_ALBUM_GAIN=-7.52"});
+	using tags = std::vector<std::string>;
+	std::string a = make("a.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_ALBUM_GAIN=-7.52 dB", "REPLAYGAIN_TRACK_GAIN=+1.5 dB"});
+	std::string b = make("b.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=-3 dB", "REPLAYGAIN_ALBUM_GAIN=-7.52"});
 	std::string c = make("c.flac", 16, 2, 44100, 441);
+	std::string d = make("d.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+12 dB", "REPLAYGAIN_TRACK_PEAK=0.5"});
+	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c, d});
 	const std::string properties = "16 bit, 44100 Hz, 2 channels, 441 total samples, 0.01 total seconds\n";
-	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c});
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out, banner + blank_tags() + "\nPlaying FLAC stream from a.flac\n" + properties +
-				 "ReplayGain: -7.52 dB (album)\n" + blank_tags() + "\nPlaying FLAC stream from b.flac\n" +
-				 properties + "ReplayGain: -3.00 dB (track)\n" + blank_tags() +
-				 "\nPlaying FLAC stream from c.flac\n" + properties + "ReplayGain: 0.00 dB (none)\n");
-	r = wendrop({"-d", "null", a});
-	EXPECT_EQ(r.out.find("ReplayGain"), std::string::npos);
+	std::string expected = banner;
+	for (const auto &[name, gain] : std::vector<std::pair<std::string, std::string>>{
+		     {"a.flac", "-7.52 dB (album)"}, {"b.flac", "-3.00 dB (track)"}, {"c.flac", "0.00 dB (none)"},
+		     {"d.flac", "6.02 dB (track)"}})
+		expected += blank_tags() + "\nPlaying FLAC stream from " + name + "\n" + properties + "ReplayGain: " + gain + "\n";
+	EXPECT_EQ(r.out, expected);
 }
