@@ -134,7 +134,6 @@ TEST_F(WavOutput, ReplayGainScalesTheReferenceAsTheVolumeDoesAndAddsNoClipping)
 	const std::string flac = dir.file("rg.flac"), wav = dir.file("rg.wav");
 	ASSERT_TRUE(write_flac(flac, f));
 	const std::vector<unsigned char> reference = flac_reference(flac, 16, dir.file("rg.raw"));
-	ASSERT_FALSE(reference.empty());
 	// Scaled in single precision, saturated, truncated toward zero.
 	std::vector<unsigned char> scaled = reference;
 	const float gain = static_cast<float>(std::pow(10.0, -7.52 / 20));
@@ -145,7 +144,7 @@ TEST_F(WavOutput, ReplayGainScalesTheReferenceAsTheVolumeDoesAndAddsNoClipping)
 		scaled[i + 1] = static_cast<unsigned char>(s >> 8);
 	}
 	ASSERT_EQ(wendrop({"-q", "--replaygain=track", "--wav", wav, flac}).status, 0);
-	EXPECT_TRUE(parse_wav(read_file(wav)).data == scaled);
+	EXPECT_TRUE(!reference.empty() && parse_wav(read_file(wav)).data == scaled);
 	// +6 dB would clip noise over the whole range: a peak of 1.0 holds it at unity.
 	ASSERT_EQ(wendrop({"-q", "--replaygain=album", "--wav", wav, flac}).status, 0);
 	EXPECT_TRUE(parse_wav(read_file(wav)).data == reference);
