@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 char *opt_driver;
 char *opt_wav;
@@ -14,8 +15,13 @@ int opt_version;
 int opt_buffer_ms;
 int opt_skip_printing_frames = 1;
 int opt_mpeg_frames;
-// The option's text as given; checked and turned into the number above.
+int opt_shuffle;
+int opt_repeat;
+int opt_no_keys;
+int opt_replaygain;
+// The options' texts as given; checked and turned into the values above.
 static char *skip_frames_text;
+static char *replaygain_text;
 
 // Every entry stores straight into its setting and has no option code, so
 // poptGetNextOpt only ever hands back -1 or an error.
@@ -30,6 +36,11 @@ static struct poptOption option_table[] = {
 	 "override default hardware buffer size (in milliseconds)", "INT"},
 	{"quiet", 'q', POPT_ARG_NONE, &opt_quiet, 0, "suppress text output", nullptr},
 	{"version", 'v', POPT_ARG_NONE, &opt_version, 0, "version info", nullptr},
+	{"shuffle", 'z', POPT_ARG_NONE, &opt_shuffle, 0, "play the list in a random order", nullptr},
+	{"repeat", 'r', POPT_ARG_NONE, &opt_repeat, 0, "play the list again and again", nullptr},
+	{"replaygain", '\0', POPT_ARG_STRING, &replaygain_text, 0,
+	 "apply the ReplayGain tags: track or album", "MODE"},
+	{"no-keys", '\0', POPT_ARG_NONE, &opt_no_keys, 0, "take no keys from the terminal", nullptr},
 	{"skip-printing-frames", '\0', POPT_ARG_STRING, &skip_frames_text, 0,
 	 "remote mode: print one @F line in every N frames (default 1)", "N"},
 	{"mpeg-frames", '\0', POPT_ARG_NONE, &opt_mpeg_frames, 0,
@@ -51,6 +62,14 @@ static int whole_number(const char *text, int max)
 			return 0;
 	}
 	return n;
+}
+
+// The ReplayGain mode a name gives; replaygain_off for any other text.
+static int replaygain_mode_named(const char *name)
+{
+	if (strcmp(name, "track") == 0)
+		return replaygain_track;
+	return strcmp(name, "album") == 0 ? replaygain_album : replaygain_off;
 }
 
 poptContext options_parse(int argc, const char **argv)
@@ -81,6 +100,11 @@ poptContext options_parse(int argc, const char **argv)
 		options_free(con);
 		return nullptr;
 	}
+	if (replaygain_text && !(opt_replaygain = replaygain_mode_named(replaygain_text))) {
+		fprintf(stderr, "--replaygain=%s: not track or album\n", printable(replaygain_text).c_str());
+		options_free(con);
+		return nullptr;
+	}
 	return con;
 }
 
@@ -92,5 +116,6 @@ void options_free(poptContext con)
 	free(opt_wav);
 	free(opt_buffer_time);
 	free(skip_frames_text);
-	opt_driver = opt_wav = opt_buffer_time = skip_frames_text = nullptr;
+	free(replaygain_text);
+	opt_driver = opt_wav = opt_buffer_time = skip_frames_text = replaygain_text = nullptr;
 }

@@ -27,6 +27,13 @@ extern int opt_skip_printing_frames;
 inline constexpr int skip_frames_max = 1000000;
 /// Remote JUMP numbers count MPEG audio frames; 0 or 1.
 extern int opt_mpeg_frames;
+/// Playlist order: shuffled, repeated; 0 or 1.
+extern int opt_shuffle;
+extern int opt_repeat;
+/// A replaygain_mode; replaygain_off when the option was not given.
+extern int opt_replaygain;
+/// No keys from the terminal; 0 or 1.
+extern int opt_no_keys;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.
@@ -66,10 +73,13 @@ poptContext options_parse(int argc, const char **argv);
 /// Releases the context and the option texts.
 void options_free(poptContext con);
 
-/// Plays every remaining argument of the context in turn, until a signal
-/// ends the run. Gives 1 when a WAV output misses part of a file named: one
-/// that could not be opened, or a stream that ended before its stated total
-/// (a Ctrl-C skip is not a miss); 0 otherwise.
+/// Plays what the remaining arguments of the context stand for (folders
+/// walked, playlist files read) in turn, round after round with repeat,
+/// until the list is done, a round opened no file, a double interrupt or a
+/// signal ends the run. Gives 1 when a WAV output misses part of what
+/// was named: a folder without FLAC, a file that could not be opened, or
+/// a stream that ended before its stated total (a Ctrl-C skip is not a
+/// miss); 0 otherwise.
 int playlist_loop(poptContext con);
 
 /// The whole program: start-up, the chosen loop, shutdown. Gives the exit

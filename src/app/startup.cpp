@@ -2,18 +2,30 @@
 #include "app/settings.h"
 #include "output/output.h"
 #include "playback/stream.h"
+#include "playlist/playlist.h"
 #include "remote/remote.h"
+#include "terminal/terminal.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 // What playback asks while a read of the stream waits in playlist mode.
 static int playlist_give_up()
 {
 	return interrupted == 1 || fatal_signal;
+}
+
+// A fresh shuffle for every run: the clock's nanoseconds and the process.
+static uint64_t shuffle_seed()
+{
+	timespec ts;
+	clock_gettime(CLOCK_REALTIME, &ts);
+	return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec) +
+	       (static_cast<uint64_t>(getpid()) << 40);
 }
 
 int wendrop_main(int argc, const char **argv)
@@ -42,10 +54,13 @@ int wendrop_main(int argc, const char **argv)
 	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, remote_give_up,
-				   STDIN_FILENO, stop_requested};
+				   STDIN_FILENO, stop_requested, opt_replaygain};
 	else
-		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, playlist_give_up, -1, stop_requested};
+		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, playlist_give_up, -1, stop_requested,
+				   opt_replaygain};
 	remote_config = {opt_mpeg_frames, stop_requested};
+	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_holds_flac};
+	terminal_config = {!opt_no_keys, !opt_quiet};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;

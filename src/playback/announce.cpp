@@ -62,4 +62,8 @@ void announce_stream(const char *path, int has_tags)
 	printf("%d bit, %d Hz, %d channels, %" PRIu64 " total samples, %.2f total seconds\n",
 	       s.stated.bits, s.stated.rate, s.stated.channels, s.total_samples,
 	       static_cast<double>(s.total_time));
+	if (playback_config.replaygain) {
+		static const char *const sources[] = {"none", "track", "album"};
+		printf("ReplayGain: %.2f dB (%s)\n", s.gain.db, sources[s.gain.source]);
+	}
 }

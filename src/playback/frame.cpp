@@ -99,7 +99,7 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 
 	const unsigned block = h.blocksize;
 	std::size_t bytes = convert_frame(buffer, block, h.channels, static_cast<unsigned>(f.channels), bits,
-					  volume, sample_buffer);
+					  volume * rec->gain.factor, sample_buffer);
 	if (rec->holding) {
 		rec->held_bytes = bytes;
 		rec->held_block = block;

@@ -12,7 +12,7 @@
 #include <cstring>
 
 stream_record file_info;
-playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr};
+playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr, replaygain_off};
 // The open stream's path, and as lines show it.
 static std::string open_path, shown_path;
 
@@ -67,14 +67,13 @@ static ao_sample_format output_format(int bits, int rate, int channels)
 	return f;
 }
 
-// Reads the metadata and the first frame of the stream (or link) the
-// decoder is on. The frame is held for the first decode call to play, and
-// sets the format the output is to take; a stream of no frames takes what
-// its STREAMINFO states. 1 when the stream can play.
-static int read_stream_start()
+// Reads the first frame of the stream (or link) the decoder is on, after
+// its metadata (and with its gain chosen, which the frame is converted
+// with). The frame is held for the first decode call to play, and sets the
+// format the output is to take; a stream of no frames takes what its
+// STREAMINFO states. 1 when the stream can play.
+static int read_first_frame()
 {
-	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder))
-		return 0;
 	file_info.holding = hold_at_open;
 	const FLAC__bool decoded = FLAC__stream_decoder_process_single(file_info.decoder);
 	file_info.holding = hold_none;
@@ -104,15 +103,20 @@ int stream_open(const char *path)
 	file_info.decoder = FLAC__stream_decoder_new();
 	if (!file_info.decoder)
 		return 0;
-	int pass_tags;
-	if (!source_init(file_info.decoder, path, &pass_tags) || !read_stream_start() ||
+	int pass_tags, has_tags = 0;
+	if (!source_init(file_info.decoder, path, &pass_tags) ||
+	    !FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder)) {
+		delete_decoder();
+		return 0;
+	}
+	has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
+	file_info.gain = replaygain_choose(file_info.replaygain, playback_config.replaygain);
+	if (!read_first_frame() ||
 	    !output_accepts(shown_path.c_str(), file_info.format, file_info.total_samples, failure_prefix()) ||
 	    !wav_target_allowed(path) || !output_open(file_info.format)) {
 		delete_decoder();
 		return 0;
 	}
-
-	int has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
 	announce_stream(path, has_tags);
 
 	file_info.is_loaded = 1;
@@ -175,7 +179,10 @@ int stream_next_link()
 		s.missed = 1;
 	reset_stream_values();
 	const ao_sample_format before = s.format;
-	if (!read_stream_start())
+	if (!FLAC__stream_decoder_process_until_end_of_metadata(s.decoder))
+		return 0;
+	s.gain = replaygain_choose(s.replaygain, playback_config.replaygain);
+	if (!read_first_frame())
 		return 0;
 	const ao_sample_format &now = s.format;
 	if ((now.bits != before.bits || now.rate != before.rate || now.channels != before.channels) &&

@@ -20,6 +20,13 @@ inline constexpr int tag_room(int width) { return width * 4 + 1; }
 /// Room for the largest FLAC frame: 65,535 samples of 8 channels at 4 bytes.
 inline constexpr std::size_t sample_buffer_size = 2097120;
 
+/// How ReplayGain tags are applied.
+enum replaygain_mode {
+	replaygain_off,
+	replaygain_track,  // the track gain, else the album gain
+	replaygain_album,  // the album gain, else the track gain
+};
+
 /// What the command line chose for playback. Set by start-up, read-only
 /// afterwards; flags are 0 or 1.
 struct playback_settings {
@@ -38,6 +45,7 @@ struct playback_settings {
 	// Nonzero while a signal is ending the run: an output failure it caused
 	// (a reader gone from standard output) is not reported. May be null.
 	int (*ending)();
+	int replaygain;  // a replaygain_mode
 };
 extern playback_settings playback_config;
 
@@ -54,6 +62,18 @@ enum stream_stop {
 	stop_output_failed,  // a write to the output failed (and was reported)
 	stop_given_up,       // a read waited, and give_up said to stop
 	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
+};
+
+/// A stream's ReplayGain tags; NaN where one is absent or malformed.
+struct replaygain_tags {
+	double track_gain, album_gain;  // dB
+	double track_peak, album_peak;  // fraction of full scale
+};
+/// The gain a stream plays with.
+struct replaygain_choice {
+	float factor;  // multiplied with the volume: 1 at unity
+	double db;     // the factor in dB
+	int source;    // the replaygain_mode of the gain used; replaygain_off: none
 };
 
 struct stream_record {
@@ -91,6 +111,8 @@ struct stream_record {
 	char genre[tag_room(tag_width)];
 	char comment[tag_room(tag_width)];
 	char year[tag_room(year_width)];
+	replaygain_tags replaygain;
+	replaygain_choice gain;  // chosen at open from replaygain
 };
 
 /// The stream record; its address is the decoder's client data.
@@ -222,12 +244,25 @@ int write_event(const char *line, std::size_t length);
 /// reads the events any more.
 int event_output_failed();
 
-/// Sets every tag text of rec to blanks.
+/// Sets every tag text of rec to blanks, its ReplayGain tags to absent and
+/// its gain to unity.
 void tags_reset(stream_record *rec);
 /// Applies one comment entry (length bytes, not terminated) to the tag
-/// texts of rec, in printable form, cut to whole characters. 1 when its
-/// name is a known tag, 0 otherwise.
+/// texts of rec, in printable form, cut to whole characters, or to its
+/// ReplayGain tags. 1 when its name is a known tag (ReplayGain is none), 0
+/// otherwise.
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
+/// Applies one comment entry to tags when its name (any case) is
+/// REPLAYGAIN_TRACK_GAIN, _ALBUM_GAIN ("-7.52 dB": a sign, digits, a
+/// fraction, "dB"; within +-60 dB), _TRACK_PEAK or _ALBUM_PEAK (digits and
+/// a fraction). A malformed or over-long value makes the tag absent. 1 when
+/// the name is one of the four.
+int apply_replaygain_comment(replaygain_tags *tags, std::string_view name, std::string_view value);
+/// The gain for mode: the mode's own gain tag, else the other one, limited
+/// so that the peak tag that goes with it, scaled, stays within full scale;
+/// unity without a gain tag or with mode replaygain_off. The factor is
+/// 10^(dB/20) worked out in double precision and rounded to float once.
+replaygain_choice replaygain_choose(const replaygain_tags &tags, int mode);
 /// Reads the tags of the file at path into file_info: the first
 /// VORBIS_COMMENT block that holds a known tag. 1 when one was found; 0
 /// also for anything but a regular file, which cannot be read twice.

@@ -4,6 +4,7 @@
 #include <FLAC/metadata.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstring>
 #include <strings.h>
 
@@ -39,6 +40,8 @@ void tags_reset(stream_record *rec)
 {
 	for (const tag_field &t : tag_fields)
 		fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width, nullptr, 0);
+	rec->replaygain = {NAN, NAN, NAN, NAN};
+	rec->gain = replaygain_choose(rec->replaygain, replaygain_off);
 }
 
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length)
@@ -56,6 +59,9 @@ int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_
 			   entry + name_length + 1, length - name_length - 1);
 		return 1;
 	}
+	// Not a tag that is shown: a stream with only these has no tags.
+	apply_replaygain_comment(&rec->replaygain, {reinterpret_cast<const char *>(entry), name_length},
+				 {reinterpret_cast<const char *>(entry) + name_length + 1, length - name_length - 1});
 	return 0;
 }
 

@@ -21,6 +21,10 @@ const std::string help_text =
 	"                                   milliseconds)\n"
 	"  -q, --quiet                      suppress text output\n"
 	"  -v, --version                    version info\n"
+	"  -z, --shuffle                    play the list in a random order\n"
+	"  -r, --repeat                     play the list again and again\n"
+	"      --replaygain=MODE            apply the ReplayGain tags: track or album\n"
+	"      --no-keys                    take no keys from the terminal\n"
 	"      --skip-printing-frames=N     remote mode: print one @F line in every N\n"
 	"                                   frames (default 1)\n"
 	"      --mpeg-frames                remote mode: a JUMP number counts MPEG\n"
@@ -31,8 +35,9 @@ const std::string help_text =
 	"      --usage                      Display brief usage message\n";
 
 const std::string usage_text =
-	"Usage: wendrop [-Rqv?] [-d|--driver=STRING] [-w|--wav=FILENAME] [-R|--remote]\n"
-	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
+	"        [-R|--remote] [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"        [-z|--shuffle] [-r|--repeat] [--replaygain=MODE] [--no-keys]\n"
 	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
 	"        [OPTIONS] FILES...\n";
 
@@ -110,6 +115,8 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"-b", "99999999999999999999"}, "--buffer-time=99999999999999999999" + ms_range},
 		{{"-R", "--buffer-time", "20.5"}, "--buffer-time=20.5" + ms_range},
 		{{"-b", " 20"}, "--buffer-time= 20" + ms_range},
+		{{"--replaygain=Track", "a.flac"}, "--replaygain=Track: not track or album\n"},
+		{{"--replaygain", ""}, "--replaygain=: not track or album\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);

@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <functional>
 
 #include "fixture.h"
 #include "process.h"
@@ -37,6 +38,15 @@ bool wait_for_sigint_mask(pid_t pid, const std::string &mask, bool set)
 		if (sigint_in(pid, mask) == set)
 			return true;
 	return false;
+}
+
+// The writing end of a FIFO, once a reader has it open; -1 when none comes.
+int fifo_writer(const std::string &fifo)
+{
+	int fd = -1;
+	for (double end = now_seconds() + 20; fd < 0 && now_seconds() < end; usleep(1000))
+		fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+	return fd;
 }
 
 // Whole seconds of the wall clock.
@@ -68,13 +78,13 @@ struct InterruptWhileOpening : testing::Test {
 		EXPECT_TRUE(write_flac(dir.file(name), f));
 		return dir.file(name);
 	}
-	// Plays the files with WAV output on standard output, sending the
-	// interrupts once the handler is in place.
-	void play_interrupted(process &p, const std::vector<std::string> &files, int interrupts)
+	// Runs wendrop with args, sending the interrupts once the handler is in
+	// place and ready() has returned.
+	void play_interrupted(process &p, const std::vector<std::string> &args, int interrupts,
+			      const std::function<void()> &ready = [] {})
 	{
-		std::vector<std::string> args = {"-q", "--wav=-"};
-		args.insert(args.end(), files.begin(), files.end());
 		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
+		ready();
 		ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
 		if (interrupts > 1) {
 			// Start early in a second, so that both fall into it.
@@ -101,7 +111,7 @@ struct InterruptWhileOpening : testing::Test {
 TEST_F(InterruptWhileOpening, OneSkipsTheFileItWaitsForAndTheNextPlaysWhole)
 {
 	process p;
-	play_interrupted(p, {fifo, b, c}, 1);
+	play_interrupted(p, {"-q", "--wav=-", fifo, b, c}, 1);
 	// Skipped by the user: no line.
 	EXPECT_EQ(p.err_text, "");
 	std::vector<unsigned char> out(p.out_text.begin(), p.out_text.end());
@@ -119,7 +129,29 @@ TEST_F(InterruptWhileOpening, OneSkipsTheFileItWaitsForAndTheNextPlaysWhole)
 TEST_F(InterruptWhileOpening, TwoInTheSameSecondStopThePlaylist)
 {
 	process p;
-	play_interrupted(p, {fifo, fifo, b}, 2);
+	play_interrupted(p, {"-q", "--wav=-", fifo, fifo, b}, 2);
 	EXPECT_EQ(p.err_text, "");
 	EXPECT_EQ(p.out_text.size(), 0u);
+}
+
+TEST_F(InterruptWhileOpening, RepeatPlaysTheListAgainUntilTwoInTheSameSecond)
+{
+	const std::string fifo2 = dir.file("fifo2.flac");
+	ASSERT_EQ(mkfifo(fifo2.c_str(), 0600), 0);
+	const std::vector<unsigned char> bytes = read_file(c);
+	process p;
+	int idle = -1;
+	play_interrupted(p, {"-r", b, fifo, fifo2}, 2, [&] {
+		// The first round: each FIFO gets the whole of c from a writer.
+		for (const std::string &f : {fifo, fifo2}) {
+			int fd = fifo_writer(f);
+			EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+			close(fd);
+		}
+		// The second: b again, then the first FIFO has a writer that sends nothing.
+		idle = fifo_writer(fifo);
+	});
+	close(idle);
+	EXPECT_EQ(p.err_text, "");
+	EXPECT_EQ(played_names(p.out_text), (std::vector<std::string>{"b.flac", "fifo.flac", "fifo2.flac", "b.flac"}));
 }

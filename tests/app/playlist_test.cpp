@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include "fixture.h"
 #include "process.h"
@@ -75,12 +79,11 @@ TEST_F(Playlist, FilesThatFailToOpenAreReportedAndTheRunGoesOn)
 	// A name reaches the terminal printable, whatever the line.
 	std::string missing = dir.file("missing\x1b[2J.flac"), shown = dir.file("missing?[2J.flac");
 
-	run_result r = wendrop({"-q", "-d", "null", missing, a, garbage, truncated, dir.path, b});
+	run_result r = wendrop({"-q", "-d", "null", missing, a, garbage, truncated, b});
 	EXPECT_EQ(r.status, 0);
 	// What does not begin as FLAC is refused before the decoder sees it:
 	// one line each.
-	EXPECT_EQ(r.err, "Error opening " + shown + "\nError opening " + garbage + "\nError opening " + truncated +
-				 "\nError opening " + dir.path + "\n");
+	EXPECT_EQ(r.err, "Error opening " + shown + "\nError opening " + garbage + "\nError opening " + truncated + "\n");
 	r = wendrop({"-d", "null", missing, a, garbage, b});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(r.out.find("\nPlaying FLAC stream from a.flac\n"), std::string::npos);
@@ -164,4 +167,74 @@ TEST_F(Playlist, OggFlacIsAnnouncedLikeNativeFlac)
 	EXPECT_NE(a.find("Title  : Morning"), std::string::npos) << a;
 	EXPECT_EQ(r.out, banner + a + blank_tags() + "\nPlaying FLAC stream from b.ogg\n"
 				  "16 bit, 44100 Hz, 2 channels, 4410 total samples, 0.10 total seconds\n");
+}
+
+TEST_F(Playlist, FoldersPlayTheirFlacByContentInNaturalOrderInTheirPlace)
+{
+	std::filesystem::create_directories(dir.file("Album/CD 2"));
+	std::filesystem::create_directories(dir.file("Empty/sub"));
+	for (const char *name : {"intro.flac", "outro.flac", "Album/10 - a.flac", "Album/2 - b.flac",
+				 "Album/.hidden.flac", "Album/CD 2/1.flac"})
+		make(name, 16, 2, 44100, 441);
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 441, 44100);
+	f.ogg = true;
+	ASSERT_TRUE(write_flac(dir.file("Album/3.oga"), f));
+	for (const char *name : {"Album/cover.jpg", "Album/fake.flac", "Album/rip.log", "Empty/sub/notes.txt"})
+		ASSERT_TRUE(write_file(dir.file(name), {'n', 'o', '\n'}));
+	ASSERT_EQ(symlink("..", dir.file("Album/CD 2/loop").c_str()), 0);
+
+	run_result r = wendrop({"-d", "null", dir.file("intro.flac"), dir.file("Album/"), dir.file("Empty"),
+				dir.file("outro.flac")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("Empty") + "\n");
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"intro.flac", "2 - b.flac", "3.oga", "10 - a.flac", "1.flac",
+							   "outro.flac"}));
+}
+
+TEST_F(Playlist, M3uEntriesPlayFromBesideTheListAndTheMissingFailInTurn)
+{
+	std::filesystem::create_directories(dir.file("lists/Album"));
+	make("lists/Album/a.flac", 16, 2, 44100, 441);
+	std::string b = make("b.flac", 16, 2, 44100, 441);
+	// The list names itself, and a folder.
+	const std::string list = "\xef\xbb\xbf#EXTM3U\r\n#EXTINF:1,Band - A\r\nAlbum\r\nmissing.flac\r\n\r\nfav.m3u\r\n" +
+				 b + "\r\nhttp://host/x.flac\r\n";
+	ASSERT_TRUE(write_file(dir.file("lists/fav.m3u"), {list.begin(), list.end()}));
+	run_result r = wendrop({"-d", "null", dir.file("lists/fav.m3u")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Error opening " + dir.file("lists/missing.flac") + "\nError opening http://host/x.flac\n");
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a.flac", "b.flac"}));
+}
+
+TEST_F(Playlist, ShufflePlaysEachFileOnceAndARepeatWithNothingToPlayEnds)
+{
+	const std::vector<std::string> names = {"a.flac", "b.flac", "c.flac", "d.flac", "e.flac", "f.flac"};
+	for (const std::string &name : names)
+		make(name, 8, 1, 8000, 80);
+	std::vector<std::string> got = played_names(wendrop({"-d", "null", "-z", dir.path}).out);
+	std::sort(got.begin(), got.end());
+	EXPECT_EQ(got, names);
+	// One round of lines, then the end; a WAV output misses the folder.
+	std::filesystem::create_directories(dir.file("none"));
+	run_result r = wendrop({"-q", "-r", "-w", dir.file("o.wav"), dir.file("none"), dir.file("missing.flac")});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("none") + "\nError opening " + dir.file("missing.flac") + "\n");
+}
+
+TEST_F(Playlist, ReplayGainLineFollowsTheProperties)
+{
+	using tags = std::vector<std::string>;
+	std::string a = make("a.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_ALBUM_GAIN=-7.52 dB", "REPLAYGAIN_TRACK_GAIN=+1.5 dB"});
+	std::string b = make("b.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=-3 dB", "REPLAYGAIN_ALBUM_GAIN=-7.52"});
+	std::string c = make("c.flac", 16, 2, 44100, 441);
+	std::string d = make("d.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+12 dB", "REPLAYGAIN_TRACK_PEAK=0.5"});
+	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c, d});
+	const std::string properties = "16 bit, 44100 Hz, 2 channels, 441 total samples, 0.01 total seconds\n";
+	std::string expected = banner;
+	for (const auto &[name, gain] : std::vector<std::pair<std::string, std::string>>{
+		     {"a.flac", "-7.52 dB (album)"}, {"b.flac", "-3.00 dB (track)"}, {"c.flac", "0.00 dB (none)"},
+		     {"d.flac", "6.02 dB (track)"}})
+		expected += blank_tags() + "\nPlaying FLAC stream from " + name + "\n" + properties + "ReplayGain: " + gain + "\n";
+	EXPECT_EQ(r.out, expected);
 }

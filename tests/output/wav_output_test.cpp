@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -122,6 +123,31 @@ TEST_F(WavOutput, OggFlacAndStandardInputDecodeLikeTheReferenceDecoder)
 		decoded(name + " stdout closed", wendrop({"--wav", wav, "-"}, {.env = env, .no_stdout = true,
 									   .stdin_path = native, .stdin_flags = O_RDONLY}));
 	}
+}
+
+TEST_F(WavOutput, ReplayGainScalesTheReferenceAsTheVolumeDoesAndAddsNoClipping)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 30000, 44100);
+	f.comment_blocks = {{"REPLAYGAIN_TRACK_GAIN=-7.52 dB", "REPLAYGAIN_ALBUM_GAIN=+6.00 dB",
+			     "REPLAYGAIN_ALBUM_PEAK=1.000000"}};
+	const std::string flac = dir.file("rg.flac"), wav = dir.file("rg.wav");
+	ASSERT_TRUE(write_flac(flac, f));
+	const std::vector<unsigned char> reference = flac_reference(flac, 16, dir.file("rg.raw"));
+	// Scaled in single precision, saturated, truncated toward zero.
+	std::vector<unsigned char> scaled = reference;
+	const float gain = static_cast<float>(std::pow(10.0, -7.52 / 20));
+	for (std::size_t i = 0; i + 1 < scaled.size(); i += 2) {
+		float v = static_cast<float>(static_cast<int16_t>(scaled[i] | scaled[i + 1] << 8)) * gain;
+		auto s = static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f)));
+		scaled[i] = static_cast<unsigned char>(s);
+		scaled[i + 1] = static_cast<unsigned char>(s >> 8);
+	}
+	ASSERT_EQ(wendrop({"-q", "--replaygain=track", "--wav", wav, flac}).status, 0);
+	EXPECT_TRUE(!reference.empty() && parse_wav(read_file(wav)).data == scaled);
+	// +6 dB would clip noise over the whole range: a peak of 1.0 holds it at unity.
+	ASSERT_EQ(wendrop({"-q", "--replaygain=album", "--wav", wav, flac}).status, 0);
+	EXPECT_TRUE(parse_wav(read_file(wav)).data == reference);
 }
 
 TEST_F(WavOutput, OddWidthsFillTheirContainer)

@@ -403,9 +403,13 @@ TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 
 TEST_F(HostileFiles, PathsThatAreNotFlacFiles)
 {
+	// A folder is walked whatever its name; LOAD takes files only.
 	std::string folder = dir.file("folder.flac");
 	ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-	playlist_goes_on({{"folder", {}, false}}, {folder});
+	run_result r = run(wendrop_args({"-q", "-d", "null", folder}), "", 60, {.env = env});
+	EXPECT_EQ(r.err, "No FLAC files in " + folder + "\n");
+	r = run(wendrop_args({"-R", "-d", "null"}), "LOAD " + folder + "\n", 60, {.env = env});
+	EXPECT_EQ(r.err, "@E Error opening " + folder + "\n");
 }
 
 TEST_F(HostileFiles, UnreadableFile)

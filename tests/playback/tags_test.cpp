@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "fixture.h"
@@ -123,6 +124,23 @@ TEST_F(Tags, ReadsStayWithinTheEntryLength)
 	EXPECT_EQ(apply_vorbis_comment(&rec, reinterpret_cast<const unsigned char *>(memory), 5), 0);
 	EXPECT_EQ(apply_vorbis_comment(&rec, reinterpret_cast<const unsigned char *>(memory), 8), 1);
 	EXPECT_EQ(std::string(rec.title), padded("Sn"));
+}
+
+TEST_F(Tags, ReplayGainValuesAreTakenOnlyWhenWellFormedAndAreNoTag)
+{
+	const std::string gain = "REPLAYGAIN_TRACK_GAIN=", peak = "replaygain_album_peak=";
+	const std::pair<std::string, double> rows[] = {
+		{gain + "-7.52 dB", -7.52}, {gain + "+3 dB", 3}, {gain + "0.5dB", 0.5}, {gain + "-60.00 dB", -60},
+		{peak + "0.988312", 0.988312}, {peak + "1", 1}, {gain + "abc", NAN}, {gain + "-7.52", NAN},
+		{gain + "+inf dB", NAN}, {gain + "1e2 dB", NAN}, {gain + ".5 dB", NAN}, {gain + "-7.52 dB ", NAN},
+		{gain + "60.01 dB", NAN}, {gain + std::string(1 << 20, '1') + " dB", NAN}, {peak + "-0.5", NAN},
+		{peak + "1e0", NAN}, {peak + "0.9 ", NAN}};
+	for (const auto &[entry, value] : rows) {
+		tags_reset(&rec);
+		EXPECT_EQ(apply_entry(rec, entry), 0) << entry.substr(0, 40);
+		const double got = entry.starts_with(gain) ? rec.replaygain.track_gain : rec.replaygain.album_peak;
+		EXPECT_TRUE(std::isnan(value) ? std::isnan(got) : got == value) << entry.substr(0, 40);
+	}
 }
 
 TEST(TagFiles, FirstBlockWithAKnownNameIsTheOneUsed)

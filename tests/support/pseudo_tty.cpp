@@ -119,8 +119,9 @@ bool pty_wait(pty_process &p, const std::function<bool(const std::string &)> &do
 
 termios pty_settings(const pty_process &p)
 {
-	termios t = {};
-	tcgetattr(p.master, &t);
+	termios t = p.settings;
+	if (p.master >= 0)
+		tcgetattr(p.master, &t);
 	return t;
 }
 
@@ -145,6 +146,7 @@ int pty_finish(pty_process &p, double seconds)
 			break;
 		quiet = p.screen.size() == before ? quiet + 1 : 0;
 	}
+	tcgetattr(p.master, &p.settings);
 	close(p.master);
 	if (p.control >= 0)
 		close(p.control);

@@ -18,6 +18,7 @@ struct pty_process {
 	std::string screen; // everything written to the terminal
 	int status = -1;    // exit code, or 128 + signal number
 	bool timed_out = false;
+	termios settings{}; // the terminal's settings when the program ended
 };
 
 /// Starts argv[0] with the given arguments on a new pseudo-terminal, as its
@@ -32,7 +33,8 @@ bool pty_send(pty_process &p, std::string_view text);
 /// Collects what the terminal shows until done(screen) holds; false when
 /// the time runs out or the program has ended first.
 bool pty_wait(pty_process &p, const std::function<bool(const std::string &)> &done, double seconds);
-/// The terminal's settings as the program last left them.
+/// The terminal's settings as the program last left them (once it has
+/// ended: as it left them at its end).
 termios pty_settings(const pty_process &p);
 /// Collects everything and reaps the program, killing it if it does not end
 /// in time. Gives status.

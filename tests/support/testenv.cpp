@@ -45,6 +45,16 @@ std::vector<std::string> lines_of(const std::string &text)
 	return lines;
 }
 
+std::vector<std::string> played_names(const std::string &out)
+{
+	const std::string lead = "Playing FLAC stream from ";
+	std::vector<std::string> names;
+	for (const std::string &line : lines_of(out))
+		if (line.rfind(lead, 0) == 0)
+			names.push_back(line.substr(lead.size()));
+	return names;
+}
+
 std::vector<std::string> player_env(const temp_dir &dir, const std::string &default_driver)
 {
 	std::string home = dir.file("home");

@@ -24,6 +24,8 @@ std::vector<std::string> wendrop_args(std::vector<std::string> args);
 
 /// The lines of a text, without their line feeds.
 std::vector<std::string> lines_of(const std::string &text);
+/// The names that playlist-mode output announces as playing, in order.
+std::vector<std::string> played_names(const std::string &out);
 
 /// Environment giving the player a home of its own inside dir, whose libao
 /// configuration names default_driver (none when empty) and keeps libao's
