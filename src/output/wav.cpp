@@ -53,12 +53,16 @@ static ssize_t write_without_sigpipe(int fd, const char *buf, size_t size)
 	sigaddset(&pipe_set, SIGPIPE);
 	pthread_sigmask(SIG_BLOCK, &pipe_set, &old);
 	ssize_t n = write(fd, buf, size);
-	if (n < 0 && errno == EPIPE) {
+	const int saved = errno;
+	// A reader that leaves during a write raises SIGPIPE also when part of
+	// it went through: whatever is pending now is this write's.
+	sigset_t pending;
+	if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE)) {
 		const timespec none = {0, 0};
 		sigtimedwait(&pipe_set, nullptr, &none);
-		errno = EPIPE;
 	}
 	pthread_sigmask(SIG_SETMASK, &old, nullptr);
+	errno = saved;
 	return n;
 }
 
