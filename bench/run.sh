@@ -12,7 +12,9 @@
 #      the default buffer and with -b 2000, and the buffer latency the
 #      server reports for the playing stream;
 #   6. the same 30 s at 44.1 kHz at a pseudo-terminal (keys and status line
-#      active) against standard error to a file (neither).
+#      active) against standard error to a file (neither);
+#   7. peak resident memory over a chained Ogg FLAC stream of 1,000 short
+#      links against one of 10: a chain must not grow memory.
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -80,6 +82,18 @@ decode_case() {
 
 decode_case "20 min 16-bit 44.1 kHz stereo" "$cd20"
 decode_case "5 min 24-bit 96 kHz stereo" "$hr5"
+
+# Chains of one-frame Ogg FLAC links, each a stream of its own.
+link=$(input link.oga --ogg --frames 1152 --channels 1 --rate 8000)
+for links in 10 1000; do
+	[ -f "$inputs/chain-$links.oga" ] || for _ in $(seq "$links"); do cat "$link"; done >"$inputs/chain-$links.oga"
+done
+for round in $(seq 0 "$runs"); do
+	echo "chains: round $round of $runs" >&2
+	for links in 10 1000; do
+		measure "chained Ogg FLAC" "$links links" "$round" -- "$wendrop" -q --wav="$out/chain.wav" "$inputs/chain-$links.oga"
+	done
+done
 
 for round in $(seq 0 "$runs"); do
 	echo "remote: round $round of $runs" >&2
@@ -187,6 +201,9 @@ done
 			}
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
+			if (index(labels[c], SUBSEP "1000 links"))
+				printf "| %s: peak RSS of 1000 links less that of 10 (KiB) | %d | ≤ 1024 |\n", c,
+					rss[c SUBSEP "1000 links"] - rss[c SUBSEP "10 links"]
 			if (index(labels[c], SUBSEP "terminal"))
 				printf "| %s: CPU at a terminal / with standard error to a file | %.3f | ≤ 1.05 |\n", c,
 					median(cpu[c SUBSEP "terminal"]) / median(cpu[c SUBSEP "stderr to a file"])

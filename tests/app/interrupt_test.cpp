@@ -40,15 +40,6 @@ bool wait_for_sigint_mask(pid_t pid, const std::string &mask, bool set)
 	return false;
 }
 
-// The writing end of a FIFO, once a reader has it open; -1 when none comes.
-int fifo_writer(const std::string &fifo)
-{
-	int fd = -1;
-	for (double end = now_seconds() + 20; fd < 0 && now_seconds() < end; usleep(1000))
-		fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-	return fd;
-}
-
 // Whole seconds of the wall clock.
 time_t wall_seconds()
 {

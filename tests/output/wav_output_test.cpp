@@ -360,11 +360,8 @@ TEST_F(WavOutput, ASignalEndingTheRunFinishesTheWavFileFirst)
 		process p;
 		ASSERT_TRUE(process_start(p, wendrop_args(c.args), {.env = env}));
 		process_send(p, c.commands);
-		int w = -1;
-		for (double end = now_seconds() + 10; w < 0 && now_seconds() < end; usleep(2000))
-			w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+		int w = fifo_writer(fifo);
 		ASSERT_GE(w, 0) << "the player never opened the FIFO";
-		fcntl(w, F_SETFL, 0);
 		if (c.sig == SIGPIPE) {
 			close(p.out);
 			p.out = -1;

@@ -432,12 +432,8 @@ TEST_F(HostileFiles, FifoPlaysWhatItsWriterSends)
 	ASSERT_TRUE(write_file(good, bytes));
 	process p;
 	ASSERT_TRUE(process_start(p, wendrop_args({"-q", "--wav=-", fifo, good}), {.env = env}));
-	// No reader yet gives ENXIO: wait for the player to open it.
-	int w = -1;
-	for (double end = now_seconds() + 10; w < 0 && now_seconds() < end; usleep(5000))
-		w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+	int w = fifo_writer(fifo);
 	ASSERT_GE(w, 0) << "the player never opened the FIFO";
-	fcntl(w, F_SETFL, 0);
 	// Less than a pipe holds, so the write cannot wait for the reader.
 	ASSERT_LT(bytes.size(), 65536u);
 	EXPECT_EQ(::write(w, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));

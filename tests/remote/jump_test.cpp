@@ -86,18 +86,3 @@ TEST_F(Jump, TargetsNeverWrap)
 	// A target beyond any 64-bit product stays the largest one.
 	EXPECT_EQ(jump("99999999999999999999"), "9223372036854775807 9223372036854775808.000000");
 }
-
-TEST_F(Jump, AnSSuffixMeansSecondsAndMpegFramesCountBareNumbers)
-{
-	for (int frames : {0, 1}) {
-		mpeg_frames = frames;
-		EXPECT_EQ(jump("+10s"), "1323000 30.000000");
-		EXPECT_EQ(jump("-10S"), "441000 10.000000");
-		EXPECT_EQ(jump("90s"), "3969000 90.000000");
-	}
-	// EMMS's 10-second keys: 350 frames of 1,152 samples, 9.14 s at 44.1 kHz.
-	EXPECT_EQ(jump("+350"), "1285200 29.142857");
-	EXPECT_EQ(jump("-350"), "478800 10.857142");
-	EXPECT_EQ(jump("100"), "115200 2.612245");
-	EXPECT_EQ(jump("+1600"), "ignored");
-}

@@ -183,23 +183,6 @@ TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
 				      "\n@E Error opening " + missing + "\n");
 }
 
-TEST_F(Remote, AStreamCutShortSaysSoBeforeItsEnd)
-{
-	std::vector<unsigned char> bytes = read_file(make("whole.flac", 3500));
-	bytes.resize(bytes.size() * 2 / 3);
-	std::string cut = dir.file("cut.flac");
-	ASSERT_TRUE(write_file(cut, bytes));
-	process p;
-	start(p);
-	process_send(p, "LOAD " + cut + "\n");
-	ASSERT_TRUE(process_wait_stdout(p, "@P 0\n", 10));
-	EXPECT_EQ(process_finish(p, 10), 0);
-	EXPECT_EQ(p.out_text, greeting + "@F 1000 2500 0.12 0.31\n@F 2000 1500 0.25 0.19\n@P 0\n");
-	// libFLAC reports the frame it lost; then the end, before "@P 0".
-	EXPECT_EQ(p.err_text, "@I " + dir.file("cut") + "\nerror handler called!\n@E Stream ended early: " + cut +
-				      " (2000 of 3500 samples)\n");
-}
-
 TEST_F(Remote, QuitWhilePlayingEndsSilently)
 {
 	std::string a = make("a.flac", 8000);
@@ -554,9 +537,7 @@ TEST_F(Remote, LoadsThatCouldWaitForEverAreAnswered)
 		process p;
 		start(p);
 		process_send(p, "LOAD " + fifo + "\n");
-		int w = -1;
-		for (double end = now_seconds() + 10; w < 0 && now_seconds() < end; usleep(2000))
-			w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+		int w = fifo_writer(fifo);
 		ASSERT_GE(w, 0);
 		// Half the stream, and the writer stays: the player waits mid-frame.
 		ASSERT_EQ(write(w, flac.data(), flac.size() / 2), static_cast<ssize_t>(flac.size() / 2));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -58,15 +59,21 @@ bool process_start(process &p, const std::vector<std::string> &argv, const spawn
 		envp.push_back(e.data());
 	envp.push_back(nullptr);
 
-	pid_t pid = fork();
+	int master = -1;
+	pid_t pid = opt.terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
 	if (pid < 0)
 		return false;
 	if (pid == 0) {
-		signal(SIGINT, SIG_DFL);
-		signal(SIGPIPE, SIG_DFL);
+		// Signals as a shell leaves them for a job.
+		for (int sig : {SIGINT, SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU})
+			signal(sig, SIG_DFL);
 		sigset_t none;
 		sigemptyset(&none);
 		sigprocmask(SIG_SETMASK, &none, nullptr);
+		if (opt.terminal) {
+			execve(args[0], args.data(), envp.data());
+			_exit(127);
+		}
 		if (opt.no_stdin) {
 			close(0);
 		} else if (!opt.stdin_path.empty()) {
@@ -95,7 +102,25 @@ bool process_start(process &p, const std::vector<std::string> &argv, const spawn
 	p.in = in[1];
 	p.out = out[0];
 	p.err = err[0];
+	if (opt.terminal) {
+		close(in[1]);
+		close(out[0]);
+		close(err[0]);
+		p.err = -1;
+		p.out = master;
+		p.in = fcntl(master, F_DUPFD_CLOEXEC, 0);
+		p.terminal = fcntl(master, F_DUPFD_CLOEXEC, 0);
+		fcntl(master, F_SETFD, FD_CLOEXEC);
+	}
 	return true;
+}
+
+termios terminal_settings(const process &p)
+{
+	termios t = p.settings;
+	if (p.terminal >= 0)
+		tcgetattr(p.terminal, &t);
+	return t;
 }
 
 bool process_send(process &p, std::string_view text)
@@ -200,10 +225,14 @@ int process_finish(process &p, double seconds)
 			close(*fd);
 			*fd = -1;
 		}
+	if (p.terminal >= 0) {
+		tcgetattr(p.terminal, &p.settings);
+		close(p.terminal);
+		p.terminal = -1;
+	}
 	p.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 	auto in_seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
 	p.cpu_seconds = in_seconds(usage.ru_utime) + in_seconds(usage.ru_stime);
-	p.max_rss_kb = usage.ru_maxrss;
 	return p.status;
 }
 
@@ -227,5 +256,16 @@ run_result run(const std::vector<std::string> &argv, std::string_view input, dou
 		collect(p, 1);
 	}
 	process_finish(p, std::max(0.1, end - now_seconds()));
-	return {p.status, p.timed_out, std::move(p.out_text), std::move(p.err_text), p.cpu_seconds, p.max_rss_kb};
+	return {p.status, p.timed_out, std::move(p.out_text), std::move(p.err_text), p.cpu_seconds};
+}
+
+int fifo_writer(const std::string &fifo, double seconds)
+{
+	// No reader yet gives ENXIO: wait for one.
+	int fd = -1;
+	for (double end = now_seconds() + seconds; fd < 0 && now_seconds() < end; usleep(1000))
+		fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd >= 0)
+		fcntl(fd, F_SETFL, 0);
+	return fd;
 }

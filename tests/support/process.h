@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ struct spawn_options {
 	std::string stdout_path{};     // send stdout to this file instead of a pipe
 	std::string stdin_path{};      // descriptor 0 opened on this path ...
 	int stdin_flags = 0;           // ... with these open flags
+	// At a new pseudo-terminal, as its foreground job: standard input,
+	// output and error are the terminal, whose screen is out_text.
+	bool terminal = false;
 };
 
 struct process {
@@ -26,7 +30,8 @@ struct process {
 	int status = -1;        // exit code, or 128 + signal number
 	bool timed_out = false;
 	double cpu_seconds = 0; // user and system time, once reaped
-	long max_rss_kb = 0;    // the most memory it held, once reaped
+	int terminal = -1;      // the pseudo-terminal, while it runs at one
+	termios settings{};     // ... and its settings as it left them, once reaped
 };
 
 /// This process's environment with env's NAME=VALUE entries added or
@@ -35,6 +40,8 @@ std::vector<std::string> environment_with(const std::vector<std::string> &env);
 /// Starts argv[0] (a path) with the given arguments. SIGINT and SIGPIPE get
 /// their default dispositions in the child whatever the test runner had.
 bool process_start(process &p, const std::vector<std::string> &argv, const spawn_options &opt = {});
+/// The settings of the child's terminal now, or as it left them at its end.
+termios terminal_settings(const process &p);
 /// Writes text to the child's standard input; false if it cannot.
 bool process_send(process &p, std::string_view text);
 void process_close_input(process &p);
@@ -52,12 +59,15 @@ struct run_result {
 	bool timed_out;
 	std::string out, err;
 	double cpu_seconds = 0;
-	long max_rss_kb = 0;
 };
 
 /// Runs a program to its end with input on standard input.
 run_result run(const std::vector<std::string> &argv, std::string_view input = {}, double seconds = 60,
 	       const spawn_options &opt = {});
+
+/// The writing end of a FIFO (blocking), once a reader has it open; -1 when
+/// none comes within seconds.
+int fifo_writer(const std::string &fifo, double seconds = 20);
 
 /// Monotonic seconds, for measuring how long a run took.
 double now_seconds();
