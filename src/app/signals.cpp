@@ -38,6 +38,18 @@ void sigint_hdl(int sig)
 	last_sigint_sec = now;
 }
 
+// Delivers sig with its default disposition, now: the process stops or
+// ends as it would have without a handler.
+static void raise_default(int sig)
+{
+	signal(sig, SIG_DFL);
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, sig);
+	sigprocmask(SIG_UNBLOCK, &set, nullptr);
+	raise(sig);
+}
+
 static void fatal_hdl(int sig)
 {
 	// A second TERM, HUP or INT means the first one is not being heard
@@ -46,8 +58,7 @@ static void fatal_hdl(int sig)
 	if (fatal_signal && sig != SIGPIPE) {
 		if (release_terminal)
 			release_terminal();
-		signal(sig, SIG_DFL);
-		raise(sig);
+		raise_default(sig);
 		return;
 	}
 	if (!fatal_signal)
@@ -78,12 +89,7 @@ static void tstp_hdl(int sig)
 	const int saved = errno;
 	if (release_terminal)
 		release_terminal();
-	signal(sig, SIG_DFL);
-	sigset_t set;
-	sigemptyset(&set);
-	sigaddset(&set, sig);
-	sigprocmask(SIG_UNBLOCK, &set, nullptr);
-	raise(sig);
+	raise_default(sig);
 	// Continued.
 	install(sig, tstp_hdl);
 	errno = saved;
@@ -120,15 +126,8 @@ int stop_requested()
 
 void signals_end_run()
 {
-	const int sig = fatal_signal;
-	if (!sig)
-		return;
-	signal(sig, SIG_DFL);
-	sigset_t set;
-	sigemptyset(&set);
-	sigaddset(&set, sig);
-	sigprocmask(SIG_UNBLOCK, &set, nullptr);
-	raise(sig);
+	if (fatal_signal)
+		raise_default(fatal_signal);
 }
 
 void standard_descriptors_open()
