@@ -12,7 +12,9 @@
 #      the default buffer and with -b 2000, and the buffer latency the
 #      server reports for the playing stream;
 #   6. the same 30 s at 44.1 kHz at a pseudo-terminal (keys and status line
-#      active) against standard error to a file (neither);
+#      active) against the same at a terminal with both off, and against
+#      standard error to a file (neither); and the 20-minute file on the
+#      null driver, at a terminal and with standard error to a file;
 #   7. peak resident memory over a chained Ogg FLAC stream of 1,000 short
 #      links against one of 10: a chain must not grow memory.
 # Commands are interleaved round by round after a warm-up round; medians
@@ -143,14 +145,21 @@ for round in $(seq 0 "$live_runs"); do
 	done
 done
 
-# Keys and the status line cost nothing measurable: the same playback at a
-# terminal and with standard error to a file.
-for round in $(seq 0 "$live_runs"); do
-	echo "terminal: round $round of $live_runs" >&2
-	measure "live playback at a terminal, 30 s at 44.1 kHz" terminal "$round" --pty -- \
-		env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
-	measure "live playback at a terminal, 30 s at 44.1 kHz" "stderr to a file" "$round" --stderr "$pa/stderr" -- \
-		env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
+# Keys and the status line cost nothing measurable. Live, the player's CPU
+# time is mostly libpulse's, and it varies from run to run by a third; so
+# the same playback at a terminal with both turned off, and with standard
+# error to a file, run beside it round after round, and the per-round
+# ratios are taken. On the null driver, decoding at full speed, the cost of
+# each frame's look at the terminal shows against the decoding itself.
+tcase="live playback at a terminal, 30 s at 44.1 kHz"
+ncase="20 min file on the null driver at a terminal"
+for round in $(seq 0 "$runs"); do
+	echo "terminal: round $round of $runs" >&2
+	measure "$tcase" terminal "$round" --pty -- env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
+	measure "$tcase" "terminal, -q --no-keys" "$round" --pty -- env "${pa_env[@]}" "$wendrop" -q --no-keys -d pulse "$live30"
+	measure "$tcase" "stderr to a file" "$round" --stderr "$pa/stderr" -- env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
+	measure "$ncase" terminal "$round" --pty -- "$wendrop" -d null "$cd20"
+	measure "$ncase" "stderr to a file" "$round" --stderr "$pa/stderr" -- "$wendrop" -d null "$cd20"
 done
 
 # Medians, per-round ratios and peak memory, as a Markdown report.
@@ -179,9 +188,14 @@ done
 		wall[key] = wall[key] " " w; cpu[key] = cpu[key] " " c
 		r = val($4, "maxrss_kb"); if (r > rss[key]) rss[key] = r
 		round_wall[$1, $2, $3] = w
+		round_cpu[$1, $2, $3] = c
 	}
 	function ratio(c, a, b,   i, list) {
 		for (i = 1; i <= runs; i++) list = list " " round_wall[c, a, i] / round_wall[c, b, i]
+		return median(list)
+	}
+	function cpu_ratio(c, a, b,   i, list) {
+		for (i = 1; i <= runs; i++) list = list " " round_cpu[c, a, i] / round_cpu[c, b, i]
 		return median(list)
 	}
 	END {
@@ -204,9 +218,12 @@ done
 			if (index(labels[c], SUBSEP "1000 links"))
 				printf "| %s: peak RSS of 1000 links less that of 10 (KiB) | %d | ≤ 1024 |\n", c,
 					rss[c SUBSEP "1000 links"] - rss[c SUBSEP "10 links"]
-			if (index(labels[c], SUBSEP "terminal"))
+			if (index(labels[c], SUBSEP "terminal, -q --no-keys"))
+				printf "| %s: CPU with keys and status / without, both at a terminal | %.3f | ≤ 1.05 |\n", c,
+					cpu_ratio(c, "terminal", "terminal, -q --no-keys")
+			if (index(labels[c], SUBSEP "stderr to a file"))
 				printf "| %s: CPU at a terminal / with standard error to a file | %.3f | ≤ 1.05 |\n", c,
-					median(cpu[c SUBSEP "terminal"]) / median(cpu[c SUBSEP "stderr to a file"])
+					cpu_ratio(c, "terminal", "stderr to a file")
 			if (index(labels[c], SUBSEP "wendrop -d pulse")) {
 				printf "| %s: CPU seconds per second of audio | %.4f | %s |\n", c, median(cpu[c SUBSEP "wendrop -d pulse"]) / 30, c ~ /44.1/ ? "≤ 0.01" : ""
 				printf "| %s, -b 2000: CPU seconds per second of audio | %.4f | |\n", c, median(cpu[c SUBSEP "wendrop -d pulse -b 2000"]) / 30

@@ -75,12 +75,14 @@ static int act(const key_request &key)
 static int play_stream(std::size_t index, std::size_t count)
 {
 	for (;;) {
-		if (file_info.is_playing && (!stream_decode() || stream_ended()) &&
-		    (interrupted == 1 || fatal_signal || !stream_next_link()))
-			return file_done;
+		if (file_info.is_playing) {
+			if ((!stream_decode() || stream_ended()) && (interrupted == 1 || fatal_signal || !stream_next_link()))
+				return file_done;
+			// Never drawn more often than frames come, and then seldom.
+			show_status(index, count, 0);
+		}
 		if (interrupted == 1 || fatal_signal)
 			return file_done;
-		show_status(index, count, 0);
 		// Paused, nothing is decoded: the wait is for keys, in slices, so
 		// that an interrupt or a signal is seen.
 		key_request key = terminal_key(file_info.is_playing ? 0 : 100);

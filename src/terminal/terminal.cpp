@@ -26,6 +26,7 @@ static struct {
 	volatile sig_atomic_t raw;    // ours are in force
 	volatile sig_atomic_t shown;  // the status line is on the screen
 	double drawn;  // when it was drawn last, in seconds
+	double looked;  // when the foreground was last looked at, for keys
 	key_decoder decoder;
 	unsigned char pending[64];  // read from the terminal, not yet decoded
 	std::size_t pending_size, pending_used;
@@ -135,15 +136,26 @@ void terminal_stop()
 key_request terminal_key(int wait_ms)
 {
 	key_request key = {key_none, 0};
-	if (term.tty < 0 || !in_foreground())
+	if (term.tty < 0)
 		return key;
-	take_terminal();
+	// Not ours yet, or given back (Ctrl-Z): taken in the foreground, which
+	// is looked at ten times a second, not at every frame.
+	if (!term.raw) {
+		const double t = now_seconds();
+		if (t - term.looked < 0.1 && !wait_ms)
+			return key;
+		term.looked = t;
+		take_terminal();
+		if (!term.raw)
+			return key;
+	}
 	for (;;) {
 		while (term.pending_used < term.pending_size)
 			if (key_decode(&term.decoder, term.pending[term.pending_used++], &key))
 				return key;
+		// Reading in the background would stop the process (SIGTTIN).
 		pollfd p = {term.tty, POLLIN, 0};
-		if (poll(&p, 1, wait_ms) <= 0)
+		if (poll(&p, 1, wait_ms) <= 0 || !in_foreground())
 			return key;
 		ssize_t n = read(term.tty, term.pending, sizeof term.pending);
 		if (n <= 0)
@@ -156,10 +168,10 @@ key_request terminal_key(int wait_ms)
 
 void terminal_status(const status_info &info, int now)
 {
-	if (!term.active || !terminal_config.status || !in_foreground())
+	if (!term.active || !terminal_config.status)
 		return;
 	const double t = now_seconds();
-	if (!now && t - term.drawn < 0.1)
+	if ((!now && t - term.drawn < 0.1) || !in_foreground())
 		return;
 	term.drawn = t;
 	// Built by appending: GCC 12 warns falsely about "literal" + string.
