@@ -3,6 +3,8 @@
 // printable UTF-8 of exactly its width in characters, terminated within its
 // room (a value may hold zero bytes of its own).
 #include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/tags.h"
 
 #include <cstring>
 

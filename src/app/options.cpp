@@ -1,6 +1,7 @@
 // Command-line options: the option table and its parsing with popt.
 #include "app/settings.h"
-#include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/tags.h"
 
 #include <cstdio>
 #include <cstdlib>

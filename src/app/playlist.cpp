@@ -4,6 +4,7 @@
 // commands: both ask playback for the same actions.
 #include "app/settings.h"
 #include "playback/stream.h"
+#include "playback/printable.h"
 #include "playlist/playlist.h"
 #include "terminal/terminal.h"
 

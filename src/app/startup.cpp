@@ -2,6 +2,8 @@
 #include "app/settings.h"
 #include "output/output.h"
 #include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/probe.h"
 #include "playlist/playlist.h"
 #include "remote/remote.h"
 #include "terminal/terminal.h"

@@ -1,5 +1,7 @@
 // The announcement printed when a stream opens.
 #include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/tags.h"
 
 #include <cinttypes>
 #include <cstring>

@@ -3,6 +3,7 @@
 // (width, volume, channel layout), so the inner loops stay simple enough
 // for the compiler to vectorise.
 #include "playback/stream.h"
+#include "playback/convert.h"
 
 #include <algorithm>
 #include <bit>

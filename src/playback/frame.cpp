@@ -1,6 +1,7 @@
 // Frame output: each decoded frame converted, played, counted and, in remote
 // mode, reported.
 #include "playback/stream.h"
+#include "playback/convert.h"
 #include "output/output.h"
 
 #include <cinttypes>

@@ -1,7 +1,7 @@
 // The printable form of text from files and front ends (tags, names): what
 // reaches a terminal or an event line can neither drive the terminal nor
 // split the line, and is valid UTF-8.
-#include "playback/stream.h"
+#include "playback/printable.h"
 
 // Length of the valid UTF-8 sequence at text (1 to 4) with its code point
 // in *cp, or 0 when the first byte starts none: a stray continuation byte,

@@ -1,10 +1,15 @@
 // What a stream's first bytes say it is. Only what begins as FLAC goes to
 // libFLAC: given anything else, its decoder searches every byte for a frame
 // (an error line for each false start, and for ever on /dev/zero).
-#include "playback/stream.h"
+#include "playback/probe.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 // CRC-8 of a FLAC frame header (polynomial x^8 + x^2 + x + 1).
 static unsigned char crc8(const unsigned char *b, std::size_t n)
@@ -134,4 +139,35 @@ int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t 
 		}
 	}
 	return n < probe_window ? more : probe_not_flac;
+}
+
+int probe_file(int fd, unsigned char *buf, std::size_t size, off_t *start)
+{
+	for (*start = 0;;) {
+		ssize_t n = pread(fd, buf, size, *start);
+		std::size_t skip = 0;
+		// A file longer than the buffer may go on past it: what cannot be
+		// told from the buffer is not taken for FLAC.
+		int kind = n < 0 ? probe_not_flac
+				 : probe_start(buf, static_cast<std::size_t>(n), n < static_cast<ssize_t>(size), &skip);
+		if (kind == probe_tag || kind == probe_frames)
+			*start += static_cast<off_t>(skip);
+		if (kind != probe_tag)
+			return kind == probe_more ? probe_not_flac : kind;
+	}
+}
+
+int file_holds_flac(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+		return 0;
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return 0;
+	std::vector<unsigned char> buf(probe_file_room);
+	off_t start;
+	int kind = probe_file(fd, buf.data(), buf.size(), &start);
+	close(fd);
+	return kind != probe_not_flac;
 }

@@ -1,6 +1,6 @@
 // ReplayGain: the four tags a tagger writes, and the one gain factor a
 // stream plays with, chosen when it opens.
-#include "playback/stream.h"
+#include "playback/tags.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -3,6 +3,11 @@
 // is learnt from the first frame, decoded while the stream opens, and a
 // frame of another format makes the output follow (stream_follow_format).
 #include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/convert.h"
+#include "playback/probe.h"
+#include "playback/tags.h"
+#include "playback/source.h"
 #include "output/output.h"
 
 #include <sys/stat.h>

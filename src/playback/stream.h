@@ -1,6 +1,8 @@
-// The one open stream: its record, opening and closing, the decoder's
-// handlers, tags, announcements and frame output.
+// The one open stream: its record, opening and closing, the playback
+// actions on it, the decoder's handlers and frame output.
 #pragma once
+
+#include "playback/tags.h"
 
 #include <FLAC/stream_decoder.h>
 #include <ao/ao.h>
@@ -8,24 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <string_view>
-
-/// Widths of the tag texts: characters in the tag block, bytes in "@I ID3:".
-inline constexpr int tag_width = 30;
-inline constexpr int year_width = 4;
-/// Room for a tag text of width characters: UTF-8 takes up to 4 bytes each.
-inline constexpr int tag_room(int width) { return width * 4 + 1; }
-
-/// Room for the largest FLAC frame: 65,535 samples of 8 channels at 4 bytes.
-inline constexpr std::size_t sample_buffer_size = 2097120;
-
-/// How ReplayGain tags are applied.
-enum replaygain_mode {
-	replaygain_off,
-	replaygain_track,  // the track gain, else the album gain
-	replaygain_album,  // the album gain, else the track gain
-};
 
 /// What the command line chose for playback. Set by start-up, read-only
 /// afterwards; flags are 0 or 1.
@@ -62,18 +46,6 @@ enum stream_stop {
 	stop_output_failed,  // a write to the output failed (and was reported)
 	stop_given_up,       // a read waited, and give_up said to stop
 	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
-};
-
-/// A stream's ReplayGain tags; NaN where one is absent or malformed.
-struct replaygain_tags {
-	double track_gain, album_gain;  // dB
-	double track_peak, album_peak;  // fraction of full scale
-};
-/// The gain a stream plays with.
-struct replaygain_choice {
-	float factor;  // multiplied with the volume: 1 at unity
-	double db;     // the factor in dB
-	int source;    // the replaygain_mode of the gain used; replaygain_off: none
 };
 
 struct stream_record {
@@ -175,50 +147,6 @@ void stream_close();
 /// they are event lines; "" otherwise.
 const char *failure_prefix();
 
-/// Opens path ("-": standard input) and initialises decoder on it with the
-/// handlers below and file_info as client data: libFLAC's Ogg decoder when
-/// the stream begins as Ogg FLAC (and then on its first link only), its
-/// native decoder otherwise, from the first whole frame of a cut stream.
-/// When the metadata iterator cannot read the stream (Ogg, or a stream that
-/// cannot be read twice) the decoder is set to hand over its VORBIS_COMMENT
-/// blocks and *pass_tags is 1, else 0. 1 when initialised; 0 with nothing
-/// left open. What it opened is released by the decoder's finish and
-/// source_close().
-int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
-/// When the decoder has reached the end of an Ogg link and another Ogg FLAC
-/// link follows, finishes the decoder and initialises it afresh on that
-/// link (its tags handed over as above). 1 when it has; 0 when no link
-/// follows, the decoder untouched.
-int source_next_link(FLAC__StreamDecoder *decoder);
-/// 1 when the open stream can seek: a regular file, not a pipe.
-int source_seekable();
-/// Closes what the last source_init opened that the decoder does not close
-/// itself (never standard input). Called after the decoder is finished.
-void source_close();
-
-/// What the first n bytes of a stream begin with.
-enum probe_kind {
-	probe_more = -1,     // n bytes cannot tell yet
-	probe_not_flac = 0,  // anything else
-	probe_native,        // "fLaC"
-	probe_ogg,           // an Ogg page holding FLAC
-	probe_tag,           // an ID3v2 tag of *skip bytes, after which to look again
-	probe_frames,        // FLAC frames without metadata (a stream cut from another), from *skip on
-};
-/// How far into a stream its first whole frame is looked for.
-inline constexpr std::size_t probe_window = 65536;
-/// Classifies the start of a stream (see probe_kind); at_end when no more
-/// bytes will come, so that what cannot be told is not FLAC.
-int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t *skip);
-/// The length of the FLAC frame header at b when its fields and CRC-8 check
-/// out; 0 when it is none; -1 when n bytes are too few to tell.
-int frame_header_length(const unsigned char *b, std::size_t n);
-/// 1 when path is a regular file that begins as a FLAC stream does, by the
-/// rule of probe_start (ID3v2 tags skipped): what the player would play.
-/// A cut stream is looked for in as much of the file as a frame of the
-/// largest kind takes, past the first 64 KiB.
-int file_holds_flac(const char *path);
-
 void flac_metadata_hdl(const FLAC__StreamDecoder *decoder, const FLAC__StreamMetadata *metadata,
 		       void *client_data);
 void flac_error_hdl(const FLAC__StreamDecoder *decoder, FLAC__StreamDecoderErrorStatus status,
@@ -227,79 +155,9 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *decoder
 					      const FLAC__Frame *frame,
 					      const FLAC__int32 *const buffer[], void *client_data);
 
-/// Copies the printable form of text (length bytes) into out: as many whole
-/// characters as fit in max_chars characters and max_bytes bytes, each C0
-/// control, DEL, C1 control and each byte that is not part of a valid UTF-8
-/// sequence shown as "?". Gives the bytes written (out is not terminated)
-/// and sets *chars to the characters written.
-std::size_t printable_prefix(const unsigned char *text, std::size_t length, std::size_t max_chars,
-			     std::size_t max_bytes, char *out, std::size_t *chars);
-/// The printable form of the whole of text (as printable_prefix).
-std::string printable(std::string_view text);
-
 /// Writes one event line to standard output in a single write. 1 when all of
 /// it was written; 0 when not, after which event_output_failed() gives 1.
 int write_event(const char *line, std::size_t length);
 /// 1 once an event line could not be written to standard output: nobody
 /// reads the events any more.
 int event_output_failed();
-
-/// Sets every tag text of rec to blanks, its ReplayGain tags to absent and
-/// its gain to unity.
-void tags_reset(stream_record *rec);
-/// Applies one comment entry (length bytes, not terminated) to the tag
-/// texts of rec, in printable form, cut to whole characters, or to its
-/// ReplayGain tags. 1 when its name is a known tag (ReplayGain is none), 0
-/// otherwise.
-int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
-/// Applies one comment entry to tags when its name (any case) is
-/// REPLAYGAIN_TRACK_GAIN, _ALBUM_GAIN ("-7.52 dB": a sign, digits, a
-/// fraction, "dB"; within +-60 dB), _TRACK_PEAK or _ALBUM_PEAK (digits and
-/// a fraction). A malformed or over-long value makes the tag absent. 1 when
-/// the name is one of the four.
-int apply_replaygain_comment(replaygain_tags *tags, std::string_view name, std::string_view value);
-/// The gain for mode: the mode's own gain tag, else the other one, limited
-/// so that the peak tag that goes with it, scaled, stays within full scale;
-/// unity without a gain tag or with mode replaygain_off. The factor is
-/// 10^(dB/20) worked out in double precision and rounded to float once.
-replaygain_choice replaygain_choose(const replaygain_tags &tags, int mode);
-/// Reads the tags of the file at path into file_info: the first
-/// VORBIS_COMMENT block that holds a known tag. 1 when one was found; 0
-/// also for anything but a regular file, which cannot be read twice.
-int read_vorbis_tags(const char *path);
-/// Takes the tags of a VORBIS_COMMENT block met in the decoder's own
-/// metadata pass into rec, unless an earlier block gave one (pass_tags):
-/// the same first-block-with-a-known-tag rule as read_vorbis_tags.
-void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block);
-
-/// The name shown after "Playing FLAC stream from": the text after the last
-/// "/", unless the path is an http:// address.
-std::string_view display_name(std::string_view path);
-/// The name announced in remote mode for a stream without tags: the path cut
-/// at its last "." when that is where ".flac" first occurs.
-std::string remote_name(std::string_view path);
-/// Prints the announcement of the stream just opened from path: names and
-/// tags in printable form only.
-void announce_stream(const char *path, int has_tags);
-
-/// Output width for a stream width: the smallest of 8, 16, 24 that holds
-/// it, 24 above that.
-int container_bits(int bits_per_sample);
-/// Interleaves block_size samples of out_channels channels into out at the
-/// output width of bits_per_sample, scaled by gain and saturated. Channels
-/// the frame lacks (frame_channels < out_channels) are written as silence.
-/// Gives the number of bytes of output; out must have room for one byte
-/// more, which may be overwritten.
-std::size_t convert_frame(const FLAC__int32 *const channels[], unsigned block_size,
-			  unsigned frame_channels, unsigned out_channels, int bits_per_sample,
-			  float gain, unsigned char *out);
-/// Seconds that samples last at rate, in single precision; 0 at rate 0.
-float sample_seconds(uint64_t samples, int rate);
-/// Room for the longest progress line (two 20-digit counts, two float
-/// times of up to 42 characters each).
-inline constexpr std::size_t progress_line_max = 160;
-/// Formats the remote progress line "@F ..." for position current of a
-/// stream of total samples (0: not stated) at rate into buf (NUL-terminated)
-/// and gives its length, cut to fit size. The seconds come from the sample
-/// counts: current / rate played, (total - current) / rate left.
-int format_progress(char *buf, std::size_t size, uint64_t current, uint64_t total, int rate);

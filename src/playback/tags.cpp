@@ -1,5 +1,7 @@
 // Tag reader: the first VORBIS_COMMENT block that names a known tag.
 #include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/tags.h"
 
 #include <FLAC/metadata.h>
 #include <sys/stat.h>

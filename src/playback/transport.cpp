@@ -1,6 +1,8 @@
 // The playback actions that the front ends ask for, by key or by command:
 // decode the next frame, seek, pause, set the volume.
 #include "playback/stream.h"
+#include "playback/convert.h"
+#include "playback/source.h"
 
 int stream_decode()
 {

@@ -1,6 +1,8 @@
 // The remote loop and the command set.
 #include "remote/remote.h"
 #include "playback/stream.h"
+#include "playback/printable.h"
+#include "playback/convert.h"
 
 #include <algorithm>
 #include <cfloat>

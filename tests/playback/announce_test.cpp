@@ -1,6 +1,7 @@
 // What a stream is announced as: display name, remote name, and the exact
 // announcement texts in each mode.
 #include "playback/stream.h"
+#include "playback/tags.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // Frame conversion: interleaving, output widths, volume, saturation, and
 // the "@F" progress line.
 #include "playback/stream.h"
+#include "playback/convert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // The tag reader: one comment entry at a time, and whole files with one or
 // several VORBIS_COMMENT blocks.
 #include "playback/stream.h"
+#include "playback/tags.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,75 @@
+// Tags: the texts a stream announces, its ReplayGain tags and the gain
+// chosen from them, and the announcement printed when it opens.
+#pragma once
+
+#include <FLAC/format.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct stream_record;
+
+/// Widths of the tag texts: characters in the tag block, bytes in "@I ID3:".
+inline constexpr int tag_width = 30;
+inline constexpr int year_width = 4;
+/// Room for a tag text of width characters: UTF-8 takes up to 4 bytes each.
+inline constexpr int tag_room(int width) { return width * 4 + 1; }
+
+/// How ReplayGain tags are applied.
+enum replaygain_mode {
+	replaygain_off,
+	replaygain_track,  // the track gain, else the album gain
+	replaygain_album,  // the album gain, else the track gain
+};
+
+/// A stream's ReplayGain tags; NaN where one is absent or malformed.
+struct replaygain_tags {
+	double track_gain, album_gain;  // dB
+	double track_peak, album_peak;  // fraction of full scale
+};
+/// The gain a stream plays with.
+struct replaygain_choice {
+	float factor;  // multiplied with the volume: 1 at unity
+	double db;     // the factor in dB
+	int source;    // the replaygain_mode of the gain used; replaygain_off: none
+};
+
+/// Sets every tag text of rec to blanks, its ReplayGain tags to absent and
+/// its gain to unity.
+void tags_reset(stream_record *rec);
+/// Applies one comment entry (length bytes, not terminated) to the tag
+/// texts of rec, in printable form, cut to whole characters, or to its
+/// ReplayGain tags. 1 when its name is a known tag (ReplayGain is none), 0
+/// otherwise.
+int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
+/// Applies one comment entry to tags when its name (any case) is
+/// REPLAYGAIN_TRACK_GAIN, _ALBUM_GAIN ("-7.52 dB": a sign, digits, a
+/// fraction, "dB"; within +-60 dB), _TRACK_PEAK or _ALBUM_PEAK (digits and
+/// a fraction). A malformed or over-long value makes the tag absent. 1 when
+/// the name is one of the four.
+int apply_replaygain_comment(replaygain_tags *tags, std::string_view name, std::string_view value);
+/// The gain for mode: the mode's own gain tag, else the other one, limited
+/// so that the peak tag that goes with it, scaled, stays within full scale;
+/// unity without a gain tag or with mode replaygain_off. The factor is
+/// 10^(dB/20) worked out in double precision and rounded to float once.
+replaygain_choice replaygain_choose(const replaygain_tags &tags, int mode);
+/// Reads the tags of the file at path into file_info: the first
+/// VORBIS_COMMENT block that holds a known tag. 1 when one was found; 0
+/// also for anything but a regular file, which cannot be read twice.
+int read_vorbis_tags(const char *path);
+/// Takes the tags of a VORBIS_COMMENT block met in the decoder's own
+/// metadata pass into rec, unless an earlier block gave one (pass_tags):
+/// the same first-block-with-a-known-tag rule as read_vorbis_tags.
+void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block);
+
+/// The name shown after "Playing FLAC stream from": the text after the last
+/// "/", unless the path is an http:// address.
+std::string_view display_name(std::string_view path);
+/// The name announced in remote mode for a stream without tags: the path cut
+/// at its last "." when that is where ".flac" first occurs.
+std::string remote_name(std::string_view path);
+/// Prints the announcement of the stream just opened from path: names and
+/// tags in printable form only.
+void announce_stream(const char *path, int has_tags);
