@@ -14,7 +14,7 @@
 
 namespace {
 // Where the list goes after a file.
-enum file_end { file_done, file_previous, run_quit };
+enum file_end { file_done, file_skipped, file_previous, run_quit };
 }
 
 // The status line for the open stream, the index-th of count.
@@ -27,14 +27,14 @@ static void show_status(std::size_t index, std::size_t count, int now)
 }
 
 // A key's seek by seconds: back past the start is the start; on past a
-// stated end is the next file (file_done). -1 when playback goes on.
+// stated end is the next file (file_skipped). -1 when playback goes on.
 static int seek_by(int seconds)
 {
 	const stream_record &s = file_info;
 	const int64_t step = static_cast<int64_t>(seconds) * s.format.rate;
 	const int64_t now = static_cast<int64_t>(s.current_sample);
 	if (s.total_samples && step > 0 && now + step >= static_cast<int64_t>(s.total_samples))
-		return file_done;
+		return file_skipped;
 	stream_seek(static_cast<uint64_t>(std::max<int64_t>(now + step, 0)));
 	return -1;
 }
@@ -49,7 +49,7 @@ static int act(const key_request &key)
 	case key_seek:
 		return seek_by(key.amount);
 	case key_next:
-		return file_done;
+		return file_skipped;
 	case key_previous:
 		// Some way into a file, "back" is its start.
 		if (file_info.current_sample > 3 * static_cast<uint64_t>(file_info.format.rate)) {
@@ -112,7 +112,10 @@ static int play_entry(const std::string &path, std::size_t index, std::size_t co
 	}
 	*opened = 1;
 	int end = play_stream(index, count);
-	if (end == file_done && interrupted != 1 && !fatal_signal && stream_report_end())
+	// A skip the listener asked for is not a stream that ended early.
+	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
+		file_info.stopped = stop_skipped;
+	if (!fatal_signal && stream_report_end())
 		*missed = 1;
 	interrupted = 0;
 	stream_close();

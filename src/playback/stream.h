@@ -46,6 +46,7 @@ enum stream_stop {
 	stop_output_failed,  // a write to the output failed (and was reported)
 	stop_given_up,       // a read waited, and give_up said to stop
 	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
+	stop_skipped,        // the listener moved on (a key, Ctrl-C): not a fault of the stream
 };
 
 struct stream_record {
@@ -124,8 +125,8 @@ int stream_toggle_pause();
 /// Sets the gain applied to every sample from the next frame on.
 void volume_set(float gain);
 /// Reports how the open stream ended, once it has: a stream that stopped
-/// short of the total it states for another reason than a failed output or
-/// giving up prints "Stream ended early: FILE (N of M samples)" after the
+/// short of the total it states for another reason than a failed output,
+/// giving up or a skip prints "Stream ended early: FILE (N of M samples)" after the
 /// failure prefix. 1 when the output misses part of the stream for that
 /// reason or because the format changed under a WAV file; else 0.
 int stream_report_end();
