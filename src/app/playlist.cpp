@@ -1,15 +1,17 @@
 // Playlist mode: what the command line names, one entry after another,
 // round after round with repeat. Frame by frame, so that the keys at the
-// terminal are looked at between frames, as the remote loop does with its
-// commands: both ask playback for the same actions.
+// terminal (and the desktop's) are heard between frames, as the remote loop
+// hears its commands: all of them ask for the same actions, carried out
+// here.
 #include "app/settings.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
+#include "playback/request.h"
+#include "playback/source.h"
 #include "playlist/playlist.h"
 #include "terminal/terminal.h"
 
-#include <algorithm>
-#include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -26,73 +28,98 @@ static void show_status(std::size_t index, std::size_t count, int now)
 			now);
 }
 
-// A key's seek by seconds: back past the start is the start; on past a
-// stated end is the next file (file_skipped). -1 when playback goes on.
-static int seek_by(int seconds)
+// The stream's sample at us microseconds from sample from, never before
+// the start.
+static uint64_t sample_after(uint64_t from, int64_t us)
 {
-	const stream_record &s = file_info;
-	const int64_t step = static_cast<int64_t>(seconds) * s.format.rate;
-	const int64_t now = static_cast<int64_t>(s.current_sample);
-	if (s.total_samples && step > 0 && now + step >= static_cast<int64_t>(s.total_samples))
+	const __int128 step = static_cast<__int128>(us) * file_info.format.rate / 1000000;
+	const __int128 target = static_cast<__int128>(from) + step;
+	return target < 0 ? 0 : target > INT64_MAX ? INT64_MAX : static_cast<uint64_t>(target);
+}
+
+// A seek to target: on past a stated end is the next entry (file_skipped);
+// a stream read once does not move at all. -1 when playback goes on.
+static int seek_to(uint64_t target)
+{
+	if (!source_seekable())
+		return -1;
+	if (file_info.total_samples && target >= file_info.total_samples)
 		return file_skipped;
-	stream_seek(static_cast<uint64_t>(std::max<int64_t>(now + step, 0)));
+	request_apply({act_seek_sample, static_cast<int64_t>(target), 0});
 	return -1;
 }
 
-// Carries out a key. -1 when playback of the file goes on.
-static int act(const key_request &key)
+// Carries out a request on the playing entry: the list's own here, the
+// stream's by request_apply. -1 when playback of the entry goes on.
+static int carry_out(const request &r)
 {
-	switch (key.action) {
-	case key_pause:
-		stream_toggle_pause();
-		return -1;
-	case key_seek:
-		return seek_by(key.amount);
-	case key_next:
+	switch (r.action) {
+	case act_seek_by:
+		return seek_to(sample_after(file_info.current_sample, r.amount));
+	case act_seek_to:
+		return seek_to(sample_after(0, r.amount));
+	case act_next:
 		return file_skipped;
-	case key_previous:
+	case act_previous:
 		// Some way into a file, "back" is its start.
-		if (file_info.current_sample > 3 * static_cast<uint64_t>(file_info.format.rate)) {
+		if (file_info.is_loaded && file_info.current_sample > 3 * static_cast<uint64_t>(file_info.format.rate)) {
 			stream_seek(0);
 			return -1;
 		}
 		return file_previous;
-	case key_volume: {
-		const float steps = std::round(volume * 10) + static_cast<float>(key.amount);
-		volume_set(std::clamp(steps, 0.0f, 20.0f) / 10);
-		return -1;
-	}
-	case key_quit:
+	case act_stop:
 		return run_quit;
-	case key_help:
+	case act_help:
 		terminal_help();
 		return -1;
 	}
+	request_apply(r);
 	return -1;
 }
 
 // Plays the open stream, link after link of a chain, until it ends, fails,
-// is interrupted, a signal ends the run or a key moves on.
+// is interrupted, a signal ends the run or a front end moves on.
 static int play_stream(std::size_t index, std::size_t count)
 {
 	for (;;) {
+		int changed = frontends_take_redraw();
+		for (request r; request_pop(&r); changed = 1) {
+			const int end = carry_out(r);
+			if (end >= 0)
+				return end;
+		}
+		if (changed)
+			show_status(index, count, 1);
+		if (interrupted == 1 || fatal_signal)
+			return file_done;
 		if (file_info.is_playing) {
 			if ((!stream_decode() || stream_ended()) && (interrupted == 1 || fatal_signal || !stream_next_link()))
 				return file_done;
 			// Never drawn more often than frames come, and then seldom.
 			show_status(index, count, 0);
 		}
-		if (interrupted == 1 || fatal_signal)
-			return file_done;
-		// Paused, nothing is decoded: the wait is for keys, in slices, so
-		// that an interrupt or a signal is seen.
-		key_request key = terminal_key(file_info.is_playing ? 0 : 100);
-		if (key.action == key_none)
-			continue;
-		int end = act(key);
+		// Between frames the front ends are looked at without waiting;
+		// paused, the wait sleeps until one of them, or a signal, has
+		// something.
+		frontends_wait(-1, file_info.is_playing ? 0 : -1);
+	}
+}
+
+// After an open that gave up waiting for its stream: the request that moved
+// off it, carried out with those before it; requests for the stream itself
+// (a pause) wait for the next one. An interrupt skips it.
+static int moved_off()
+{
+	request r;
+	if (interrupted == 1 || !request_moves_off()) {
+		interrupted = 0;
+		return file_skipped;
+	}
+	for (;;) {
+		request_pop(&r);
+		const int end = carry_out(r);
 		if (end >= 0)
 			return end;
-		show_status(index, count, 1);
 	}
 }
 
@@ -101,16 +128,18 @@ static int play_stream(std::size_t index, std::size_t count)
 static int play_entry(const std::string &path, std::size_t index, std::size_t count, int *opened, int *missed)
 {
 	if (!stream_open(path.c_str())) {
-		if (file_info.stopped == stop_given_up) {
-			// An interrupt while the file kept us waiting skipped it.
-			interrupted = 0;
-		} else {
-			fprintf(stderr, "Error opening %s\n", printable(path).c_str());
-			*missed = 1;
-		}
+		if (file_info.stopped == stop_given_up)
+			return moved_off();
+		fprintf(stderr, "Error opening %s\n", printable(path).c_str());
+		*missed = 1;
 		return file_done;
 	}
 	*opened = 1;
+	// The sound server's client takes SIGPIPE for itself when it connects;
+	// the reader of standard output going away must still end the run.
+	signals_reclaim();
+	if (ferror(stdout))
+		signals_output_gone();
 	int end = play_stream(index, count);
 	// A skip the listener asked for is not a stream that ended early.
 	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
@@ -127,6 +156,11 @@ int playlist_loop(poptContext con)
 	if (sigint_install() != 0)
 		fputs("signal handler setup failed.\n", stderr);
 
+	// The terminal is taken before anything is awaited: no key typed while
+	// the list is made or the first stream comes is echoed, or lost.
+	signals_install_terminal(terminal_release);
+	terminal_start();
+
 	std::vector<std::string> args, empty;
 	while (const char *arg = poptGetArg(con))
 		args.emplace_back(arg);
@@ -134,9 +168,6 @@ int playlist_loop(poptContext con)
 	playlist_start(&list, args, playlist_config, &empty);
 	for (const std::string &folder : empty)
 		fprintf(stderr, "No FLAC files in %s\n", printable(folder).c_str());
-
-	terminal_start();
-	signals_install_terminal(terminal_release);
 	// Only a WAV output is incomplete when a file is missing from it: a
 	// listener has heard the gap and seen the line. A folder that gave
 	// nothing is as good as a file that could not be opened.

@@ -47,20 +47,35 @@ extern volatile sig_atomic_t fatal_signal;
 /// the previous interrupt fell into the same whole second.
 void sigint_hdl(int sig);
 /// Installs sigint_hdl for SIGINT (kept installed, interrupted calls
-/// restarted). 0 on success.
+/// restarted), unless the process was started ignoring it. 0 on success.
 int sigint_install();
-/// Installs the handler that notes a signal ending the run in fatal_signal,
-/// for every such signal the process was not started ignoring.
+/// Notes which signals the process was started ignoring (they stay so),
+/// opens the wake-up pipe, and installs the handler that notes a signal
+/// ending the run in fatal_signal for every such signal.
 void signals_install(int remote);
-/// Has release (async-signal-safe) give the terminal its settings back
-/// before Ctrl-Z stops the process and before a second signal ends it at
-/// once.
+/// Installs those handlers again: a library may have taken one (libpulse
+/// sets SIGPIPE to be ignored when it connects).
+void signals_reclaim();
+/// While the terminal is ours: release (async-signal-safe) gives it its
+/// settings back before Ctrl-Z stops the process, before a second signal
+/// ends it at once, and before any other signal ends it; a continued
+/// process, or a resized terminal, is noted for signals_take_wake().
 void signals_install_terminal(void (*release)());
+/// The descriptor that becomes readable when a signal has come; -1 when
+/// there is none, and waits must then wake by themselves now and then.
+int signals_wake_fd();
+/// Empties the wake-up pipe. 1 when the process was continued or the
+/// terminal resized since the last call.
+int signals_take_wake();
+/// Standard output's reader has gone (a line could not be written): the
+/// run ends as by SIGPIPE.
+void signals_output_gone();
 /// 1 once a signal has asked the run to end.
 int stop_requested();
 /// Ends the process by the signal that asked for it, with that signal's
-/// default disposition; returns when none did.
-void signals_end_run();
+/// default disposition, unless the process was started ignoring it. 0 when
+/// no signal asked; 1 when one did and the process lives on.
+int signals_end_run();
 /// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so
 /// that no file opened later takes a standard descriptor's number.
 void standard_descriptors_open();
@@ -81,6 +96,15 @@ void options_free(poptContext con);
 /// a stream that ended before its stated total (a Ctrl-C skip is not a
 /// miss); 0 otherwise.
 int playlist_loop(poptContext con);
+
+/// The one poll over the front ends (the terminal's keys) and the signals'
+/// wake-up pipe, and fd when it is not -1: waits up to timeout_ms (-1: no
+/// limit) until one of them has something, and takes in what the front
+/// ends have as requests. 1 when fd is readable.
+int frontends_wait(int fd, int timeout_ms);
+/// 1 once after the process was continued or the terminal resized: the
+/// status line is to be drawn afresh.
+int frontends_take_redraw();
 
 /// The whole program: start-up, the chosen loop, shutdown. Gives the exit
 /// status.

@@ -3,7 +3,13 @@
 // playlist. SIGTERM, SIGHUP, SIGPIPE (and SIGINT in remote mode) end the
 // run: the loops stop, the open output is finished (a WAV header states
 // what its file holds), and the process then ends by the same signal, so
-// its parent sees what it always saw.
+// its parent sees what it always saw. Every other signal that would end the
+// process gives the terminal back first, then ends it as it would have. A
+// signal the process was started ignoring stays ignored.
+//
+// Every handler also writes a byte into a pipe that the waits poll, so a
+// wait wakes for a signal even when its handler ran on another thread (a
+// sound server's).
 #include "app/settings.h"
 
 #include <fcntl.h>
@@ -23,6 +29,23 @@ static volatile int64_t last_sigint_sec;
 // Gives the terminal its settings back; async-signal-safe. Null while the
 // terminal is not ours.
 static void (*volatile release_terminal)();
+// The process was continued, or the terminal resized.
+static volatile sig_atomic_t terminal_changed;
+// The wake-up pipe: read end, write end.
+static int wake[2] = {-1, -1};
+// Signals the process was started ignoring, by number.
+static bool ignored_at_start[NSIG];
+
+static void wake_up()
+{
+	const int saved = errno;
+	if (wake[1] >= 0) {
+		const char byte = 0;
+		// Full, it is awake already.
+		(void)!write(wake[1], &byte, 1);
+	}
+	errno = saved;
+}
 
 void sigint_hdl(int sig)
 {
@@ -36,6 +59,7 @@ void sigint_hdl(int sig)
 	if (now <= last_sigint_sec)
 		quit_requested = 1;
 	last_sigint_sec = now;
+	wake_up();
 }
 
 // Delivers sig with its default disposition, now: the process stops or
@@ -63,14 +87,14 @@ static void fatal_hdl(int sig)
 	}
 	if (!fatal_signal)
 		fatal_signal = sig;
+	wake_up();
 }
 
 // Installs handler for sig, unless the process was started with sig
 // ignored (nohup, a shell's background job): that choice is kept.
 static int install(int sig, void (*handler)(int))
 {
-	struct sigaction old;
-	if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+	if (ignored_at_start[sig])
 		return 0;
 	struct sigaction sa = {};
 	sa.sa_handler = handler;
@@ -92,25 +116,45 @@ static void tstp_hdl(int sig)
 	raise_default(sig);
 	// Continued.
 	install(sig, tstp_hdl);
+	terminal_changed = 1;
+	wake_up();
 	errno = saved;
+}
+
+static void terminal_hdl(int)
+{
+	terminal_changed = 1;
+	wake_up();
+}
+
+// Any other signal that ends the process: the terminal as it was found,
+// the status line erased, then the end it would have had, core and all.
+static void last_hdl(int sig)
+{
+	if (release_terminal)
+		release_terminal();
+	raise_default(sig);
 }
 
 void signals_install_terminal(void (*release)())
 {
 	release_terminal = release;
 	install(SIGTSTP, tstp_hdl);
+	for (int sig : {SIGCONT, SIGWINCH})
+		install(sig, terminal_hdl);
+	for (int sig : {SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM,
+			SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS})
+		install(sig, last_hdl);
+	for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+		install(sig, last_hdl);
 }
 
 int sigint_install()
 {
-	struct sigaction sa = {};
-	sa.sa_handler = sigint_hdl;
-	sigemptyset(&sa.sa_mask);
-	sa.sa_flags = SA_RESTART;
-	return sigaction(SIGINT, &sa, nullptr);
+	return install(SIGINT, sigint_hdl);
 }
 
-void signals_install(int remote)
+static void install_ending(int remote)
 {
 	for (int sig : {SIGTERM, SIGHUP, SIGPIPE})
 		install(sig, fatal_hdl);
@@ -119,15 +163,57 @@ void signals_install(int remote)
 		install(SIGINT, fatal_hdl);
 }
 
+void signals_install(int remote)
+{
+	for (int sig = 1; sig < NSIG; sig++) {
+		struct sigaction old;
+		ignored_at_start[sig] = sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
+	}
+	if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+		wake[0] = wake[1] = -1;
+	install_ending(remote);
+}
+
+void signals_reclaim()
+{
+	install_ending(0);
+}
+
+int signals_wake_fd()
+{
+	return wake[0];
+}
+
+int signals_take_wake()
+{
+	char bytes[64];
+	while (wake[0] >= 0 && read(wake[0], bytes, sizeof bytes) > 0)
+		;
+	const int changed = terminal_changed;
+	terminal_changed = 0;
+	return changed;
+}
+
+void signals_output_gone()
+{
+	if (!fatal_signal)
+		fatal_signal = SIGPIPE;
+}
+
 int stop_requested()
 {
 	return fatal_signal != 0;
 }
 
-void signals_end_run()
+int signals_end_run()
 {
-	if (fatal_signal)
+	if (!fatal_signal)
+		return 0;
+	// Started ignoring it, the process is not to die of it: it ends with a
+	// failure instead.
+	if (!ignored_at_start[fatal_signal])
 		raise_default(fatal_signal);
+	return 1;
 }
 
 void standard_descriptors_open()

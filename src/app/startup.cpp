@@ -1,6 +1,7 @@
 // The start-up sequence, the mode, and shutdown.
 #include "app/settings.h"
 #include "output/output.h"
+#include "playback/request.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/probe.h"
@@ -15,10 +16,11 @@
 #include <ctime>
 #include <string>
 
-// What playback asks while a read of the stream waits in playlist mode.
+// What playback asks while a read of the stream waits in playlist mode:
+// an interrupt, a signal, or a front end that moved on (a key).
 static int playlist_give_up()
 {
-	return interrupted == 1 || fatal_signal;
+	return interrupted == 1 || fatal_signal || request_moves_off();
 }
 
 // A fresh shuffle for every run: the clock's nanoseconds and the process.
@@ -55,11 +57,11 @@ int wendrop_main(int argc, const char **argv)
 	const std::string wav_name = opt_wav ? printable(opt_wav) : "";
 	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
 	if (opt_remote)
-		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, remote_give_up,
-				   STDIN_FILENO, stop_requested, opt_replaygain};
+		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
+				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain};
 	else
-		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, playlist_give_up, -1, stop_requested,
-				   opt_replaygain};
+		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, frontends_wait, playlist_give_up, -1,
+				   stop_requested, opt_replaygain};
 	remote_config = {opt_mpeg_frames, stop_requested};
 	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_holds_flac};
 	terminal_config = {!opt_no_keys, !opt_quiet};
@@ -81,8 +83,10 @@ int wendrop_main(int argc, const char **argv)
 
 	output_shutdown();
 	options_free(con);
-	signals_end_run();
+	// A signal the process was started ignoring that ended the run (a
+	// reader gone) is a failure.
+	const int ended = signals_end_run();
 	// A script decoding to a file must be able to tell that it is
 	// incomplete; a remote front end has had the "@E" line instead.
-	return !opt_remote && (output_failed() || missed) ? 1 : 0;
+	return ended || (!opt_remote && (output_failed() || missed)) ? 1 : 0;
 }

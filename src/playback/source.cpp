@@ -35,8 +35,8 @@ struct stream_source {
 static stream_source source;
 static unsigned char head[probe_file_room];
 
-// How often a wait looks at give_up, in milliseconds: a signal's handler
-// may run on another thread (a sound server's) and leave poll asleep.
+// How often a wait looks at give_up and the time, in milliseconds, when
+// nothing has come.
 static constexpr int wait_slice_ms = 100;
 
 static double monotonic_ms()
@@ -52,11 +52,15 @@ static double monotonic_ms()
 // file_info.stopped) or ran out of time.
 static ssize_t wait_read(int fd, unsigned char *buf, std::size_t n, double deadline_ms)
 {
-	const int attention = playback_config.attention_fd;
 	for (;;) {
-		pollfd fds[2] = {{fd, POLLIN, 0}, {attention, POLLIN, 0}};
-		int r = poll(fds, attention >= 0 ? 2 : 1, wait_slice_ms);
-		if (r > 0 && fds[0].revents) {
+		int ready;
+		if (playback_config.wait) {
+			ready = playback_config.wait(fd, wait_slice_ms);
+		} else {
+			pollfd p = {fd, POLLIN, 0};
+			ready = poll(&p, 1, wait_slice_ms) > 0;
+		}
+		if (ready) {
 			ssize_t got = read(fd, buf, n);
 			if (got >= 0)
 				return got;
@@ -72,7 +76,6 @@ static ssize_t wait_read(int fd, unsigned char *buf, std::size_t n, double deadl
 	}
 }
 
-// Up to n bytes of the stream: what is held back first, then fresh ones.
 ssize_t source_pull(unsigned char *buf, std::size_t n)
 {
 	if (source.head_used < source.head_size) {

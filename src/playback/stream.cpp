@@ -17,7 +17,7 @@
 #include <cstring>
 
 stream_record file_info;
-playback_settings playback_config = {0, 0, 1, 0, nullptr, -1, nullptr, replaygain_off};
+playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off};
 // The open stream's path, and as lines show it.
 static std::string open_path, shown_path;
 

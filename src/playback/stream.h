@@ -20,11 +20,14 @@ struct playback_settings {
 	// How long opening a stream that is not a regular file waits for its
 	// first bytes, in milliseconds; 0: as long as it takes.
 	int first_bytes_wait_ms;
-	// Asked while a read of the stream waits for data: nonzero abandons the
-	// stream (file_info.stopped is then stop_given_up). May be null.
+	// Waits up to timeout_ms for fd to be readable, watching the front ends
+	// as it does: 1 when fd is readable. Null: poll on fd alone.
+	int (*wait)(int fd, int timeout_ms);
+	// Asked while a read of the stream waits for data, after every wait:
+	// nonzero abandons the stream (file_info.stopped is then
+	// stop_given_up). May be null.
 	int (*give_up)();
-	// The front end's own input: never opened as a stream, and watched while
-	// a read waits, so give_up is asked as soon as it has something. -1: none.
+	// The front end's own input, never opened as a stream. -1: none.
 	int attention_fd;
 	// Nonzero while a signal is ending the run: an output failure it caused
 	// (a reader gone from standard output) is not reported. May be null.

@@ -191,7 +191,9 @@ static int run_waiting_commands()
 	do
 		rc = remote_poll();
 	while (rc == 0 && remote_has_input() && !stopping());
-	if (rc == 0 && file_info.is_loaded && file_info.stopped == stop_given_up) {
+	// The end of input ends the session too: the front end still hears
+	// that the stream is over.
+	if (file_info.is_loaded && file_info.stopped == stop_given_up && !stopping()) {
 		stream_close();
 		event("@P 0\n");
 	}

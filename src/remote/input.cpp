@@ -2,6 +2,7 @@
 // playback, cut into lines, trimmed and split into word and argument.
 #include "remote/remote.h"
 
+#include <poll.h>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -165,20 +166,45 @@ static int pending_line_ends_stream()
 	return 0;
 }
 
+int remote_watch(pollfd *p)
+{
+	// A full buffer is not read while a stream waits: the front end waits
+	// too, until the stream goes on and the commands run.
+	if (input_dead || pending >= remote_buffer_size)
+		return 0;
+	*p = {STDIN_FILENO, POLLIN, 0};
+	return 1;
+}
+
+void remote_take()
+{
+	if (input_dead || pending >= remote_buffer_size)
+		return;
+	ssize_t n = read(STDIN_FILENO, remote_buffer + pending, remote_buffer_size - pending);
+	// The end of input is remembered: a terminal gives it only once.
+	if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+		input_dead = 1;
+	if (n > 0)
+		pending += static_cast<std::size_t>(n);
+	remote_buffer[pending] = '\0';
+	// A line too long to be a command, with nothing before it, is dropped
+	// now, as it would be when run: reading goes on, and a STOP after it is
+	// heard.
+	if (pending == remote_buffer_size && !memchr(remote_buffer, '\n', pending) &&
+	    strlen(remote_buffer) == pending) {
+		if (!discarding)
+			fputs("@E Command line too long\n", stderr);
+		discarding = 1;
+		pending = 0;
+		remote_buffer[0] = '\0';
+	}
+}
+
 int remote_give_up()
 {
 	if (remote_config.stop_requested && remote_config.stop_requested())
 		return 1;
-	if (!input_dead && pending < remote_buffer_size && input_ready_now() > 0) {
-		ssize_t n = read(STDIN_FILENO, remote_buffer + pending, remote_buffer_size - pending);
-		// The end of input is remembered: a terminal gives it only once.
-		if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-			input_dead = 1;
-		if (n > 0)
-			pending += static_cast<std::size_t>(n);
-		remote_buffer[pending] = '\0';
-	}
-	return input_dead || pending == remote_buffer_size || pending_line_ends_stream();
+	return input_dead || pending_line_ends_stream();
 }
 
 int remote_poll()

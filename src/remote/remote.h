@@ -2,6 +2,8 @@
 // output and standard error.
 #pragma once
 
+#include <poll.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -44,11 +46,18 @@ int remote_poll();
 int remote_wait();
 /// Forgets pending text and the end of input (for a new session).
 void remote_input_reset();
-/// Playback's give_up while a stream waits for data: takes in what the
-/// command input has, without running it, and gives 1 when what has come
-/// cannot wait for the stream: the end of input, a full buffer, a line
-/// whose command ends or replaces the stream (LOAD, STOP, QUIT), or a
-/// signal ending the run. Those run once the decoder has given way.
+/// For the one poll while a stream waits for data: fills *p with the
+/// command input when it is to be read (1), else gives 0: after its end,
+/// and while the buffer is full, so that the front end waits.
+int remote_watch(pollfd *p);
+/// Takes in what the command input has, without running it. A line too
+/// long for the buffer with nothing before it is dropped at once (with its
+/// "@E Command line too long").
+void remote_take();
+/// Playback's give_up while a stream waits for data: 1 when what has come
+/// cannot wait for the stream: the end of input, a line whose command ends
+/// or replaces the stream (LOAD, STOP, QUIT), or a signal ending the run.
+/// Those run once the decoder has given way.
 int remote_give_up();
 /// 1 while text is pending, or the end of input has been seen.
 int remote_has_input();

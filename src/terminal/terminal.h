@@ -1,8 +1,12 @@
 // The terminal front end of playlist mode: keys read from the controlling
 // terminal, and a status line on standard error. Keys ask for the playback
-// actions that remote commands ask for too; the playlist loop carries them
-// out.
+// actions that every front end asks for (playback/request.h); the playlist
+// loop carries them out.
 #pragma once
+
+#include "playback/request.h"
+
+#include <poll.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,40 +19,26 @@ struct terminal_settings {
 };
 extern terminal_settings terminal_config;
 
-/// What a key asks for.
-enum key_action {
-	key_none,
-	key_pause,     // pause or resume
-	key_seek,      // by amount seconds
-	key_next,
-	key_previous,  // the file before, or the start of this one
-	key_volume,    // by amount tenths
-	key_quit,
-	key_help,
-};
-struct key_request {
-	int action;  // a key_action
-	int amount;
-};
-
-/// Turns terminal bytes into keys, escape sequences split across reads
+/// Turns terminal bytes into requests, escape sequences split across reads
 /// included. A lone ESC and unknown keys are nothing.
 struct key_decoder {
 	int state;   // where in an escape sequence
 };
 /// Takes one byte; 1 with *key filled when it completes a key, else 0.
-int key_decode(key_decoder *d, unsigned char byte, key_request *key);
+int key_decode(key_decoder *d, unsigned char byte, request *key);
 
 /// What the status line shows.
 struct status_info {
 	uint64_t position, total;  // samples; total 0 when not stated
 	int rate;
-	int index, count;          // the file's place in the list, from 1
+	int index, count;          // the entry's place in the list, from 1; count 0: not known yet
 	int paused;
 	float volume;
 };
-/// The status line's text, e.g. "[2/10]   1:23 / 3:45 (37%)".
-std::string status_text(const status_info &info);
+/// The status line's text, e.g. "[2/10]   1:23 / 3:45 (37%)", in fewer than
+/// width columns (0: any width): the volume goes first, then the place,
+/// then the percentage, and what still does not fit is cut.
+std::string status_text(const status_info &info, int width = 0);
 /// A time of seconds as m:ss, or h:mm:ss from an hour on.
 std::string clock_text(uint64_t seconds);
 
@@ -56,20 +46,29 @@ std::string clock_text(uint64_t seconds);
 extern const char *const key_help_text;
 
 /// Starts the front end when standard error is a terminal: opens the
-/// controlling terminal for keys (unless terminal_config.keys is 0), and
-/// has every line printed through stdout or stderr erase the status line
-/// first. Nothing at all is done otherwise. The terminal's settings are
-/// only touched while this process is in its foreground.
+/// controlling terminal and, in the foreground, takes it for keys (no line
+/// mode, no echo; unless terminal_config.keys is 0), and has every line
+/// printed through stdout or stderr erase the status line first. Nothing at
+/// all is done otherwise. The terminal's settings are only touched while
+/// this process is in its foreground.
 void terminal_start();
 /// Erases the status line and gives the terminal its settings back.
 void terminal_stop();
-/// The same, from a signal handler: async-signal-safe.
+/// The same, from a signal handler: async-signal-safe. Touches the
+/// terminal only while this process is in its foreground.
 void terminal_release();
-/// Takes what the terminal has (without waiting, or up to wait_ms
-/// milliseconds when nothing has come) and gives the first key; key_none
-/// when there is none, or when keys are not active (no terminal, in the
-/// background).
-key_request terminal_key(int wait_ms);
+/// The process was continued or the terminal resized: the foreground and
+/// the width are looked at afresh.
+void terminal_recheck();
+/// For the one poll over the front ends: fills *p with the terminal when
+/// its keys are to be watched now (1), else gives 0. In the background the
+/// foreground is looked at again within a second, so *timeout_ms (-1: no
+/// limit) may be lowered.
+int terminal_watch(pollfd *p, int *timeout_ms);
+/// Takes in every key the terminal has, as requests (request_push), after
+/// a poll gave revents for it. A terminal that has hung up is given up for
+/// good: no keys and no status line from then on.
+void terminal_take(short revents);
 /// Draws the status line when it is due: at most about ten times a second,
 /// or at once with now.
 void terminal_status(const status_info &info, int now);

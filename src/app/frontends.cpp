@@ -1,0 +1,53 @@
+// The one poll over the front ends: between frames, while paused and while
+// a stream's data is awaited, the front ends' descriptors and the signals'
+// wake-up pipe are watched together, so that a key, or a signal, is heard
+// at once and no wait spins.
+#include "app/settings.h"
+#include "remote/remote.h"
+#include "terminal/terminal.h"
+
+#include <poll.h>
+
+// A wait that cannot be woken by a signal wakes this often by itself.
+static constexpr int unwoken_wait_ms = 100;
+
+static int redraw;
+
+int frontends_wait(int fd, int timeout_ms)
+{
+	pollfd fds[4];
+	int n = 0;
+	const int stream = fd >= 0 ? n++ : -1;
+	if (stream >= 0)
+		fds[stream] = {fd, POLLIN, 0};
+	const int wake = signals_wake_fd() >= 0 ? n++ : -1;
+	if (wake >= 0)
+		fds[wake] = {signals_wake_fd(), POLLIN, 0};
+	else if (timeout_ms < 0 || timeout_ms > unwoken_wait_ms)
+		timeout_ms = unwoken_wait_ms;
+	int keys = -1, commands = -1;
+	if (opt_remote) {
+		if (remote_watch(&fds[n]))
+			commands = n++;
+	} else if (terminal_watch(&fds[n], &timeout_ms)) {
+		keys = n++;
+	}
+	if (poll(fds, static_cast<nfds_t>(n), timeout_ms) <= 0)
+		return 0;
+	if (wake >= 0 && fds[wake].revents && signals_take_wake()) {
+		terminal_recheck();
+		redraw = 1;
+	}
+	if (keys >= 0 && fds[keys].revents)
+		terminal_take(fds[keys].revents);
+	if (commands >= 0 && fds[commands].revents)
+		remote_take();
+	return stream >= 0 && fds[stream].revents != 0;
+}
+
+int frontends_take_redraw()
+{
+	const int due = redraw;
+	redraw = 0;
+	return due;
+}
