@@ -16,7 +16,10 @@
 #      standard error to a file (neither); and the 20-minute file on the
 #      null driver, at a terminal and with standard error to a file;
 #   7. peak resident memory over a chained Ogg FLAC stream of 1,000 short
-#      links against one of 10: a chain must not grow memory.
+#      links against one of 10: a chain must not grow memory;
+#   8. keys at a pseudo-terminal (bench_keys): from a pause key to the
+#      status line saying so, 200 keys then q to the exit, and the CPU of a
+#      paused player in the background over 10 s.
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -162,6 +165,12 @@ for round in $(seq 0 "$runs"); do
 	measure "$ncase" "stderr to a file" "$round" --stderr "$pa/stderr" -- "$wendrop" -d null "$cd20"
 done
 
+# Keys at a pseudo-terminal: from a key to what it does, a burst of keys
+# then q, and the CPU of a paused player left in the background.
+echo "keys" >&2
+keys=$("$build/bench/bench_keys" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
+echo "keys|$keys" >>"$results"
+
 # Medians, per-round ratios and peak memory, as a Markdown report.
 {
 	echo "# Benchmark results"
@@ -180,6 +189,7 @@ done
 		for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] + 0 > a[j] + 0; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
 		return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
 	}
+	$1 == "keys" { keys = $2; next }
 	$3 > 0 && $4 ~ /^latency_us=/ { latency[$1 SUBSEP $2] = latency[$1 SUBSEP $2] " " val($4, "latency_us"); next }
 	$3 > 0 {
 		key = $1 SUBSEP $2
@@ -230,6 +240,11 @@ done
 				printf "| %s: buffer latency (ms) | %.1f | |\n", c, median(latency[c SUBSEP "wendrop -d pulse"]) / 1000
 				printf "| %s, -b 2000: buffer latency (ms) | %.1f | |\n", c, median(latency[c SUBSEP "wendrop -d pulse -b 2000"]) / 1000
 			}
+		}
+		if (keys != "") {
+			printf "| keys at a terminal: a pause key to the status line saying so, median / slowest (ms) | %.1f / %.1f | |\n", val(keys, "key_median_ms"), val(keys, "key_max_ms")
+			printf "| keys at a terminal: 200 keys then q, to the exit (ms) | %.1f | ≤ 300 |\n", val(keys, "burst_exit_ms")
+			printf "| keys at a terminal: CPU of a paused player in the background over 10 s (s) | %.3f | ≤ 0.01 |\n", val(keys, "paused_background_cpu_s")
 		}
 		max = 0
 		for (i = 1; i <= count; i++) if (index(order[i], SUBSEP "wendrop") || index(order[i], SUBSEP "remote") || index(order[i], SUBSEP "playlist")) if (rss[order[i]] > max) max = rss[order[i]]

@@ -32,12 +32,15 @@ int frontends_wait(int fd, int timeout_ms)
 	} else if (terminal_watch(&fds[n], &timeout_ms)) {
 		keys = n++;
 	}
-	if (poll(fds, static_cast<nfds_t>(n), timeout_ms) <= 0)
-		return 0;
-	if (wake >= 0 && fds[wake].revents && signals_take_wake()) {
+	const int ready = poll(fds, static_cast<nfds_t>(n), timeout_ms);
+	// A signal may end the poll before its byte is seen (continued after
+	// a stop, say).
+	if (((ready < 0 && wake >= 0) || (ready > 0 && wake >= 0 && fds[wake].revents)) && signals_take_wake()) {
 		terminal_recheck();
 		redraw = 1;
 	}
+	if (ready <= 0)
+		return 0;
 	if (keys >= 0 && fds[keys].revents)
 		terminal_take(fds[keys].revents);
 	if (commands >= 0 && fds[commands].revents)

@@ -154,7 +154,10 @@ template <typename F> static void without_ttou(F f)
 // Keys come one by one, unechoed: the terminal's line mode and echo off.
 static void take_terminal()
 {
-	if (term.raw || term.tty < 0 || !term.foreground || tcgetattr(term.tty, &term.saved) != 0)
+	// Looked at afresh: a process stopped and continued in the background
+	// may still think it is in the foreground, and settings made from there
+	// would become the shell's.
+	if (term.raw || term.tty < 0 || !term.foreground || !in_foreground() || tcgetattr(term.tty, &term.saved) != 0)
 		return;
 	termios t = term.saved;
 	t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);

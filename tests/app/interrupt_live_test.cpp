@@ -115,3 +115,28 @@ TEST_F(Interrupt, RemoteModeKeepsTheDefaultDisposition)
 	EXPECT_EQ(process_finish(p, 10), 128 + SIGINT);
 	EXPECT_FALSE(p.timed_out);
 }
+
+// A background job of a shell without job control starts with SIGINT
+// ignored: it stays so, and the file plays on.
+TEST_F(Interrupt, OneIgnoredAtStartStaysIgnored)
+{
+	std::vector<std::string> args = {"/bin/sh", "-c", "trap '' INT; exec \"$0\" -d pulse \"$1\"", wendrop_args({})[0],
+					 files[0]};
+	ASSERT_TRUE(process_start(p, args, {.env = env}));
+	const double started = playing("a.flac");
+	kill(p.pid, SIGINT);
+	EXPECT_EQ(process_finish(p, 20), 0);
+	EXPECT_GT(now_seconds() - started, 3.0) << "a did not play whole";
+}
+
+// The sound server's client ignores SIGPIPE for itself; the reader of the
+// announcements going away still ends the run as it would without it.
+TEST_F(Interrupt, AReaderGoneFromStandardOutputEndsTheRun)
+{
+	start();
+	playing("a.flac");
+	close(p.out);
+	p.out = -1;
+	EXPECT_EQ(process_finish(p, 20), 128 + SIGPIPE);
+	EXPECT_EQ(p.err_text, "");
+}

@@ -558,3 +558,40 @@ TEST_F(Remote, LoadsThatCouldWaitForEverAreAnswered)
 		close(w);
 	}
 }
+
+// Only a command that ends the stream ends a stall. A flood of others waits
+// (the buffer full, the front end waits too), and a line too long to be a
+// command is dropped as it comes; the stream plays on when its data does.
+TEST_F(Remote, AStallEndsOnlyForCommandsThatEndTheStream)
+{
+	std::string fifo = dir.file("fifo.flac"), volumes;
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	for (int i = 0; i < 460; i++)
+		volumes += "VOLUME 1\n";
+	std::vector<unsigned char> flac = read_file(make("a.flac", 24000));
+	for (const std::string &flood : {volumes, std::string(65536, 'x') + "\n"}) {
+		process p;
+		start(p);
+		process_send(p, "LOAD " + fifo + "\n");
+		int w = fifo_writer(fifo);
+		ASSERT_GE(w, 0);
+		ASSERT_EQ(write(w, flac.data(), flac.size() / 2), static_cast<ssize_t>(flac.size() / 2));
+		ASSERT_TRUE(process_wait_stdout(p, "@F ", 5));
+		process_wait_until(p, [](const process &) { return false; }, 0.3);
+		process_send(p, flood);
+		process_wait_until(p, [](const process &) { return false; }, 0.5);
+		EXPECT_EQ(p.out_text.find("@P 0"), std::string::npos);
+		const std::size_t rest = flac.size() - flac.size() / 2;
+		ASSERT_EQ(write(w, flac.data() + flac.size() / 2, rest), static_cast<ssize_t>(rest));
+		close(w);
+		EXPECT_TRUE(process_wait_stdout(p, "@F 24000 0 3.00 0.00\n", 10));
+		process_send(p, "QUIT\n");
+		EXPECT_EQ(process_finish(p, 10), 0);
+		EXPECT_EQ(p.out_text.find("@P 0"), p.out_text.rfind("@P 0"));
+		std::size_t n = 0;
+		for (std::size_t at = 0; (at = p.out_text.find("@V 1.000000\n", at)) != std::string::npos; at++)
+			n++;
+		EXPECT_EQ(n, flood == volumes ? 460u : 0u);
+		EXPECT_EQ(p.err_text, "@I " + dir.file("fifo") + (flood == volumes ? "\n" : "\n@E Command line too long\n"));
+	}
+}

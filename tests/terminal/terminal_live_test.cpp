@@ -6,12 +6,18 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <thread>
 
 #include "fixture.h"
 #include "live.h"
 #include "process.h"
+#include "wav.h"
 
 namespace {
 // Whether the terminal is as a new one: line mode and echo given back.
@@ -35,6 +41,34 @@ int last_position(const std::string &screen)
 	if (at == std::string::npos || sscanf(screen.c_str() + at, "\r[%u/%u] %u:%u", &index, &count, &minutes, &seconds) != 4)
 		return -1;
 	return static_cast<int>(minutes * 60 + seconds);
+}
+
+// The first child of a process (a shell's job), or -1.
+pid_t child_of(pid_t parent)
+{
+	std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+	pid_t child = -1;
+	children >> child;
+	return child;
+}
+
+// A process's state as /proc shows it: R running, S asleep, T stopped.
+char state_of(pid_t pid)
+{
+	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+	std::string fields[3];
+	stat >> fields[0] >> fields[1] >> fields[2];
+	return fields[2].empty() ? '?' : fields[2][0];
+}
+
+// Whether a process stays asleep at ten looks over a second: one that
+// spins is seen running.
+bool sleeps(pid_t pid)
+{
+	for (int i = 0; i < 10; i++, usleep(100000))
+		if (state_of(pid) != 'S')
+			return false;
+	return true;
 }
 
 struct AtTheTerminal : LiveTest {
@@ -97,20 +131,27 @@ TEST_F(AtTheTerminal, KeysPauseSeekAndSkipAndQuitGivesTheTerminalBack)
 	EXPECT_TRUE(process_wait_until(
 		p, [](const process &q) { return q.out_text.rfind("from a.flac") > q.out_text.rfind("from b.flac"); }, 5));
 
-	// q ends the run at once, with status 0 and the terminal as it was.
-	process_send(p, "q");
+	// q ends the run at once, with status 0 and the terminal as it was,
+	// whatever burst of keys came before it.
+	std::string burst;
+	for (int i = 0; i < 60; i++)
+		burst += "\x1b[D";
+	process_send(p, burst + "q");
 	const double asked = now_seconds();
 	EXPECT_EQ(process_finish(p, 10), 0);
 	EXPECT_LT(now_seconds() - asked, 1.0);
 	EXPECT_TRUE(untouched(terminal_settings(p)));
 }
 
-// Two Ctrl-C within a second, and SIGTERM: the run ends as it always did,
+// Two Ctrl-C within a second, SIGTERM, and any other signal that ends the
+// process: the run ends as it always did (by the signal, core and all),
 // the terminal has its settings back, and no half status line is left.
 TEST_F(AtTheTerminal, InterruptsAndSignalsGiveTheTerminalBack)
 {
-	for (int sig : {SIGINT, SIGTERM}) {
-		start(args);
+	for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGALRM}) {
+		std::vector<std::string> job = {"/bin/sh", "-c", "ulimit -c 0; exec \"$@\"", "sh"};
+		job.insert(job.end(), args.begin(), args.end());
+		start(job);
 		ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10));
 		if (sig == SIGINT) {
 			// Early in a second, so that both fall into it.
@@ -121,12 +162,173 @@ TEST_F(AtTheTerminal, InterruptsAndSignalsGiveTheTerminalBack)
 			usleep(100000);
 			process_send(p, "\x03");
 		} else {
-			kill(p.pid, SIGTERM);
+			kill(p.pid, sig);
 		}
-		EXPECT_EQ(process_finish(p, 10), sig == SIGINT ? 0 : 128 + SIGTERM);
+		EXPECT_EQ(process_finish(p, 10), sig == SIGINT ? 0 : 128 + sig);
 		EXPECT_TRUE(untouched(terminal_settings(p))) << sig;
 		EXPECT_GT(p.out_text.rfind("\r\x1b[K") + 1, p.out_text.rfind("\r[") + 1) << sig;
 	}
+}
+
+// Paused and sent to the background (Ctrl-Z, bg) it sleeps; back in the
+// foreground it takes keys again.
+TEST_F(AtTheTerminal, PausedInTheBackgroundItSleeps)
+{
+	std::vector<std::string> job = {BASH_BIN, "-mc", "\"$@\"; bg %1 >/dev/null; read -r; fg %1 >/dev/null", "bash"};
+	job.insert(job.end(), args.begin(), args.end());
+	start(job);
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10));
+	process_send(p, "p");
+	ASSERT_TRUE(shows("paused", 2));
+	process_send(p, "\x1a");
+	pid_t player = -1;
+	ASSERT_TRUE(process_wait_until(p, [&](const process &q) { return (player = child_of(q.pid)) > 0; }, 5));
+	// Stopped, then continued by bg.
+	ASSERT_TRUE(shows("Stopped", 5));
+	for (double end = now_seconds() + 5; state_of(player) == 'T' && now_seconds() < end;)
+		usleep(10000);
+	usleep(300000);
+	EXPECT_TRUE(sleeps(player));
+	process_send(p, "\n");
+	listen(0.5);
+	process_send(p, "q");
+	EXPECT_EQ(process_finish(p, 5), 0);
+	EXPECT_TRUE(untouched(terminal_settings(p)));
+}
+
+// With SIGHUP ignored, a terminal that goes away is given up: the player
+// stays paused, asleep, until a signal ends it.
+TEST_F(AtTheTerminal, AHungUpTerminalIsGivenUp)
+{
+	std::vector<std::string> job = {"/bin/sh", "-c", "trap '' HUP; exec \"$@\"", "sh"};
+	job.insert(job.end(), args.begin(), args.end());
+	start(job);
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10));
+	process_send(p, "p");
+	ASSERT_TRUE(shows("paused", 2));
+	for (int *fd : {&p.in, &p.out, &p.terminal}) {
+		close(*fd);
+		*fd = -1;
+	}
+	usleep(300000);
+	EXPECT_TRUE(sleeps(p.pid));
+	kill(p.pid, SIGTERM);
+	EXPECT_EQ(process_finish(p, 5), 128 + SIGTERM);
+}
+
+// Stopped, then continued in the background, it reaches the end of its
+// list and exits: it never stops itself for the terminal.
+TEST_F(AtTheTerminal, ContinuedInTheBackgroundItStillExits)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::music, 16, 2, 44100, 44100);
+	ASSERT_TRUE(write_flac(dir.file("short.flac"), f));
+	std::vector<std::string> job = {BASH_BIN, "-mc", "\"$@\"; bg %1 >/dev/null; wait %1", "bash"};
+	job.insert(job.end(), {wendrop_args({})[0], "-d", "pulse", dir.file("short.flac")});
+	start(job);
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 0; }, 10));
+	const pid_t player = child_of(p.pid);
+	ASSERT_GT(player, 0);
+	kill(player, SIGSTOP);
+	EXPECT_EQ(process_finish(p, 10), 0);
+}
+
+// Keys are heard while a stream is awaited: the terminal is taken at once,
+// n gives the awaited stream up, a pause waits for the stream that comes,
+// and q ends the run.
+TEST_F(AtTheTerminal, KeysWhileAStreamIsAwaited)
+{
+	const std::string first = dir.file("first.flac"), second = dir.file("second.flac");
+	ASSERT_EQ(mkfifo(first.c_str(), 0600), 0);
+	ASSERT_EQ(mkfifo(second.c_str(), 0600), 0);
+	start(wendrop_args({"-d", "pulse", first, second, args.back()}));
+	ASSERT_TRUE(process_wait_until(p, [](const process &q) { return (terminal_settings(q).c_lflag & ECHO) == 0; }, 5));
+	process_send(p, "n");
+	const int writer = fifo_writer(second, 5);
+	ASSERT_GE(writer, 0);
+	process_send(p, "p");
+	listen(0.3);
+	const std::vector<unsigned char> bytes = read_file(args.back());
+	// Less than a pipe holds: the stream comes paused and reads no more.
+	ASSERT_GT(write(writer, bytes.data(), 60000), 0);
+	ASSERT_TRUE(shows("Playing FLAC stream from second.flac", 5));
+	EXPECT_TRUE(shows("paused", 2));
+	EXPECT_EQ(p.out_text.find("first.flac"), std::string::npos);
+	process_send(p, "q");
+	EXPECT_EQ(process_finish(p, 5), 0);
+	close(writer);
+}
+
+// With a WAV output: a skip is not a damaged file (no line, status 0), and
+// a stream read once does not seek, not even past its end.
+TEST_F(AtTheTerminal, ASkipIsNoFaultAndAPipeDoesNotSeek)
+{
+	flac_fixture f;
+	f.samples = make_signal(signal_kind::noise, 16, 2, 3 * 44100, 44100);
+	ASSERT_TRUE(write_flac(dir.file("short.flac"), f));
+	const std::vector<unsigned char> bytes = read_file(dir.file("short.flac"));
+	const std::string fifo = dir.file("fifo.flac"), wav = dir.file("out.wav");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	for (const std::string keys : {"\x1b[A\x1b[Cp", "n"}) {
+		start(wendrop_args({"-w", wav, fifo}));
+		const int writer = fifo_writer(fifo, 5);
+		ASSERT_GE(writer, 0);
+		process_send(p, "p");
+		listen(0.3);
+		std::thread feed([&] {
+			// A skipped stream is not read to its end.
+			sigset_t pipe;
+			sigemptyset(&pipe);
+			sigaddset(&pipe, SIGPIPE);
+			pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+			(void)!write(writer, bytes.data(), bytes.size());
+			close(writer);
+		});
+		ASSERT_TRUE(shows("paused", 5));
+		process_send(p, keys);
+		EXPECT_EQ(process_finish(p, 5), 0) << keys;
+		feed.join();
+		EXPECT_EQ(p.out_text.find("Stream ended early"), std::string::npos) << keys;
+		if (keys != "n") {
+			EXPECT_EQ(parse_wav(read_file(wav)).data, pcm_bytes(f.samples, 16));
+		}
+	}
+}
+
+// The status line fits a narrow terminal, is drawn without escape
+// sequences for TERM=dumb, and is erased before every line, wherever
+// standard output goes.
+TEST_F(AtTheTerminal, NarrowDumbAndPipedTerminals)
+{
+	start(args);
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10));
+	winsize narrow = {24, 20, 0, 0};
+	ioctl(p.terminal, TIOCSWINSZ, &narrow);
+	listen(0.5);
+	const std::size_t end = p.out_text.rfind("\x1b[K"), last = p.out_text.rfind('\r', end);
+	EXPECT_EQ(p.out_text.substr(last + 1, end - last - 1).size(), 16u) << p.out_text.substr(last);
+	process_send(p, "q");
+	EXPECT_EQ(process_finish(p, 5), 0);
+
+	std::vector<std::string> dumb = env;
+	dumb.push_back("TERM=dumb");
+	ASSERT_TRUE(process_start(p, args, {.env = dumb, .terminal = true}));
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10));
+	process_send(p, "q");
+	EXPECT_EQ(process_finish(p, 5), 0);
+	EXPECT_EQ(p.out_text.find('\x1b'), std::string::npos);
+	EXPECT_NE(p.out_text.find("\r[1/2]"), std::string::npos);
+
+	std::vector<std::string> piped = {"/bin/sh", "-c", "\"$@\" | cat", "sh"};
+	piped.insert(piped.end(), args.begin(), args.end());
+	start(piped);
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10));
+	process_send(p, "n");
+	ASSERT_TRUE(shows("Playing FLAC stream from b.flac", 5));
+	const std::size_t title = p.out_text.rfind("Title");
+	EXPECT_GT(p.out_text.rfind("\r\x1b[K", title) + 1, p.out_text.rfind("\r[", title) + 1);
+	process_send(p, "q");
+	EXPECT_EQ(process_finish(p, 5), 0);
 }
 
 // Run in the background it never touches the terminal (and so is never
