@@ -1,5 +1,7 @@
-// The remote loop and the command set.
+// The remote loop and the command set. JUMP, VOLUME and PAUSE ask for the
+// playback actions that keys ask for, carried out where theirs are.
 #include "remote/remote.h"
+#include "playback/request.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/convert.h"
@@ -103,7 +105,7 @@ static int cmd_jump(const char *, const char *arg)
 	uint64_t target;
 	float elapsed;
 	if (jump_target(file_info, arg, remote_config.mpeg_frames, &target, &elapsed))
-		stream_seek(target);
+		request_apply({act_seek_sample, static_cast<int64_t>(std::min<uint64_t>(target, INT64_MAX)), 0});
 	return 0;
 }
 
@@ -125,7 +127,7 @@ static int cmd_volume(const char *, const char *arg)
 	// that narrowing undefined where IEEE arithmetic is not guaranteed.
 	if (std::fabs(v) > FLT_MAX)
 		v = std::copysign(HUGE_VAL, v);
-	volume_set(static_cast<float>(v));
+	request_apply({act_volume_to, 0, static_cast<float>(v)});
 	char line[64];  // "%f" of the largest float takes 46 characters
 	snprintf(line, sizeof line, "@V %f\n", static_cast<double>(volume));
 	event(line);
@@ -136,7 +138,8 @@ static int cmd_pause(const char *, const char *)
 {
 	if (file_info.is_loaded != 1)
 		return 0;
-	event(stream_toggle_pause() ? "@P 1\n" : "@P 2\n");
+	request_apply({act_toggle_pause, 0, 0});
+	event(file_info.is_playing ? "@P 2\n" : "@P 1\n");
 	return 0;
 }
 
