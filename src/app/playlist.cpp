@@ -77,6 +77,16 @@ static int carry_out(const request &r)
 	return -1;
 }
 
+// After a stream (or a link of a chain) opened and was announced: the sound
+// server's client takes SIGPIPE for itself when it connects, and the reader
+// of standard output going away must still end the run.
+static void announced()
+{
+	signals_reclaim();
+	if (ferror(stdout))
+		signals_output_gone();
+}
+
 // Plays the open stream, link after link of a chain, until it ends, fails,
 // is interrupted, a signal ends the run or a front end moves on.
 static int play_stream(std::size_t index, std::size_t count)
@@ -93,8 +103,11 @@ static int play_stream(std::size_t index, std::size_t count)
 		if (interrupted == 1 || fatal_signal)
 			return file_done;
 		if (file_info.is_playing) {
-			if ((!stream_decode() || stream_ended()) && (interrupted == 1 || fatal_signal || !stream_next_link()))
-				return file_done;
+			if (!stream_decode() || stream_ended()) {
+				if (interrupted == 1 || fatal_signal || !stream_next_link())
+					return file_done;
+				announced();
+			}
 			// Never drawn more often than frames come, and then seldom.
 			show_status(index, count, 0);
 		}
@@ -135,11 +148,7 @@ static int play_entry(const std::string &path, std::size_t index, std::size_t co
 		return file_done;
 	}
 	*opened = 1;
-	// The sound server's client takes SIGPIPE for itself when it connects;
-	// the reader of standard output going away must still end the run.
-	signals_reclaim();
-	if (ferror(stdout))
-		signals_output_gone();
+	announced();
 	int end = play_stream(index, count);
 	// A skip the listener asked for is not a stream that ended early.
 	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
