@@ -97,7 +97,9 @@ std::string status_text(const status_info &s)
 {
 	const uint64_t rate = s.rate > 0 ? static_cast<uint64_t>(s.rate) : 1;
 	char text[160];
-	int n = snprintf(text, sizeof text, "[%d/%d]  ", s.index, s.count);
+	// A count of 0 is not known yet: the list is still being walked.
+	int n = s.count ? snprintf(text, sizeof text, "[%d/%d]  ", s.index, s.count)
+			: snprintf(text, sizeof text, "[%d/?]  ", s.index);
 	std::string position = clock_text(s.position / rate);
 	if (s.total) {
 		std::string total = clock_text(s.total / rate);

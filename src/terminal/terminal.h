@@ -43,11 +43,12 @@ int key_decode(key_decoder *d, unsigned char byte, key_request *key);
 struct status_info {
 	uint64_t position, total;  // samples; total 0 when not stated
 	int rate;
-	int index, count;          // the file's place in the list, from 1
+	int index, count;          // the file's place in the list, from 1; count 0: not known yet
 	int paused;
 	float volume;
 };
-/// The status line's text, e.g. "[2/10]   1:23 / 3:45 (37%)".
+/// The status line's text, e.g. "[2/10]   1:23 / 3:45 (37%)", or "[2/?]" while the
+/// count is not known.
 std::string status_text(const status_info &info);
 /// A time of seconds as m:ss, or h:mm:ss from an hour on.
 std::string clock_text(uint64_t seconds);
