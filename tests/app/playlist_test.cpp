@@ -229,12 +229,20 @@ TEST_F(Playlist, ReplayGainLineFollowsTheProperties)
 	std::string b = make("b.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=-3 dB", "REPLAYGAIN_ALBUM_GAIN=-7.52"});
 	std::string c = make("c.flac", 16, 2, 44100, 441);
 	std::string d = make("d.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+12 dB", "REPLAYGAIN_TRACK_PEAK=0.5"});
-	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c, d});
+	// Without a usable peak a gain above unity could clip: none is taken.
+	std::string e = make("e.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+10 dB"});
+	std::string f = make("f.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+10 dB", "REPLAYGAIN_TRACK_PEAK=0"});
+	std::string g = make("g.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=-0.004 dB"});
+	// A broken second copy leaves the first.
+	std::string h = make("h.flac", 16, 2, 44100, 441,
+			     tags{"REPLAYGAIN_TRACK_GAIN=-4 dB", "REPLAYGAIN_TRACK_GAIN=loud", "REPLAYGAIN_TRACK_GAIN=-9 dB"});
+	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c, d, e, f, g, h});
 	const std::string properties = "16 bit, 44100 Hz, 2 channels, 441 total samples, 0.01 total seconds\n";
 	std::string expected = banner;
 	for (const auto &[name, gain] : std::vector<std::pair<std::string, std::string>>{
 		     {"a.flac", "-7.52 dB (album)"}, {"b.flac", "-3.00 dB (track)"}, {"c.flac", "0.00 dB (none)"},
-		     {"d.flac", "6.02 dB (track)"}})
+		     {"d.flac", "6.02 dB (track)"}, {"e.flac", "0.00 dB (track)"}, {"f.flac", "0.00 dB (track)"},
+		     {"g.flac", "0.00 dB (track)"}, {"h.flac", "-4.00 dB (track)"}})
 		expected += blank_tags() + "\nPlaying FLAC stream from " + name + "\n" + properties + "ReplayGain: " + gain + "\n";
 	EXPECT_EQ(r.out, expected);
 }
