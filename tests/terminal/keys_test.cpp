@@ -36,4 +36,6 @@ TEST(Status, PositionTotalPercentPlaceAndState)
 		  "[1/1]     1:05 / 1:02:03 (1%)  paused  volume 80%");
 	// Without a stated total, the position alone.
 	EXPECT_EQ(status_text({3723ull * 8000, 0, 8000, 3, 3, 0, 2.0f}), "[3/3]  1:02:03  volume 200%");
+	// While the list is still being walked its count is not known.
+	EXPECT_EQ(status_text({83 * 44100, 225 * 44100, 44100, 2, 0, 0, 1.0f}), "[2/?]  1:23 / 3:45 (36%)");
 }
