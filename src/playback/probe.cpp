@@ -279,9 +279,10 @@ int file_holds_flac(const char *path)
 	int fd = open_regular(path, &st);
 	if (fd < 0)
 		return 0;
-	std::vector<unsigned char> buf(probe_file_room);
+	// Not cleared: only the bytes read are looked at.
+	static unsigned char buf[probe_file_room];
 	off_t start;
-	int kind = probe_file(fd, buf.data(), buf.size(), &start);
+	int kind = probe_file(fd, buf, sizeof buf, &start);
 	close(fd);
 	return kind != probe_not_flac;
 }
@@ -295,11 +296,11 @@ int file_sniff_flac(const char *path)
 	// Read no more than asked: the kernel's read-ahead would fetch far more
 	// of every file in a cold tree than the few bytes looked at.
 	posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-	// The room of a cut stream's search, kept for the run: only files that
-	// begin with a frame's sync code are searched.
-	static std::vector<unsigned char> buf(probe_file_room);
+	// The room of a cut stream's search: only files that begin with a
+	// frame's sync code are searched.
+	static unsigned char buf[probe_file_room];
 	off_t start;
-	int kind = fstat(fd, &st) == 0 ? probe_file(fd, buf.data(), buf.size(), &start, false) : probe_not_flac;
+	int kind = fstat(fd, &st) == 0 ? probe_file(fd, buf, sizeof buf, &start, false) : probe_not_flac;
 	close(fd);
 	if (kind == probe_not_flac)
 		return 0;

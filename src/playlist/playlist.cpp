@@ -50,7 +50,8 @@ int playlist_entry_at(playlist *list, std::size_t i, playlist_entry *entry)
 		walk_all(list);
 	while (list->entries.size() <= i && walk_step(list))
 		;
-	if (i >= list->entries.size())
+	// A walk that was stopped ends the run: nothing more is played.
+	if (i >= list->entries.size() || list->stopped)
 		return 0;
 	*entry = list->entries[i];
 	return 1;
