@@ -70,7 +70,7 @@ static ssize_t write_without_sigpipe(int fd, const char *buf, size_t size)
 
 // Writes all of buf; a failure is noted, and after it nothing more is
 // written.
-static void write_all(const unsigned char *buf, size_t size)
+static void write_out(const unsigned char *buf, size_t size)
 {
 	size_t done = 0;
 	const char *bytes = reinterpret_cast<const char *>(buf);
@@ -85,6 +85,35 @@ static void write_all(const unsigned char *buf, size_t size)
 		}
 		done += static_cast<size_t>(n);
 	}
+}
+
+// A named file takes the bytes in blocks, as stdio would give them, not a
+// system call per frame; standard output takes each frame at once, so the
+// audio keeps its place among the event lines.
+static constexpr std::size_t block_size = 65536;
+static unsigned char block[block_size];
+static std::size_t block_used;
+
+static void flush_block()
+{
+	write_out(block, block_used);
+	block_used = 0;
+}
+
+static void write_all(const unsigned char *buf, size_t size)
+{
+	if (!sink.owned) {
+		write_out(buf, size);
+		return;
+	}
+	if (block_used + size > block_size)
+		flush_block();
+	if (size >= block_size) {
+		write_out(buf, size);
+		return;
+	}
+	memcpy(block + block_used, buf, size);
+	block_used += size;
 }
 
 static bool put_le32(uint32_t v, off_t at)
@@ -193,6 +222,7 @@ int wav_open(const char *path, const ao_sample_format &format)
 		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 	struct stat st;
 	const unsigned sample_bytes = static_cast<unsigned>(format.bits + 7) / 8;
+	block_used = 0;
 	sink = {fd, 1, owned, owned && fstat(fd, &st) == 0 && S_ISREG(st.st_mode), 0, 0,
 		sample_bytes * static_cast<unsigned>(format.channels), sample_bytes};
 	// A header that cannot be written (a full disk) fails the first write,
@@ -234,6 +264,7 @@ int wav_close()
 	if (!sink.open)
 		return 1;
 	sink.open = 0;
+	flush_block();
 	if (sink.seekable)
 		patch_header();
 	if (sink.owned && close(sink.fd) != 0)
