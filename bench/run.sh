@@ -17,17 +17,37 @@
 #      null driver, at a terminal and with standard error to a file;
 #   7. peak resident memory over a chained Ogg FLAC stream of 1,000 short
 #      links against one of 10: a chain must not grow memory;
+<<<<<<< HEAD
 #   8. keys at a pseudo-terminal (bench_keys): from a pause key to the
 #      status line saying so, 200 keys then q to the exit, and the CPU of a
 #      paused player in the background over 10 s.
+=======
+#   8. start-up: wendrop -q --wav on a 0.1 s file against flac -d on it;
+#   9. first sound in a generated library of 50,000 files, mostly not FLAC,
+#      read cold (each file dropped from the page cache first): the time
+#      until the first frame is written (--wav=-) and the bytes read by
+#      then, with the FLAC file first in the walk's order, and last (against
+#      reading 4 KiB of every file with head); with -z (shuffle waits for
+#      the whole walk); and how soon SIGTERM ends a shuffle's walk.
+>>>>>>> issue-28
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
-#   bench/run.sh [RUNS]     RUNS measured rounds per case (default 5)
+#   bench/run.sh [RUNS] [CASE...]
+#
+# RUNS measured rounds per case (default 5). CASEs, by default all of them:
+# decode (1, 2, 4), chains (7), remote (3), live (5), terminal (6), startup
+# (8), library (9). bench/RESULTS.md is written when every case ran;
+# otherwise the report is only printed.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5}
+shift || true
+cases=("$@")
+wanted() {
+	[ ${#cases[@]} -eq 0 ] || [[ " ${cases[*]} " == *" $1 "* ]]
+}
 "$root/scripts/setup.sh" --bench
 
 build="$root/build-bench"
@@ -85,29 +105,91 @@ decode_case() {
 	done
 }
 
-decode_case "20 min 16-bit 44.1 kHz stereo" "$cd20"
-decode_case "5 min 24-bit 96 kHz stereo" "$hr5"
+if wanted decode; then
+	decode_case "20 min 16-bit 44.1 kHz stereo" "$cd20"
+	decode_case "5 min 24-bit 96 kHz stereo" "$hr5"
+fi
 
 # Chains of one-frame Ogg FLAC links, each a stream of its own.
 link=$(input link.oga --ogg --frames 1152 --channels 1 --rate 8000)
 for links in 10 1000; do
 	[ -f "$inputs/chain-$links.oga" ] || for _ in $(seq "$links"); do cat "$link"; done >"$inputs/chain-$links.oga"
 done
-for round in $(seq 0 "$runs"); do
+wanted chains && for round in $(seq 0 "$runs"); do
 	echo "chains: round $round of $runs" >&2
 	for links in 10 1000; do
 		measure "chained Ogg FLAC" "$links links" "$round" -- "$wendrop" -q --wav="$out/chain.wav" "$inputs/chain-$links.oga"
 	done
 done
 
-for round in $(seq 0 "$runs"); do
+wanted remote && for round in $(seq 0 "$runs"); do
 	echo "remote: round $round of $runs" >&2
 	measure "remote mode, 20 min file" remote "$round" --load "$cd20" -- "$wendrop" --remote --wav="$out/remote.wav"
 	measure "remote mode, 20 min file" playlist "$round" -- "$wendrop" -q --wav="$out/playlist.wav" "$cd20"
 done
+# Start-up: a 0.1 s file, where the program's own start is all there is.
+# A run takes milliseconds, so more rounds.
+short=$(input short.flac --seconds 0.1 --bits 16 --rate 44100 --channels 2)
+start_runs=$((runs * 6 > 30 ? runs * 6 : 30))
+wanted startup && for round in $(seq 0 "$start_runs"); do
+	echo "startup: round $round of $start_runs" >&2
+	measure "start-up, 0.1 s file to a WAV file" wendrop "$round" -- "$wendrop" -q --wav="$out/short.wav" "$short"
+	measure "start-up, 0.1 s file to a WAV file" "flac -d" "$round" -- flac -s -d -f -o "$out/short-flac.wav" "$short"
+done
+
+# A library of 50,000 files of 16 KiB (cover art, text, anything but
+# FLAC), 100 to a folder, and one 30 s FLAC file that is moved to the start
+# or the end of the walk's order.
+library() {
+	local tree=$inputs/library folder
+	if [ ! -d "$tree" ]; then
+		echo "Generating $tree" >&2
+		mkdir -p "$tree.part"
+		for folder in $(seq -w 0 499); do
+			mkdir "$tree.part/$folder"
+			head -c $((100 * 16384)) /dev/urandom | split -b 16384 -d -a 2 --additional-suffix=.jpg - "$tree.part/$folder/"
+		done
+		mv "$tree.part" "$tree"
+	fi
+	echo "$tree"
+}
+# first_sound LABEL ROUND WHERE ARGS...: the FLAC file placed (first, last),
+# the tree dropped from the cache, then the player on it.
+first_sound() {
+	local label=$1 round=$2 where=$3 line
+	shift 3
+	rm -f "$tree/000/0.flac" "$tree/499/zz.flac"
+	cp "$live30" "$tree/$([ "$where" = first ] && echo 000/0.flac || echo 499/zz.flac)"
+	"$runner" --drop "$tree"
+	line=$("$runner" --first-bytes 69 -- "$wendrop" -q --wav=- "$@" "$tree")
+	case "$line" in
+	*" first=-"*) echo "library / $label: no first sound: $line" >&2; exit 1 ;;
+	esac
+	echo "$lcase|$label|$round|$line" >>"$results"
+}
+lcase="first sound in a cold library of 50,000 files"
+if wanted library; then
+	tree=$(library)
+	for round in $(seq 0 "$runs"); do
+		echo "library: round $round of $runs" >&2
+		first_sound "FLAC first in the walk" "$round" first
+		first_sound "FLAC last in the walk" "$round" last
+		first_sound "FLAC first, -z (shuffle)" "$round" first -z
+		"$runner" --drop "$tree"
+		measure "$lcase" "4 KiB of every file (head)" "$round" -- sh -c 'find "$0" -type f -exec head -c 4096 {} + >/dev/null' "$tree"
+		"$runner" --drop "$tree"
+		line=$("$runner" --term-after 0.5 -- "$wendrop" -q --wav="$out/walk.wav" -z "$tree")
+		echo "$lcase|SIGTERM 0.5 s into -z's walk|$round|$line" >>"$results"
+		"$runner" --drop "$live30"
+		line=$("$runner" --first-bytes 69 -- "$wendrop" -q --wav=- "$live30")
+		echo "$lcase|the FLAC file alone|$round|$line" >>"$results"
+	done
+	rm -f "$tree/000/0.flac" "$tree/499/zz.flac"
+fi
 rm -rf "$out"
 
 # Live playback into a private sound server.
+if wanted live || wanted terminal; then
 pa=$(mktemp -d)
 mkdir -m 700 "$pa/run"
 mkdir "$pa/home"
@@ -138,7 +220,7 @@ live_round() {
 # The default buffer, and a 2 s buffer: the cost is the server's requests
 # for data, whose rate the buffer sets.
 live_runs=$((runs < 3 ? runs : 3))
-for round in $(seq 0 "$live_runs"); do
+wanted live && for round in $(seq 0 "$live_runs"); do
 	echo "live: round $round of $live_runs" >&2
 	for hz in 44.1 192; do
 		file=$live30
@@ -156,7 +238,7 @@ done
 # each frame's look at the terminal shows against the decoding itself.
 tcase="live playback at a terminal, 30 s at 44.1 kHz"
 ncase="20 min file on the null driver at a terminal"
-for round in $(seq 0 "$runs"); do
+wanted terminal && for round in $(seq 0 "$runs"); do
 	echo "terminal: round $round of $runs" >&2
 	measure "$tcase" terminal "$round" --pty -- env "${pa_env[@]}" "$wendrop" -d pulse "$live30"
 	measure "$tcase" "terminal, -q --no-keys" "$round" --pty -- env "${pa_env[@]}" "$wendrop" -q --no-keys -d pulse "$live30"
@@ -165,11 +247,15 @@ for round in $(seq 0 "$runs"); do
 	measure "$ncase" "stderr to a file" "$round" --stderr "$pa/stderr" -- "$wendrop" -d null "$cd20"
 done
 
+<<<<<<< HEAD
 # Keys at a pseudo-terminal: from a key to what it does, a burst of keys
 # then q, and the CPU of a paused player left in the background.
 echo "keys" >&2
 keys=$("$build/bench/bench_keys" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
 echo "keys|$keys" >>"$results"
+=======
+fi
+>>>>>>> issue-28
 
 # Medians, per-round ratios and peak memory, as a Markdown report.
 {
@@ -180,7 +266,7 @@ echo "keys|$keys" >>"$results"
 	echo "- Tools: $(flac --version), $(c++ --version | head -1)"
 	echo "- Rounds: $runs measured (after one warm-up), commands interleaved"
 	echo "- Outputs written to: $(df --output=fstype "$(dirname "$out")" | tail -1)"
-	echo "- Command: \`bench/run.sh $runs\`"
+	echo "- Command: \`bench/run.sh $runs${cases[*]:+ ${cases[*]}}\`"
 	echo
 	awk -F'|' -v runs="$runs" '
 	function val(s, key,   m) { m = s; sub(".*" key "=", "", m); sub(" .*", "", m); return m + 0 }
@@ -199,9 +285,11 @@ echo "keys|$keys" >>"$results"
 		r = val($4, "maxrss_kb"); if (r > rss[key]) rss[key] = r
 		round_wall[$1, $2, $3] = w
 		round_cpu[$1, $2, $3] = c
+		if ($4 ~ / first=/) { first[key] = first[key] " " val($4, "first"); first_rchar[key] = first_rchar[key] " " val($4, "first_rchar") }
+		if ($4 ~ / term_exit=/) term_exit[key] = term_exit[key] " " val($4, "term_exit")
 	}
 	function ratio(c, a, b,   i, list) {
-		for (i = 1; i <= runs; i++) list = list " " round_wall[c, a, i] / round_wall[c, b, i]
+		for (i = 1; (c, a, i) in round_wall; i++) list = list " " round_wall[c, a, i] / round_wall[c, b, i]
 		return median(list)
 	}
 	function cpu_ratio(c, a, b,   i, list) {
@@ -219,9 +307,23 @@ echo "keys|$keys" >>"$results"
 		print "| Ratio (median of per-round wall-time ratios) | Value | Target |"
 		print "|---|---:|---:|"
 		for (c in cases) {
-			if (index(labels[c], SUBSEP "flac -d")) {
+			if (c ~ /^start-up/) {
+				printf "| %s: wendrop / flac -d | %.3f | ≤ 1.50 |\n", c, ratio(c, "wendrop", "flac -d")
+			} else if (index(labels[c], SUBSEP "flac -d")) {
 				printf "| %s: wendrop / flac -d | %.3f | ≤ 1.00 |\n", c, ratio(c, "wendrop", "flac -d")
 				printf "| %s: wendrop / flac -t | %.3f | ≤ 1.35 |\n", c, ratio(c, "wendrop", "flac -t")
+			}
+			if (index(labels[c], SUBSEP "FLAC first in the walk")) {
+				f = c SUBSEP "FLAC first in the walk"; l = c SUBSEP "FLAC last in the walk"
+				printf "| %s: first sound, the FLAC file first in the walk (s) | %.3f | ≤ 0.200 |\n", c, median(first[f])
+				printf "| %s: bytes read by then, less what the file alone reads by its first sound (KiB) | %.1f | < 1000 |\n", c,
+					(median(first_rchar[f]) - median(first_rchar[c SUBSEP "the FLAC file alone"])) / 1024
+				printf "| %s: first sound, the FLAC file last in the walk (s) | %.3f | ≤ %.3f (head, 4 KiB of every file) |\n", c,
+					median(first[l]), median(wall[c SUBSEP "4 KiB of every file (head)"])
+				printf "| %s: bytes read by then (MiB) | %.2f | |\n", c, median(first_rchar[l]) / 1048576
+				printf "| %s: first sound with -z, after the whole walk (s) | %.3f | |\n", c, median(first[c SUBSEP "FLAC first, -z (shuffle)"])
+				printf "| %s: SIGTERM 0.5 s into -z'"'"'s walk, to the end of the process (s) | %.3f | ≤ 0.200 |\n", c,
+					median(term_exit[c SUBSEP "SIGTERM 0.5 s into -z'"'"'s walk"])
 			}
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
@@ -252,5 +354,10 @@ echo "keys|$keys" >>"$results"
 	}' "$results"
 	cat "$root/bench/profiles.md"
 } >"$root/bench/RESULTS.md.new"
-mv "$root/bench/RESULTS.md.new" "$root/bench/RESULTS.md"
-cat "$root/bench/RESULTS.md"
+if [ ${#cases[@]} -eq 0 ]; then
+	mv "$root/bench/RESULTS.md.new" "$root/bench/RESULTS.md"
+	cat "$root/bench/RESULTS.md"
+else
+	cat "$root/bench/RESULTS.md.new"
+	rm "$root/bench/RESULTS.md.new"
+fi

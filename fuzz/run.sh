@@ -4,13 +4,13 @@
 # that reach new code are kept in fuzz/corpus/HARNESS; a crashing input is
 # written to fuzz/crashes/ and makes the script fail.
 #
-#   fuzz/run.sh SECONDS [HARNESS...]      (default: all three)
+#   fuzz/run.sh SECONDS [HARNESS...]      (default: all four)
 set -euo pipefail
 
 seconds=${1:?usage: fuzz/run.sh SECONDS [HARNESS...]}
 shift
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_tags fuzz_decode fuzz_remote)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_tags fuzz_decode fuzz_remote fuzz_m3u)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/fuzz/build"
@@ -26,7 +26,7 @@ fi
 # Seeds: small streams of every width class with and without tags, and
 # command scripts that touch every command.
 gen() { "$build/tests/support/gen_flac" --rate 8000 --frames 3000 "$@"; }
-mkdir -p "$seeds/flac" "$seeds/remote"
+mkdir -p "$seeds/flac" "$seeds/remote" "$seeds/m3u"
 gen --bits 16 --channels 2 --tag TITLE=Song --tag ARTIST=Band --tag DATE=2001-02-03 "$seeds/flac/tagged.flac"
 gen --bits 8 --channels 1 --signal ramp "$seeds/flac/8bit.flac"
 gen --bits 24 --channels 3 --tag DESCRIPTION=x --tag GENRE=y "$seeds/flac/24bit.flac"
@@ -35,8 +35,10 @@ gen --bits 32 --channels 2 --frames 600 "$seeds/flac/32bit.flac"
 printf 'LOAD a\nJ 1\nPAUSE\nV 0.5\nPAUSE\nJ -1\nJ +0\nSTOP\nLOAD a\nQUIT\n' >"$seeds/remote/session"
 printf 'l a\nload b\nL\nj\njump 99999999999999999999\nvolume -1e40\nv nan\nFOO bar\n' >"$seeds/remote/errors"
 printf 'LOAD a\n\0J 0\nstop\r\n  P  \nLO' >"$seeds/remote/framing"
+printf '\xef\xbb\xbf#EXTM3U\r\n#EXTINF:1,A\r\n  a b.flac\t\r\n-\nfile:///m/A%%20b.flac\nfile://localhost/x\nhttp://h/y\n' >"$seeds/m3u/utf8"
+printf '\xff\xfea\0.\0f\0l\0a\0c\0\r\0\n\0=\xd8\x01\xdc\n\0' >"$seeds/m3u/utf16"
 
-declare -A corpus_seeds=([fuzz_tags]=flac [fuzz_decode]=flac [fuzz_remote]=remote)
+declare -A corpus_seeds=([fuzz_tags]=flac [fuzz_decode]=flac [fuzz_remote]=remote [fuzz_m3u]=m3u)
 mkdir -p "$root/fuzz/crashes"
 failed=()
 for h in "${harnesses[@]}"; do

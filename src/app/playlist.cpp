@@ -19,12 +19,28 @@ namespace {
 enum file_end { file_done, file_skipped, file_previous, run_quit };
 }
 
-// The status line for the open stream, the index-th of count.
-static void show_status(std::size_t index, std::size_t count, int now)
+// How long the walk may go on between two frames: well within what an
+// output device holds, so that the walk never makes playback stutter.
+static constexpr int walk_budget_us = 1000;
+
+void playlist_report(int problem, const char *path)
+{
+	static const char *const lines[] = {
+		"Error opening %s\n",
+		"No FLAC files in %s\n",
+		"Playlist nested too deep: %s\n",
+		"Not a playlist: %s\n",
+	};
+	fprintf(stderr, lines[problem], printable(path).c_str());
+}
+
+// The status line for the open stream, the list's current entry (a count
+// of 0 is not known yet).
+static void show_status(const playlist &list, int now)
 {
 	const stream_record &s = file_info;
-	terminal_status({s.current_sample, s.total_samples, s.format.rate, static_cast<int>(index + 1),
-			 static_cast<int>(count), !s.is_playing, volume},
+	terminal_status({s.current_sample, s.total_samples, s.format.rate, static_cast<int>(list.position + 1),
+			 static_cast<int>(playlist_count(list)), !s.is_playing, volume},
 			now);
 }
 
@@ -88,10 +104,12 @@ static void announced()
 }
 
 // Plays the open stream, link after link of a chain, until it ends, fails,
-// is interrupted, a signal ends the run or a front end moves on.
-static int play_stream(std::size_t index, std::size_t count)
+// is interrupted, a signal ends the run or a front end moves on. The walk
+// goes on between frames, and while paused.
+static int play_stream(playlist *list)
 {
 	for (;;) {
+		playlist_walk_for(list, walk_budget_us);
 		int changed = frontends_take_redraw();
 		for (request r; request_pop(&r); changed = 1) {
 			const int end = carry_out(r);
@@ -99,7 +117,7 @@ static int play_stream(std::size_t index, std::size_t count)
 				return end;
 		}
 		if (changed)
-			show_status(index, count, 1);
+			show_status(*list, 1);
 		if (interrupted == 1 || fatal_signal)
 			return file_done;
 		if (file_info.is_playing) {
@@ -109,12 +127,12 @@ static int play_stream(std::size_t index, std::size_t count)
 				announced();
 			}
 			// Never drawn more often than frames come, and then seldom.
-			show_status(index, count, 0);
+			show_status(*list, 0);
 		}
 		// Between frames the front ends are looked at without waiting;
-		// paused, the wait sleeps until one of them, or a signal, has
-		// something.
-		frontends_wait(-1, file_info.is_playing ? 0 : -1);
+		// paused, once the walk is done, the wait sleeps until one of them,
+		// or a signal, has something.
+		frontends_wait(-1, file_info.is_playing || !list->walk.empty() ? 0 : -1);
 	}
 }
 
@@ -138,18 +156,18 @@ static int moved_off()
 
 // Plays one entry. Sets *opened when it opened, and *missed when a WAV
 // output would miss part of it.
-static int play_entry(const std::string &path, std::size_t index, std::size_t count, int *opened, int *missed)
+static int play_entry(const std::string &path, playlist *list, int *opened, int *missed)
 {
 	if (!stream_open(path.c_str())) {
 		if (file_info.stopped == stop_given_up)
 			return moved_off();
-		fprintf(stderr, "Error opening %s\n", printable(path).c_str());
+		playlist_report(problem_unreadable, path.c_str());
 		*missed = 1;
 		return file_done;
 	}
 	*opened = 1;
 	announced();
-	int end = play_stream(index, count);
+	int end = play_stream(list);
 	// A skip the listener asked for is not a stream that ended early.
 	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
 		file_info.stopped = stop_skipped;
@@ -170,21 +188,21 @@ int playlist_loop(poptContext con)
 	signals_install_terminal(terminal_release);
 	terminal_start();
 
-	std::vector<std::string> args, empty;
+	std::vector<std::string> args;
 	while (const char *arg = poptGetArg(con))
 		args.emplace_back(arg);
 	playlist list;
-	playlist_start(&list, args, playlist_config, &empty);
-	for (const std::string &folder : empty)
-		fprintf(stderr, "No FLAC files in %s\n", printable(folder).c_str());
+	playlist_start(&list, std::move(args), playlist_config);
+
 	// Only a WAV output is incomplete when a file is missing from it: a
-	// listener has heard the gap and seen the line. A folder that gave
-	// nothing is as good as a file that could not be opened.
-	int missed = !empty.empty(), quit = 0;
+	// listener has heard the gap and seen the line. What the walk could not
+	// read or found empty is as good as a file that could not be opened.
+	int missed = 0, quit = 0;
+	playlist_entry entry;
 	for (;;) {
 		int opened = 0;
-		while (list.position < list.paths.size() && !fatal_signal && !quit) {
-			int end = play_entry(list.paths[list.position], list.position, list.paths.size(), &opened, &missed);
+		while (!fatal_signal && !quit && playlist_entry_at(&list, list.position, &entry)) {
+			int end = play_entry(entry.path, &list, &opened, &missed);
 			if (end == file_previous)
 				list.position -= list.position > 0 ? 1 : 0;
 			else
@@ -192,9 +210,9 @@ int playlist_loop(poptContext con)
 			quit = end == run_quit || quit_requested == 1;
 		}
 		// A list of which nothing opens must not go round for ever.
-		if (!opened || quit || fatal_signal || !playlist_next_round(&list, playlist_config))
+		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
 			break;
 	}
 	terminal_stop();
-	return opt_wav && missed;
+	return opt_wav && (missed || list.problems);
 }

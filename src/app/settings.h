@@ -89,13 +89,18 @@ poptContext options_parse(int argc, const char **argv);
 void options_free(poptContext con);
 
 /// Plays what the remaining arguments of the context stand for (folders
-/// walked, playlist files read) in turn, round after round with repeat,
-/// until the list is done, a round opened no file, a double interrupt or a
-/// signal ends the run. Gives 1 when a WAV output misses part of what
-/// was named: a folder without FLAC, a file that could not be opened, or
-/// a stream that ended before its stated total (a Ctrl-C skip is not a
-/// miss); 0 otherwise.
+/// walked, playlist files read, as they play) in turn, round after round
+/// with repeat, until the list is done, a round opened no file, a double
+/// interrupt or a signal ends the run. Gives 1 when a WAV output misses
+/// part of what was named: a folder without FLAC, an entry that could not
+/// be read or opened, a playlist file too deep or not text, or a stream
+/// that ended before its stated total (a Ctrl-C skip is not a miss); 0
+/// otherwise.
 int playlist_loop(poptContext con);
+/// Prints the line for a playlist_problem met with path: "Error opening
+/// %s", "No FLAC files in %s", "Playlist nested too deep: %s" or "Not a
+/// playlist: %s", the path in printable form.
+void playlist_report(int problem, const char *path);
 
 /// The one poll over the front ends (the terminal's keys) and the signals'
 /// wake-up pipe, and fd when it is not -1: waits up to timeout_ms (-1: no

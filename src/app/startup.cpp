@@ -23,6 +23,13 @@ static int playlist_give_up()
 	return interrupted == 1 || fatal_signal || request_moves_off();
 }
 
+// What the folder walk asks between entries: a signal, or a double
+// interrupt, ends it.
+static int walk_stop()
+{
+	return fatal_signal || quit_requested == 1;
+}
+
 // A fresh shuffle for every run: the clock's nanoseconds and the process.
 static uint64_t shuffle_seed()
 {
@@ -63,7 +70,7 @@ int wendrop_main(int argc, const char **argv)
 		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, frontends_wait, playlist_give_up, -1,
 				   stop_requested, opt_replaygain};
 	remote_config = {opt_mpeg_frames, stop_requested};
-	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_holds_flac};
+	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_sniff_flac, walk_stop, playlist_report};
 	terminal_config = {!opt_no_keys, !opt_quiet};
 	if (output_init() != 0) {
 		options_free(con);

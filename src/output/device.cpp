@@ -9,7 +9,9 @@
 output_settings output_config;
 
 static int driver_id;
+// The live device (a WAV output is wav.cpp's).
 static ao_device *device;
+static int ao_ready;
 // A write or close of the output failed in this run.
 static int failures;
 // The format the open live device was opened with.
@@ -19,11 +21,12 @@ static struct {
 
 int output_init()
 {
-	ao_initialize();
-
-	// A WAV output is opened per stream; no live driver is needed then.
+	// A WAV output is opened per stream and written without libao, whose
+	// initialisation loads every driver plugin.
 	if (output_config.wav)
 		return 0;
+	ao_initialize();
+	ao_ready = 1;
 
 	if (output_config.driver) {
 		driver_id = ao_driver_id(output_config.driver);
@@ -35,6 +38,7 @@ int output_init()
 	if (driver_id < 0) {
 		fprintf(stderr, "No fallback libao driver found, exiting.\n");
 		ao_shutdown();
+		ao_ready = 0;
 		return 1;
 	}
 	return 0;
@@ -43,7 +47,9 @@ int output_init()
 void output_shutdown()
 {
 	output_close();
-	ao_shutdown();
+	if (ao_ready)
+		ao_shutdown();
+	ao_ready = 0;
 }
 
 int output_driver_id()
@@ -53,6 +59,8 @@ int output_driver_id()
 
 void output_close()
 {
+	if (output_config.wav)
+		wav_close();
 	if (device) {
 		ao_close(device);
 		device = nullptr;
@@ -118,8 +126,7 @@ int output_open(const ao_sample_format &format)
 		// The earlier output is closed first, so a named file is complete
 		// before it is opened again.
 		output_close();
-		device = wav_open(output_config.wav, &f);
-		if (!device) {
+		if (!wav_open(output_config.wav, f)) {
 			output_print_open_failure();
 			return 0;
 		}
@@ -142,7 +149,7 @@ int output_open(const ao_sample_format &format)
 int output_play(const unsigned char *bytes, std::size_t size)
 {
 	int ok = output_config.wav
-			 ? wav_play(device, bytes, size)
+			 ? wav_play(bytes, size)
 			 : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
 				   static_cast<uint_32>(size)) != 0;
 	if (ok)
@@ -155,10 +162,9 @@ int output_play(const unsigned char *bytes, std::size_t size)
 
 int output_end_stream()
 {
-	if (!output_config.wav || !device)
+	if (!output_config.wav)
 		return 1;
-	int ok = wav_close(device);
-	device = nullptr;
+	int ok = wav_close();
 	if (!ok)
 		failures = 1;
 	return ok;

@@ -19,11 +19,11 @@ struct output_settings {
 };
 extern output_settings output_config;
 
-/// Initialises libao and, unless a WAV output is chosen, picks the live
-/// driver. 0 on success; 1 (libao already shut down) when no live driver is
-/// usable.
+/// Unless a WAV output is chosen, initialises libao and picks the live
+/// driver (a WAV output needs nothing of libao). 0 on success; 1 (libao
+/// already shut down) when no live driver is usable.
 int output_init();
-/// Closes the device still open and shuts libao down.
+/// Closes the output still open and shuts libao down if it was initialised.
 void output_shutdown();
 /// The libao driver id for live output (after output_init()).
 int output_driver_id();
@@ -64,14 +64,24 @@ void output_print_failure(const char *prefix);
 /// 1 when any write or close of the output has failed in this run.
 int output_failed();
 
-/// Opens the WAV output at path for one stream; "-" writes to standard
-/// output, which stays open after the device is closed. A FIFO without a
-/// reader is not waited for: it fails at once.
-ao_device *wav_open(const char *path, ao_sample_format *format);
-/// Plays size bytes on a device from wav_open. 1 when written; 0 when a
-/// write failed or the data would pass what a WAV header can state.
-int wav_play(ao_device *device, const unsigned char *bytes, std::size_t size);
-/// Closes a device from wav_open; a named regular file's header then
-/// states the whole sample frames the file holds, also after a failed
-/// write. 1 when every write, the header patch and the close succeeded.
-int wav_close(ao_device *device);
+/// Opens the WAV output at path for one stream in format (bits 8, 16 or 24;
+/// matrix the channel layout) and writes its header; "-" writes to
+/// standard output, which stays open after the output is closed. A FIFO
+/// without a reader is not waited for: it fails at once. 1 when open; 0
+/// when it cannot be opened. A header that cannot be written fails the
+/// first wav_play.
+int wav_open(const char *path, const ao_sample_format &format);
+/// Writes size bytes of samples in the machine's byte order to the open
+/// WAV output. 1 when written; 0 when a write failed or the data would
+/// pass what a WAV header can state.
+int wav_play(const unsigned char *bytes, std::size_t size);
+/// Closes the WAV output, if one is open; a named regular file's header
+/// then states the whole sample frames the file holds, also after a failed
+/// write. 1 when every write, the header patch and the close succeeded (or
+/// none was open).
+int wav_close();
+/// The 68-byte header libao's wav driver writes for format, sizes unknown.
+void wav_header(const ao_sample_format &format, unsigned char *header);
+/// The WAV channel mask for a libao channel layout ("L,R,C,LFE,BL,BR"): 0
+/// when none of its names is a WAV speaker.
+uint32_t wav_channel_mask(const char *matrix);

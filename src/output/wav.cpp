@@ -1,46 +1,48 @@
 // WAV output: a named file, or standard output ("-").
 //
-// libao's wav driver writes through a FILE, closes that FILE on ao_close, and
-// before that seeks back to patch the sizes into the header. It ignores every
-// failed write, seek and close and reports success, so a full disk would go
-// unnoticed. So the FILE is ours: libao is handed "-" and, in place of stdout
-// for the length of ao_open_file, a FILE whose writes go to a descriptor we
-// hold and whose failures are noted. For a named file the descriptor is the
-// file opened here; when it is a regular file the header is patched on close
-// to state what the file holds (libao's own patch states what it was handed,
-// and is lost once a write has failed). For "-" it is descriptor 1: seeks
-// fail as on a pipe (patching the header would rewrite earlier streams and
-// rewind the shared offset), and closing leaves descriptor 1 open for later
-// streams and event lines.
+// Written here rather than through libao's wav driver: using that driver
+// takes ao_initialize, which loads every driver plugin libao has (and the
+// sound server's client library with its dozens of dependencies) for a
+// conversion that uses none of them, and that driver ignores every failed
+// write, seek and close. The header is the one libao's driver writes, byte
+// for byte (WAVE_FORMAT_EXTENSIBLE, 68 bytes, its channel mask taken from
+// the channel layout, sizes that say "unknown" until they are known). A
+// named regular file's header is patched on close to state what the file
+// holds; standard output cannot seek (a pipe, or a file shared with other
+// writers): its header keeps those sizes, and descriptor 1 stays open for
+// later streams and event lines.
 #include "output/output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <pthread.h>
 #include <unistd.h>
 
-// libao's header (WAVE_FORMAT_EXTENSIBLE) is 68 bytes; the data chunk and the
-// RIFF size are 32-bit, so this much audio is all a WAV file can state.
-static constexpr uint64_t wav_data_max = 0xffffffffu - 68;
+// The header is 68 bytes; the data chunk and the RIFF size are 32-bit, so
+// this much audio is all a WAV file can state.
+static constexpr std::size_t header_size = 68;
+static constexpr uint64_t wav_data_max = 0xffffffffu - header_size;
 
 // The one WAV output open at a time.
 static struct {
 	int fd;
-	int owned;     // a named file: closed with the FILE
+	int open;
+	int owned;     // a named file: closed here
 	int seekable;  // a regular file: the header is patched on close
 	int failed;    // a write, seek or close failed
-	int closed;
-	uint64_t data; // audio bytes handed to libao
+	uint64_t data; // audio bytes written
 	unsigned frame_bytes;  // one sample of every channel
-	uint64_t handed;  // bytes libao has written through the FILE
-	uint64_t header;  // of them, its header's: the data chunk's header ends it
+	unsigned sample_bytes;
 } sink;
 
 // A write to a named FIFO or socket whose reader has gone fails with EPIPE
@@ -66,18 +68,15 @@ static ssize_t write_without_sigpipe(int fd, const char *buf, size_t size)
 	return n;
 }
 
-// Reports every write as done: a failure is noted here and seen by the
-// caller after ao_play or ao_close. libao closes the FILE twice when its
-// driver's open fails on a write (the header on a full disk), so a write
-// must never fail as far as it can tell. After a failure nothing more is
+// Writes all of buf; a failure is noted, and after it nothing more is
 // written.
-static size_t write_all(const char *buf, size_t size)
+static void write_out(const unsigned char *buf, size_t size)
 {
-	sink.handed += size;
 	size_t done = 0;
+	const char *bytes = reinterpret_cast<const char *>(buf);
 	while (!sink.failed && done < size) {
-		ssize_t n = sink.owned && !sink.seekable ? write_without_sigpipe(sink.fd, buf + done, size - done)
-							 : write(sink.fd, buf + done, size - done);
+		ssize_t n = sink.owned && !sink.seekable ? write_without_sigpipe(sink.fd, bytes + done, size - done)
+							 : write(sink.fd, bytes + done, size - done);
 		if (n < 0) {
 			if (errno == EINTR)
 				continue;
@@ -86,22 +85,35 @@ static size_t write_all(const char *buf, size_t size)
 		}
 		done += static_cast<size_t>(n);
 	}
-	return size;
 }
 
-static int sink_seek_to(off_t *offset, int whence)
+// A named file takes the bytes in blocks, as stdio would give them, not a
+// system call per frame; standard output takes each frame at once, so the
+// audio keeps its place among the event lines.
+static constexpr std::size_t block_size = 65536;
+static unsigned char block[block_size];
+static std::size_t block_used;
+
+static void flush_block()
 {
-	if (!sink.seekable) {
-		errno = ESPIPE;
-		return -1;
+	write_out(block, block_used);
+	block_used = 0;
+}
+
+static void write_all(const unsigned char *buf, size_t size)
+{
+	if (!sink.owned) {
+		write_out(buf, size);
+		return;
 	}
-	off_t at = lseek(sink.fd, *offset, whence);
-	if (at < 0) {
-		sink.failed = 1;
-		return -1;
+	if (block_used + size > block_size)
+		flush_block();
+	if (size >= block_size) {
+		write_out(buf, size);
+		return;
 	}
-	*offset = at;
-	return 0;
+	memcpy(block + block_used, buf, size);
+	block_used += size;
 }
 
 static bool put_le32(uint32_t v, off_t at)
@@ -117,9 +129,9 @@ static bool put_le32(uint32_t v, off_t at)
 // Neither needs new space on a full disk.
 static void patch_header()
 {
-	const off_t header = static_cast<off_t>(sink.header);
+	const off_t header = static_cast<off_t>(header_size);
 	const off_t end = lseek(sink.fd, 0, SEEK_END);
-	if (header < 12 || end < header) {
+	if (end < header) {
 		sink.failed = 1;
 		return;
 	}
@@ -130,50 +142,59 @@ static void patch_header()
 		sink.failed = 1;
 }
 
-static int sink_close(void *)
+static void le16(unsigned char *at, unsigned v)
 {
-	sink.closed = 1;
-	if (sink.seekable)
-		patch_header();
-	if (sink.owned && close(sink.fd) != 0)
-		sink.failed = 1;
-	return 0;
+	at[0] = static_cast<unsigned char>(v);
+	at[1] = static_cast<unsigned char>(v >> 8);
 }
 
-#if defined(__GLIBC__)
-static ssize_t sink_write(void *, const char *buf, size_t size)
+static void le32(unsigned char *at, uint32_t v)
 {
-	return static_cast<ssize_t>(write_all(buf, size));
-}
-static int sink_seek(void *, off64_t *offset, int whence)
-{
-	off_t at = static_cast<off_t>(*offset);
-	int r = sink_seek_to(&at, whence);
-	*offset = at;
-	return r;
+	le16(at, v & 0xffff);
+	le16(at + 2, v >> 16);
 }
 
-static FILE *sink_open()
+uint32_t wav_channel_mask(const char *matrix)
 {
-	cookie_io_functions_t io = {nullptr, sink_write, sink_seek, sink_close};
-	return fopencookie(nullptr, "w", io);
-}
-#else
-static int sink_write(void *, const char *buf, int size)
-{
-	return static_cast<int>(write_all(buf, static_cast<size_t>(size)));
-}
-static fpos_t sink_seek(void *, fpos_t offset, int whence)
-{
-	off_t at = static_cast<off_t>(offset);
-	return sink_seek_to(&at, whence) ? -1 : static_cast<fpos_t>(at);
+	// The speakers a WAV channel mask names, by libao's names for them. A
+	// layout of other names ("M", mono) gives no mask.
+	static const char *const speakers[] = {"L", "R", "C", "LFE", "BL", "BR", "CL", "CR", "BC", "SL", "SR"};
+	uint32_t mask = 0;
+	for (const char *name = matrix; name && *name;) {
+		const std::size_t n = strcspn(name, ",");
+		for (std::size_t bit = 0; bit < std::size(speakers); bit++)
+			if (strlen(speakers[bit]) == n && strncmp(speakers[bit], name, n) == 0)
+				mask |= 1u << bit;
+		name += name[n] ? n + 1 : n;
+	}
+	return mask;
 }
 
-static FILE *sink_open()
+void wav_header(const ao_sample_format &format, unsigned char *header)
 {
-	return funopen(nullptr, nullptr, sink_write, sink_seek, sink_close);
+	static const unsigned char pcm_guid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xaa, 0, 0x38, 0x9b, 0x71};
+	const unsigned bytes = static_cast<unsigned>(format.bits + 7) / 8;
+	const unsigned block = bytes * static_cast<unsigned>(format.channels);
+	// Until they are known the sizes say "as much as there is", as libao's
+	// driver has it.
+	const uint32_t data = 0x7fffffffu - header_size;
+	memcpy(header, "RIFF", 4);
+	le32(header + 4, data + header_size - 8);
+	memcpy(header + 8, "WAVEfmt ", 8);
+	le32(header + 16, 40);
+	le16(header + 20, 0xfffe);  // WAVE_FORMAT_EXTENSIBLE
+	le16(header + 22, static_cast<unsigned>(format.channels));
+	le32(header + 24, static_cast<uint32_t>(format.rate));
+	le32(header + 28, static_cast<uint32_t>(format.rate) * block);
+	le16(header + 32, block);
+	le16(header + 34, bytes * 8);
+	le16(header + 36, 22);
+	le16(header + 38, static_cast<unsigned>(format.bits));
+	le32(header + 40, wav_channel_mask(format.matrix));
+	memcpy(header + 44, pcm_guid, 16);
+	memcpy(header + 60, "data", 4);
+	le32(header + 64, data);
 }
-#endif
 
 int output_accepts(const char *stream_name, const ao_sample_format &format,
 		   uint64_t total_samples, const char *prefix)
@@ -189,63 +210,64 @@ int output_accepts(const char *stream_name, const ao_sample_format &format,
 	return 1;
 }
 
-ao_device *wav_open(const char *path, ao_sample_format *format)
+int wav_open(const char *path, const ao_sample_format &format)
 {
 	int owned = strcmp(path, "-") != 0;
 	// Without O_NONBLOCK a FIFO with no reader would hold open(2) for ever;
 	// with it, that open fails (ENXIO). Writes then wait as usual.
 	int fd = owned ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666) : STDOUT_FILENO;
 	if (fd < 0)
-		return nullptr;
+		return 0;
 	if (owned)
 		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 	struct stat st;
-	sink = {fd, owned, owned && fstat(fd, &st) == 0 && S_ISREG(st.st_mode), 0, 0, 0,
-		static_cast<unsigned>(format->channels * (format->bits / 8)), 0, 0};
-
-	FILE *file = sink_open();
-	if (!file) {
-		if (owned)
-			close(fd);
-		return nullptr;
-	}
-	// Standard output unbuffered, so the audio keeps its place among the
-	// event lines.
-	if (owned)
-		setvbuf(file, nullptr, _IOFBF, 65536);
-	else
-		setvbuf(file, nullptr, _IONBF, 0);
-
-	FILE *saved = stdout;
-	stdout = file;
-	ao_device *device = ao_open_file(ao_driver_id("wav"), "-", 1, format, nullptr);
-	stdout = saved;
-
-	if (!device && !sink.closed)
-		fclose(file);
-	// The header is all libao has written so far: out of the FILE's buffer
-	// with it, to know where the data begins.
-	if (device) {
-		fflush(file);
-		sink.header = sink.handed;
-	}
-	return device;
+	const unsigned sample_bytes = static_cast<unsigned>(format.bits + 7) / 8;
+	block_used = 0;
+	sink = {fd, 1, owned, owned && fstat(fd, &st) == 0 && S_ISREG(st.st_mode), 0, 0,
+		sample_bytes * static_cast<unsigned>(format.channels), sample_bytes};
+	// A header that cannot be written (a full disk) fails the first write,
+	// which reports it.
+	unsigned char header[header_size];
+	wav_header(format, header);
+	write_all(header, sizeof header);
+	return 1;
 }
 
-int wav_play(ao_device *device, const unsigned char *bytes, std::size_t size)
+int wav_play(const unsigned char *bytes, std::size_t size)
 {
 	// Nothing goes past what the header can state: the stream ends here,
 	// and the header patched on close states the data held.
 	if (sink.data + size > wav_data_max)
 		return 0;
 	sink.data += size;
-	ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
-		static_cast<uint_32>(size));
+	if constexpr (std::endian::native == std::endian::little) {
+		write_all(bytes, size);
+	} else {
+		// WAV samples are little-endian; the frames come in the machine's
+		// order. (The room holds whole samples of every width.)
+		static unsigned char swapped[65520];
+		const std::size_t width = sink.sample_bytes;
+		for (std::size_t done = 0; done < size;) {
+			std::size_t n = std::min(size - done, sizeof swapped);
+			memcpy(swapped, bytes + done, n);
+			for (std::size_t i = 0; i + width <= n; i += width)
+				std::reverse(swapped + i, swapped + i + width);
+			write_all(swapped, n);
+			done += n;
+		}
+	}
 	return !sink.failed;
 }
 
-int wav_close(ao_device *device)
+int wav_close()
 {
-	ao_close(device);
+	if (!sink.open)
+		return 1;
+	sink.open = 0;
+	flush_block();
+	if (sink.seekable)
+		patch_header();
+	if (sink.owned && close(sink.fd) != 0)
+		sink.failed = 1;
 	return !sink.failed;
 }

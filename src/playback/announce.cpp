@@ -66,6 +66,9 @@ void announce_stream(const char *path, int has_tags)
 	       static_cast<double>(s.total_time));
 	if (playback_config.replaygain) {
 		static const char *const sources[] = {"none", "track", "album"};
-		printf("ReplayGain: %.2f dB (%s)\n", s.gain.db, sources[s.gain.source]);
+		char db[32];
+		snprintf(db, sizeof db, "%.2f", s.gain.db);
+		// A gain that rounds to nothing has no sign.
+		printf("ReplayGain: %s dB (%s)\n", strcmp(db, "-0.00") == 0 ? db + 1 : db, sources[s.gain.source]);
 	}
 }

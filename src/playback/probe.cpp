@@ -3,13 +3,8 @@
 // (an error line for each false start, and for ever on /dev/zero).
 #include "playback/probe.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 // CRC-8 of a FLAC frame header (polynomial x^8 + x^2 + x + 1).
 static unsigned char crc8(const unsigned char *b, std::size_t n)
@@ -99,7 +94,13 @@ static int frame_checks(const unsigned char *b, std::size_t n, bool at_end, std:
 	return at_end ? 0 : -1;
 }
 
-int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t *skip)
+// A file's first bytes begin with a FLAC frame's sync code.
+static bool begins_with_sync(const unsigned char *b, std::size_t n)
+{
+	return n < 2 ? n == 0 || b[0] == 0xff : b[0] == 0xff && (b[1] & 0xfe) == 0xf8;
+}
+
+int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t *skip, bool anywhere)
 {
 	// Each test first asks for the bytes it needs, so a short read that
 	// could still become FLAC is never refused.
@@ -123,6 +124,8 @@ int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t 
 			return more;
 		return memcmp(b + packet, "\x7f" "FLAC", 5) == 0 ? probe_ogg : probe_not_flac;
 	}
+	if (!anywhere && !begins_with_sync(b, n))
+		return probe_not_flac;
 	// A stream cut from the middle of another: its first whole frame, found
 	// within the first 64 KiB. Header and frame both check out, so noise
 	// or another format does not pass for one by chance.
@@ -141,33 +144,7 @@ int probe_start(const unsigned char *b, std::size_t n, bool at_end, std::size_t 
 	return n < probe_window ? more : probe_not_flac;
 }
 
-int probe_file(int fd, unsigned char *buf, std::size_t size, off_t *start)
+int id3v2_chain_ended(int tags, uint64_t bytes)
 {
-	for (*start = 0;;) {
-		ssize_t n = pread(fd, buf, size, *start);
-		std::size_t skip = 0;
-		// A file longer than the buffer may go on past it: what cannot be
-		// told from the buffer is not taken for FLAC.
-		int kind = n < 0 ? probe_not_flac
-				 : probe_start(buf, static_cast<std::size_t>(n), n < static_cast<ssize_t>(size), &skip);
-		if (kind == probe_tag || kind == probe_frames)
-			*start += static_cast<off_t>(skip);
-		if (kind != probe_tag)
-			return kind == probe_more ? probe_not_flac : kind;
-	}
-}
-
-int file_holds_flac(const char *path)
-{
-	struct stat st;
-	if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
-		return 0;
-	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-	if (fd < 0)
-		return 0;
-	std::vector<unsigned char> buf(probe_file_room);
-	off_t start;
-	int kind = probe_file(fd, buf.data(), buf.size(), &start);
-	close(fd);
-	return kind != probe_not_flac;
+	return tags > id3v2_chain_max || bytes > id3v2_bytes_max;
 }

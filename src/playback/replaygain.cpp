@@ -71,7 +71,9 @@ int apply_replaygain_comment(replaygain_tags *tags, std::string_view name, std::
 	};
 	for (const field &f : fields) {
 		if (name.size() == strlen(f.name) && strncasecmp(name.data(), f.name, name.size()) == 0) {
-			tags->*f.at = f.parse(value);
+			// The first valid value wins: a broken copy after it voids nothing.
+			if (std::isnan(tags->*f.at))
+				tags->*f.at = f.parse(value);
 			return 1;
 		}
 	}
@@ -95,9 +97,11 @@ replaygain_choice replaygain_choose(const replaygain_tags &tags, int mode)
 	if (std::isnan(db))
 		return unity;
 	// No clipping is added: the loudest sample stays within full scale.
-	// (A peak of 0 is a silent stream, which no gain can make clip.)
-	if (peak > 0 && db > -20 * std::log10(peak))
-		db = -20 * std::log10(peak);
+	// Without a usable peak (absent, malformed, 0) nothing tells how loud
+	// the stream is, so no gain above unity is taken.
+	const double limit = peak > 0 ? -20 * std::log10(peak) : 0;
+	if (db > limit)
+		db = limit;
 	db += 0.0;  // a limit of -0 dB (peak 1.0) is shown as 0.00
 	return {static_cast<float>(std::pow(10.0, db / 20)), db, source};
 }

@@ -129,8 +129,12 @@ static int read_start(int fd, double deadline_ms)
 {
 	std::size_t n = 0, skip = 0;
 	bool at_end = false;
+	int tags = 0;
+	uint64_t tag_bytes = 0;
 	for (;;) {
 		int kind = probe_start(head, n, at_end || n == sizeof head, &skip);
+		if (kind == probe_tag && id3v2_chain_ended(++tags, tag_bytes += skip))
+			return probe_not_flac;
 		if ((kind == probe_tag || kind == probe_frames) && skip <= n) {
 			memmove(head, head + skip, n - skip);
 			n -= skip;

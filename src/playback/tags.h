@@ -47,11 +47,12 @@ int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_
 /// Applies one comment entry to tags when its name (any case) is
 /// REPLAYGAIN_TRACK_GAIN, _ALBUM_GAIN ("-7.52 dB": a sign, digits, a
 /// fraction, "dB"; within +-60 dB), _TRACK_PEAK or _ALBUM_PEAK (digits and
-/// a fraction). A malformed or over-long value makes the tag absent. 1 when
-/// the name is one of the four.
+/// a fraction). A malformed or over-long value makes the tag absent; the
+/// first valid value of a tag stays. 1 when the name is one of the four.
 int apply_replaygain_comment(replaygain_tags *tags, std::string_view name, std::string_view value);
 /// The gain for mode: the mode's own gain tag, else the other one, limited
-/// so that the peak tag that goes with it, scaled, stays within full scale;
+/// so that the peak tag that goes with it, scaled, stays within full scale
+/// (to 0 dB when that peak is absent, malformed or 0);
 /// unity without a gain tag or with mode replaygain_off. The factor is
 /// 10^(dB/20) worked out in double precision and rounded to float once.
 replaygain_choice replaygain_choose(const replaygain_tags &tags, int mode);

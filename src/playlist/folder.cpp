@@ -1,22 +1,11 @@
-// Folder walks: the playable files below a folder, in natural order.
+// A folder's names, in natural order.
 #include "playlist/playlist.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <set>
-#include <utility>
 
 namespace {
-struct walk {
-	int (*is_flac)(const char *);
-	// Every folder entered so far, by device and inode: a symbolic link
-	// back up the tree (or across it) is not followed a second time.
-	std::set<std::pair<dev_t, ino_t>> entered;
-	std::vector<std::string> *out;
-};
-
 bool is_digit(char c)
 {
 	return c >= '0' && c <= '9';
@@ -63,53 +52,19 @@ int natural_compare(std::string_view a, std::string_view b)
 	return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-static std::string joined(const std::string &folder, const std::string &name)
-{
-	return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-// Appends the playable files below folder, which has been entered.
-static void walk_folder(walk &w, const std::string &folder)
+int folder_names(const std::string &folder, std::vector<std::string> *names)
 {
 	DIR *dir = opendir(folder.c_str());
 	if (!dir)
-		return;
+		return 0;
 	// All names first, so that no folder stays open while the ones below
 	// it are walked.
-	std::vector<std::string> names;
+	names->clear();
 	while (const dirent *e = readdir(dir))
 		if (e->d_name[0] != '.')
-			names.emplace_back(e->d_name);
+			names->emplace_back(e->d_name);
 	closedir(dir);
-	std::sort(names.begin(), names.end(),
+	std::sort(names->begin(), names->end(),
 		  [](const std::string &a, const std::string &b) { return natural_compare(a, b) < 0; });
-
-	for (const std::string &name : names) {
-		const std::string path = joined(folder, name);
-		struct stat st;
-		// stat follows links; a dangling one is skipped like any non-file.
-		if (stat(path.c_str(), &st) != 0)
-			continue;
-		if (S_ISDIR(st.st_mode)) {
-			if (w.entered.insert({st.st_dev, st.st_ino}).second)
-				walk_folder(w, path);
-		} else if (S_ISREG(st.st_mode) && (!w.is_flac || w.is_flac(path.c_str()))) {
-			w.out->push_back(path);
-		}
-	}
-}
-
-int folder_entries(const std::string &folder, int (*is_flac)(const char *), std::vector<std::string> *out)
-{
-	struct stat st;
-	DIR *dir = opendir(folder.c_str());
-	if (!dir || stat(folder.c_str(), &st) != 0) {
-		if (dir)
-			closedir(dir);
-		return 0;
-	}
-	closedir(dir);
-	walk w = {is_flac, {{st.st_dev, st.st_ino}}, out};
-	walk_folder(w, folder);
 	return 1;
 }

@@ -1,13 +1,29 @@
 // What to play in playlist mode: the arguments expanded into a list of
-// paths (folders walked, playlist files read), and the order it is played
-// in. Knows nothing of decoding: what counts as FLAC is asked of is_flac.
+// entries (folders walked, playlist files read) as it is played, and the
+// order it is played in. Knows nothing of decoding: what counts as FLAC is
+// asked of is_flac.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+/// What an entry of the walk that gives nothing to play is reported as.
+enum playlist_problem {
+	problem_unreadable,    // a folder, file or link the walk cannot read
+	problem_empty_folder,  // a folder named (or listed) without FLAC below it
+	problem_too_deep,      // a playlist nested beyond playlist_depth_max
+	problem_not_text,      // a playlist file that is not text
+};
+
+/// Playlists read within one another, at most.
+inline constexpr int playlist_depth_max = 64;
 
 /// What the command line chose for the list. Set by start-up, read-only
 /// afterwards; flags are 0 or 1.
@@ -15,48 +31,95 @@ struct playlist_settings {
 	int shuffle;    // a random order, a fresh one for every round
 	int repeat;     // start again after the last entry
 	uint64_t seed;  // of the shuffle
-	// 1 when the regular file at path holds a stream the player plays: the
-	// test a folder's files must pass. Null: every regular file passes.
+	// The test a folder's regular files must pass: 1 when the file holds a
+	// stream the player plays, 0 when not, -1 when it cannot be read. Null:
+	// every regular file passes.
 	int (*is_flac)(const char *path);
+	// Asked between entries of the walk: nonzero ends the walk where it is
+	// (a signal ends the run). May be null.
+	int (*stop)();
+	// Told of each problem (a playlist_problem) as the walk meets it. May be
+	// null.
+	void (*report)(int problem, const char *path);
 };
 extern playlist_settings playlist_config;
 
-/// The list, by index, so that a position can move either way.
-struct playlist {
-	std::vector<std::string> paths;  // in playing order
-	std::size_t position = 0;        // the entry playing, or the next one
-	uint64_t round = 0;              // rounds begun before the current one
+/// One thing to play.
+struct playlist_entry {
+	std::string path;
 };
 
-/// Expands args, in their order, into list->paths: a folder becomes the
-/// files below it that pass is_flac (see folder_entries); a regular file
+/// A step of the walk still to be taken: the rest of the arguments, of a
+/// playlist file's entries or of a folder's names.
+struct walk_frame {
+	int kind = 0;                      // a frame kind (see walk.cpp)
+	std::vector<std::string> items{};  // paths (arguments, lists) or names (folders)
+	std::size_t next = 0;            // the first item not yet taken
+	std::string path{};              // the folder or list; "" for the arguments
+	dev_t dev = 0;                   // the list's identity, for lists that include themselves
+	ino_t ino = 0;
+	std::size_t root = 0;   // folders: the frame of the folder named, which holds:
+	std::size_t found = 0;  //   the files found below it
+	std::set<std::pair<dev_t, ino_t>> entered{};  // the folders entered below it, and its ancestors
+	bool proc = false;      // folders: on a proc file system, whose links are not followed
+};
+
+/// The list, by index, so that a position can move either way. Entries are
+/// found by a walk that goes on while they play.
+struct playlist {
+	std::vector<playlist_entry> entries;  // found so far, in playing order
+	std::size_t position = 0;             // the entry playing, or the next one
+	uint64_t round = 0;                   // rounds begun before the current one
+	std::size_t problems = 0;             // reported so far
+	std::vector<walk_frame> walk;         // what is left to walk; empty when done
+	bool stopped = false;                 // settings.stop ended the walk
+	const playlist_settings *settings = nullptr;
+};
+
+/// Starts the list of what args stand for, in their order: a folder stands
+/// for the files below it that pass is_flac (see walk.cpp); a regular file
 /// named *.m3u or *.m3u8 (in any case) that does not itself pass is_flac
-/// becomes the entries of that playlist, each of which may again be a
-/// folder or a playlist file; anything else ("-", a URL, a missing or
-/// unreadable path) is kept as it is, to fail when its turn comes. A
-/// playlist already being read higher up (one that includes itself) is
-/// skipped. Folders that gave nothing are appended to *empty. Then orders
-/// the list as settings ask and sets position 0.
-void playlist_start(playlist *list, const std::vector<std::string> &args, const playlist_settings &settings,
-		    std::vector<std::string> *empty);
+/// for the entries of that playlist, each of which may again be a folder or
+/// a playlist file; anything else ("-", a URL, a missing path) for itself,
+/// to fail when its turn comes. A playlist already being read higher up
+/// (one that includes itself) is skipped. Nothing is walked yet: entries
+/// are found as they are asked for. settings must outlive the list.
+void playlist_start(playlist *list, std::vector<std::string> args, const playlist_settings &settings);
+/// Copies entry i into *entry, walking on until it exists (with shuffle,
+/// the whole walk first, then the order is drawn). 1 when there is one; 0
+/// when the list is shorter or the walk was stopped.
+int playlist_entry_at(playlist *list, std::size_t i, playlist_entry *entry);
+/// Walks on for about budget_us microseconds at most (one entry at least),
+/// so that the count becomes known while the list plays.
+void playlist_walk_for(playlist *list, int budget_us);
+/// The number of entries once the walk is done; 0 while it is not known.
+std::size_t playlist_count(const playlist &list);
 /// Begins the next round when settings ask for repeat: position 0 and, with
 /// shuffle, a fresh order. 1 when a round begins, 0 when the list is done.
-int playlist_next_round(playlist *list, const playlist_settings &settings);
+int playlist_next_round(playlist *list);
 
-/// The files below folder that pass is_flac, in natural order of their
-/// paths below it (each folder's names sorted, sub-folders in their place).
-/// Names beginning with "." are skipped; symbolic links are followed, but
-/// a folder already entered in this walk is not entered again. Paths are
-/// folder joined with the names. 0 when folder cannot be read; 1 otherwise.
-int folder_entries(const std::string &folder, int (*is_flac)(const char *), std::vector<std::string> *out);
+/// Takes one step of the walk: one item of the innermost frame. 0 when the
+/// walk is done (or stopped), 1 otherwise.
+int walk_step(playlist *list);
+
+/// The names in folder (but "." and ".." and other names beginning with
+/// "."), in natural order. 0 when the folder cannot be read.
+int folder_names(const std::string &folder, std::vector<std::string> *names);
 /// Natural order: runs of digits compare as numbers, everything else byte
 /// by byte; names equal that way compare byte by byte. <0, 0 or >0.
 int natural_compare(std::string_view a, std::string_view b);
-/// The entries of a playlist file's text: one per line, with a UTF-8
-/// byte-order mark, CR-LF line ends, blank lines and "#" lines dropped. A
-/// relative path is made relative to the folder of list_path; a URL
-/// (scheme "://") is kept as it is.
+/// The text of a playlist file's bytes, as UTF-8: UTF-16 (LE or BE, with
+/// its byte-order mark) converted, a UTF-8 byte-order mark dropped. false
+/// when it is not text: a NUL anywhere, bytes that are not UTF-8 within the
+/// first 4 KiB, UTF-16 that does not decode.
+bool m3u_text(std::string_view bytes, std::string *text);
+/// The entries of a playlist file's text: one per line, trimmed of blanks
+/// and tabs, with CR-LF line ends, blank lines and "#" lines dropped. A
+/// file:// URL (host empty or localhost) is its percent-decoded path; a
+/// relative path is made relative to the folder of list_path ("-" is the
+/// file of that name there, never standard input); another URL (scheme
+/// "://") is kept as it is.
 std::vector<std::string> m3u_entries(std::string_view text, std::string_view list_path);
-/// Puts paths into the order of a permutation drawn from seed and round:
+/// Puts entries into the order of a permutation drawn from seed and round:
 /// the same two give the same order.
-void shuffle_paths(std::vector<std::string> *paths, uint64_t seed, uint64_t round);
+void shuffle_entries(std::vector<playlist_entry> *entries, uint64_t seed, uint64_t round);

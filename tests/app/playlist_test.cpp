@@ -229,12 +229,83 @@ TEST_F(Playlist, ReplayGainLineFollowsTheProperties)
 	std::string b = make("b.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=-3 dB", "REPLAYGAIN_ALBUM_GAIN=-7.52"});
 	std::string c = make("c.flac", 16, 2, 44100, 441);
 	std::string d = make("d.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+12 dB", "REPLAYGAIN_TRACK_PEAK=0.5"});
-	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c, d});
+	// Without a usable peak a gain above unity could clip: none is taken.
+	std::string e = make("e.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+10 dB"});
+	std::string f = make("f.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=+10 dB", "REPLAYGAIN_TRACK_PEAK=0"});
+	std::string g = make("g.flac", 16, 2, 44100, 441, tags{"REPLAYGAIN_TRACK_GAIN=-0.004 dB"});
+	// A broken second copy leaves the first.
+	std::string h = make("h.flac", 16, 2, 44100, 441,
+			     tags{"REPLAYGAIN_TRACK_GAIN=-4 dB", "REPLAYGAIN_TRACK_GAIN=loud", "REPLAYGAIN_TRACK_GAIN=-9 dB"});
+	run_result r = wendrop({"-d", "null", "--replaygain=album", a, b, c, d, e, f, g, h});
 	const std::string properties = "16 bit, 44100 Hz, 2 channels, 441 total samples, 0.01 total seconds\n";
 	std::string expected = banner;
 	for (const auto &[name, gain] : std::vector<std::pair<std::string, std::string>>{
 		     {"a.flac", "-7.52 dB (album)"}, {"b.flac", "-3.00 dB (track)"}, {"c.flac", "0.00 dB (none)"},
-		     {"d.flac", "6.02 dB (track)"}})
+		     {"d.flac", "6.02 dB (track)"}, {"e.flac", "0.00 dB (track)"}, {"f.flac", "0.00 dB (track)"},
+		     {"g.flac", "0.00 dB (track)"}, {"h.flac", "-4.00 dB (track)"}})
 		expected += blank_tags() + "\nPlaying FLAC stream from " + name + "\n" + properties + "ReplayGain: " + gain + "\n";
 	EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(Playlist, WhatTheWalkCannotReadIsOneLineEachAndAMissForAWavOutput)
+{
+	// Root reads everything: the player runs as nobody.
+	if (getuid() != 0)
+		GTEST_SKIP() << "needs root to run the player as another user";
+	std::filesystem::create_directories(dir.file("lib/locked"));
+	make("lib/a.flac", 16, 2, 44100, 441);
+	make("lib/locked/b.flac", 16, 2, 44100, 441);
+	make("lib/secret.flac", 16, 2, 44100, 441);
+	make("lib/z.flac", 16, 2, 44100, 441);
+	ASSERT_EQ(symlink("nowhere", dir.file("lib/dangling").c_str()), 0);
+	ASSERT_EQ(symlink("loop2", dir.file("lib/loop1").c_str()), 0);
+	ASSERT_EQ(symlink("loop1", dir.file("lib/loop2").c_str()), 0);
+	// A folder entered already, by a link to it, stays silent.
+	ASSERT_EQ(symlink(".", dir.file("lib/again").c_str()), 0);
+	chmod(dir.path.c_str(), 0755);
+	chmod(dir.file("lib/locked").c_str(), 0);
+	chmod(dir.file("lib/secret.flac").c_str(), 0);
+	std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+					      wendrop_bin(), "-q"};
+	const std::string lines = "Error opening " + dir.file("lib/dangling") + "\nError opening " + dir.file("lib/locked") +
+				  "\nError opening " + dir.file("lib/loop1") + "\nError opening " + dir.file("lib/loop2") +
+				  "\nError opening " + dir.file("lib/secret.flac") + "\n";
+	for (const char *output : {"-w/dev/null", "-dnull"}) {
+		std::vector<std::string> argv = as_nobody;
+		argv.insert(argv.end(), {output, dir.file("lib")});
+		run_result r = run(argv, "", 60, {.env = env});
+		EXPECT_EQ(r.err, lines) << output;
+		// Live, the listener has seen the lines; a WAV output misses files.
+		EXPECT_EQ(r.status, output[1] == 'w' ? 1 : 0) << output;
+	}
+}
+
+TEST_F(Playlist, ListsFromOtherProgramsPlayAndJunkNamedM3uIsOneLine)
+{
+	std::filesystem::create_directories(dir.file("lists"));
+	std::string a = make("a b.flac", 16, 2, 44100, 441);
+	make("lists/-", 16, 2, 44100, 441);
+	make("lists/c.flac", 16, 2, 44100, 441);
+	// UTF-16 as a desktop player exports it: a byte-order mark, file://
+	// URLs, blanks around the lines.
+	std::string url = "file://" + dir.file("a%20b.flac");
+	std::u16string text = u"#EXTM3U\r\n  " + std::u16string(url.begin(), url.end()) + u"\t\r\n\t-\r\n c.flac \r\n";
+	std::vector<unsigned char> utf16 = {0xff, 0xfe};
+	for (char16_t c : text)
+		utf16.insert(utf16.end(), {static_cast<unsigned char>(c & 0xff), static_cast<unsigned char>(c >> 8)});
+	ASSERT_TRUE(write_file(dir.file("lists/desk.m3u8"), utf16));
+	std::vector<unsigned char> junk(50000, '\n');
+	junk[100] = 0;
+	ASSERT_TRUE(write_file(dir.file("lists/junk.m3u"), junk));
+
+	// The list named from its own folder: "-" is still the file beside it.
+	run_result r = run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" -d null desk.m3u8 junk.m3u", dir.file("lists"),
+			    wendrop_bin()},
+			   "not a stream", 60, {.env = env});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Not a playlist: junk.m3u\n");
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a b.flac", "-", "c.flac"}));
+	r = wendrop({"-q", "-w", dir.file("o.wav"), dir.file("lists/junk.m3u"), a});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Not a playlist: " + dir.file("lists/junk.m3u") + "\n");
 }

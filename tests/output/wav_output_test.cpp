@@ -16,6 +16,8 @@
 #include <cstring>
 #include <utility>
 
+#include "output/output.h"
+
 #include "fixture.h"
 #include "process.h"
 #include "testenv.h"
@@ -415,4 +417,45 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	r = wendrop({"-q", "--wav=" + c, "-"}, {.env = env, .stdin_path = c});
 	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening -\n");
 	EXPECT_TRUE(read_file(c) == tagged);
+}
+
+// The WAV output is written without libao; its header and data are what
+// libao's own wav driver writes, for every layout the player uses and every
+// width it plays in.
+TEST(WavHeader, EqualsWhatLibaosWavDriverWrites)
+{
+	ao_initialize();
+	static const char *const layouts[] = {"M", "L,R", "L,R,C", "L,R,BL,BR", "L,R,C,BL,BR", "L,R,C,LFE,BL,BR",
+					      "L,R,C,LFE,BC,SL,SR", "L,R,C,LFE,BL,BR,SL,SR", nullptr};
+	for (int channels = 1; channels <= 9; channels++) {
+		for (int bits : {8, 16, 24}) {
+			ao_sample_format f = {bits, 44100 + channels, channels, AO_FMT_NATIVE,
+					      const_cast<char *>(layouts[channels - 1])};
+			const std::size_t frame = static_cast<std::size_t>(channels * bits / 8);
+			std::vector<unsigned char> data(frame);
+			for (std::size_t i = 0; i < frame; i++)
+				data[i] = static_cast<unsigned char>(0x81 + i);
+			// libao's driver on a pipe, as it writes standard output: it
+			// cannot seek back, so the sizes stay as first written.
+			int p[2];
+			ASSERT_EQ(pipe(p), 0);
+			FILE *saved = stdout;
+			stdout = fdopen(p[1], "w");
+			ao_device *d = ao_open_file(ao_driver_id("wav"), "-", 1, &f, nullptr);
+			ASSERT_NE(d, nullptr);
+			ao_play(d, reinterpret_cast<char *>(data.data()), static_cast<uint_32>(frame));
+			ao_close(d);
+			stdout = saved;
+			std::vector<unsigned char> libao(68 + frame + 1);
+			ssize_t got = read(p[0], libao.data(), libao.size());
+			close(p[0]);
+			ASSERT_EQ(got, static_cast<ssize_t>(68 + frame)) << channels << " channels, " << bits << " bits";
+			std::vector<unsigned char> ours(68);
+			wav_header(f, ours.data());
+			ours.insert(ours.end(), data.begin(), data.end());
+			libao.resize(68 + frame);
+			EXPECT_EQ(ours, libao) << channels << " channels, " << bits << " bits";
+		}
+	}
+	ao_shutdown();
 }

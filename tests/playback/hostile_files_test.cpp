@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include "playback/probe.h"
+
 #include "fixture.h"
 #include "process.h"
 #include "testenv.h"
@@ -448,4 +450,63 @@ TEST_F(HostileFiles, FifoPlaysWhatItsWriterSends)
 	wav_info first = parse_wav(std::vector<unsigned char>(out.begin(), out.begin() + out.size() / 2));
 	ASSERT_TRUE(first.ok);
 	EXPECT_TRUE(first.data == frames({0, 1, 2, 3, 4, 5}));
+}
+
+namespace {
+// What this process has read so far, by the kernel's count (the read of
+// the count itself included, a few hundred bytes).
+uint64_t bytes_read()
+{
+	std::vector<unsigned char> io = read_file("/proc/self/io");
+	std::string text(io.begin(), io.end());
+	return std::stoull(text.substr(text.find("rchar: ") + 7));
+}
+}
+
+// A look at a file's first bytes reads what the verdict needs and no more:
+// tags are stepped over by their sizes and a chain of them is given up on;
+// the walk's verdict carries to the file's open, once, while the file is
+// unchanged.
+TEST_F(HostileFiles, SniffingReadsOnlyWhatTheVerdictNeeds)
+{
+	const std::vector<unsigned char> empty_tag = cat({text("ID3"), {4, 0, 0, 0, 0, 0, 0}});
+	auto chain = [&](std::size_t tags) {
+		std::vector<unsigned char> b;
+		for (std::size_t i = 0; i < tags; i++)
+			b.insert(b.end(), empty_tag.begin(), empty_tag.end());
+		b.insert(b.end(), bytes.begin(), bytes.end());
+		return b;
+	};
+	const std::string path = dir.file("chain.flac");
+	for (auto [tags, holds] : {std::pair<std::size_t, int>{16, 1}, {17, 0}, {1000000, 0}}) {
+		ASSERT_TRUE(write_file(path, chain(tags)));
+		const uint64_t before = bytes_read();
+		EXPECT_EQ(file_holds_flac(path.c_str()), holds) << tags;
+		EXPECT_LT(bytes_read() - before, 2048u) << tags;
+	}
+	ASSERT_TRUE(write_file(path, std::vector<unsigned char>(1 << 20, 'x')));
+	uint64_t before = bytes_read();
+	EXPECT_EQ(file_sniff_flac(path.c_str()), 0);
+	EXPECT_LT(bytes_read() - before, 1024u);
+
+	ASSERT_TRUE(write_file(path, bytes));
+	ASSERT_EQ(file_sniff_flac(path.c_str()), 1);
+	std::vector<unsigned char> buf(probe_file_room);
+	off_t start = -1;
+	int fd = open(path.c_str(), O_RDONLY);
+	before = bytes_read();
+	EXPECT_EQ(probe_file(fd, buf.data(), buf.size(), &start), probe_native);
+	EXPECT_EQ(start, 0);
+	const uint64_t reused = bytes_read() - before;
+	before = bytes_read();
+	EXPECT_EQ(probe_file(fd, buf.data(), buf.size(), &start), probe_native);
+	EXPECT_GT(bytes_read() - before, reused);  // used once: this look reads
+	// A file changed since its verdict is looked at again.
+	ASSERT_EQ(file_sniff_flac(path.c_str()), 1);
+	const timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+	ASSERT_EQ(futimens(fd, times), 0);
+	before = bytes_read();
+	EXPECT_EQ(probe_file(fd, buf.data(), buf.size(), &start), probe_native);
+	EXPECT_GT(bytes_read() - before, reused);
+	close(fd);
 }

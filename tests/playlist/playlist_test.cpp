@@ -1,9 +1,14 @@
-// The list functions on their own: natural order and shuffled rounds.
+// The list functions on their own: natural order, shuffled rounds, playlist
+// files as other programs write them, and the walk that finds the entries.
 #include "playlist/playlist.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+
+#include "fixture.h"
+#include "testenv.h"
 
 TEST(NaturalOrder, DigitRunsCompareAsNumbersEverythingElseByByte)
 {
@@ -17,20 +22,154 @@ TEST(NaturalOrder, DigitRunsCompareAsNumbersEverythingElseByByte)
 	EXPECT_EQ(natural_compare("a7", "a7"), 0);
 }
 
+// The paths of the entries, in playing order.
+static std::vector<std::string> paths_of(const playlist &list)
+{
+	std::vector<std::string> paths;
+	for (const playlist_entry &e : list.entries)
+		paths.push_back(e.path);
+	return paths;
+}
+
 TEST(Rounds, EachEntryOnceInAFreshOrderEachRound)
 {
 	std::vector<std::string> args;
 	for (int i = 0; i < 20; i++)
 		args.push_back("/no/such/" + std::to_string(i) + ".flac");  // kept, to fail in turn
-	const playlist_settings settings = {1, 1, 42, nullptr};
+	const playlist_settings settings = {1, 1, 42, nullptr, nullptr, nullptr};
 	playlist list;
-	std::vector<std::string> empty;
-	playlist_start(&list, args, settings, &empty);
-	const std::vector<std::string> first = list.paths;
+	playlist_start(&list, args, settings);
+	playlist_entry entry;
+	ASSERT_EQ(playlist_entry_at(&list, 0, &entry), 1);
+	EXPECT_EQ(playlist_count(list), 20u);
+	const std::vector<std::string> first = paths_of(list);
 	list.position = 7;
-	ASSERT_EQ(playlist_next_round(&list, settings), 1);
+	ASSERT_EQ(playlist_next_round(&list), 1);
 	EXPECT_EQ(list.position, 0u);
-	EXPECT_NE(list.paths, first);
-	std::sort(list.paths.begin(), list.paths.end(), [](auto &a, auto &b) { return natural_compare(a, b) < 0; });
-	EXPECT_EQ(list.paths, args);
+	std::vector<std::string> second = paths_of(list);
+	EXPECT_NE(second, first);
+	std::sort(second.begin(), second.end(), [](auto &a, auto &b) { return natural_compare(a, b) < 0; });
+	EXPECT_EQ(second, args);
+}
+
+TEST(M3u, ListsAsOtherProgramsWriteThem)
+{
+	struct row {
+		std::string bytes;
+		bool text;
+		std::vector<std::string> entries;  // of lists/x.m3u
+	};
+	const auto utf16 = [](bool big, std::u16string s) {
+		std::string b = big ? "\xfe\xff" : "\xff\xfe";
+		for (char16_t c : s) {
+			const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xff);
+			b += big ? std::string{hi, lo} : std::string{lo, hi};
+		}
+		return b;
+	};
+	const row rows[] = {
+		{" \ta.flac \t\r\n\t# not a path\n", true, {"lists/a.flac"}},
+		{"file:///m/A%20b%c3%a9.flac\nfile://localhost/m/c.flac\nFILE:///m/%zz%4\n", true,
+		 {"/m/A b\xc3\xa9.flac", "/m/c.flac", "/m/%zz%4"}},
+		// Another host, or a NUL in the path, is a URL that fails in turn.
+		{"file://nas/m/a.flac\nfile:///m/%00x\nhttp://h/x.flac\n", true,
+		 {"file://nas/m/a.flac", "file:///m/%00x", "http://h/x.flac"}},
+		{"-\n", true, {"lists/-"}},
+		{utf16(false, u"\u00e9t\u00e9.flac\r\n\U0001F3B5.flac"), true,
+		 {"lists/\xc3\xa9t\xc3\xa9.flac", "lists/\xf0\x9f\x8e\xb5.flac"}},
+		{utf16(true, u"a.flac"), true, {"lists/a.flac"}},
+		{"\xef\xbb\xbf" "a.flac\n", true, {"lists/a.flac"}},
+		{utf16(false, u"a\xd800.flac"), false, {}},
+		{std::string("a.flac\n\0\n", 9), false, {}},
+		{"caf\xe9.flac\n", false, {}},
+		{"\xc0\xaf.flac\n", false, {}},
+		// Only the first 4 KiB are judged, and a character cut there is whole.
+		{std::string(4095, 'a') + "\xc3\xa9\n" + "\xff", true, {"lists/" + std::string(4095, 'a') + "\xc3\xa9", "lists/\xff"}},
+	};
+	for (const row &r : rows) {
+		std::string text;
+		ASSERT_EQ(m3u_text(r.bytes, &text), r.text) << r.bytes.substr(0, 40);
+		if (r.text) {
+			EXPECT_EQ(m3u_entries(text, "lists/x.m3u"), r.entries) << r.bytes.substr(0, 40);
+		}
+	}
+	// "-" beside a list in the current folder is that file, not standard input.
+	EXPECT_EQ(m3u_entries("-\na.flac\n", "x.m3u"), (std::vector<std::string>{"./-", "a.flac"}));
+}
+
+namespace {
+// A walk over a folder of its own, counting the files it looks at.
+struct Walk : testing::Test {
+	temp_dir dir;
+	static inline int looked = 0, stop_after = -1;
+	static inline std::vector<std::pair<int, std::string>> problems;
+	static int is_flac(const char *path)
+	{
+		looked++;
+		return std::string(path).ends_with(".flac") ? 1 : 0;
+	}
+	static int stop() { return stop_after >= 0 && looked >= stop_after; }
+	static void report(int problem, const char *path) { problems.emplace_back(problem, path); }
+	playlist_settings settings = {0, 0, 0, is_flac, stop, report};
+	void SetUp() override
+	{
+		looked = 0;
+		stop_after = -1;
+		problems.clear();
+	}
+	void touch(const std::string &name) { ASSERT_TRUE(write_file(dir.file(name), {'x'})); }
+};
+}
+
+TEST_F(Walk, TheFirstEntryComesBeforeTheRestIsLookedAtAndTheCountAfter)
+{
+	std::filesystem::create_directories(dir.file("a/b"));
+	touch("a/1.flac");
+	for (int i = 2; i < 50; i++)
+		touch("a/b/" + std::to_string(i) + ".txt");
+	touch("a/b/z.flac");
+	playlist list;
+	playlist_start(&list, {dir.file("a")}, settings);
+	playlist_entry e;
+	ASSERT_EQ(playlist_entry_at(&list, 0, &e), 1);
+	EXPECT_EQ(e.path, dir.file("a/1.flac"));
+	EXPECT_EQ(looked, 1);
+	EXPECT_EQ(playlist_count(list), 0u);  // not known yet
+	ASSERT_EQ(playlist_entry_at(&list, 1, &e), 1);
+	EXPECT_EQ(e.path, dir.file("a/b/z.flac"));
+	EXPECT_EQ(playlist_entry_at(&list, 2, &e), 0);
+	EXPECT_EQ(playlist_count(list), 2u);
+	EXPECT_TRUE(problems.empty());
+}
+
+TEST_F(Walk, StopEndsTheWalkWhereItIs)
+{
+	for (int i = 0; i < 20; i++)
+		touch(std::to_string(i) + ".txt");
+	touch("z.flac");
+	stop_after = 5;
+	playlist list;
+	playlist_start(&list, {dir.path}, settings);
+	playlist_entry e;
+	EXPECT_EQ(playlist_entry_at(&list, 0, &e), 0);
+	EXPECT_EQ(looked, 5);
+	EXPECT_EQ(playlist_count(list), 0u);
+	EXPECT_EQ(playlist_next_round(&list), 0);
+}
+
+TEST_F(Walk, ListsNestedBeyondTheLimitAreOneLineAndNoCrash)
+{
+	// 10,000 lists, each naming the next: the walk's own stack bounds it.
+	const int depth = 10000;
+	for (int i = 0; i < depth; i++) {
+		const std::string next = std::to_string(i + 1) + ".m3u\n";
+		ASSERT_TRUE(write_file(dir.file(std::to_string(i) + ".m3u"), {next.begin(), next.end()}));
+	}
+	playlist list;
+	playlist_start(&list, {dir.file("0.m3u")}, settings);
+	playlist_entry e;
+	EXPECT_EQ(playlist_entry_at(&list, 0, &e), 0);
+	EXPECT_EQ(problems, (std::vector<std::pair<int, std::string>>{
+				    {problem_too_deep, dir.file(std::to_string(playlist_depth_max) + ".m3u")}}));
+	EXPECT_EQ(list.problems, 1u);
 }

@@ -1,0 +1,207 @@
+// The walk that finds the entries: arguments, playlist files and folders,
+// one item at a time, on a stack of its own, so that no input's depth can
+// exhaust the process's stack and the first file plays while the walk goes
+// on.
+//
+// Folders: the files below a folder that pass is_flac, in natural order of
+// their paths below it (each folder's names sorted, sub-folders in their
+// place). Names beginning with "." are skipped; symbolic links are
+// followed, but a folder already entered in this walk, or one that holds
+// the folder named (its ancestors), is not entered again, and on a proc
+// file system (/proc) no link is followed: /proc/self/root would be the
+// whole file system again.
+#include "playlist/playlist.h"
+
+#include <sys/stat.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <strings.h>
+
+namespace {
+enum frame_kind { frame_arguments, frame_list, frame_folder };
+constexpr std::size_t new_walk = SIZE_MAX;
+}
+
+static void report(playlist *list, int problem, const std::string &path)
+{
+	list->problems++;
+	if (list->settings->report)
+		list->settings->report(problem, path.c_str());
+}
+
+static std::string joined(const std::string &folder, const std::string &name)
+{
+	return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+static bool on_proc(const std::string &path)
+{
+#ifdef __linux__
+	struct statfs fs;
+	return statfs(path.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+#else
+	(void)path;
+	return false;
+#endif
+}
+
+// The folder named, and every folder above it, as entered: a link back up
+// is not followed.
+static void enter_ancestors(walk_frame *f, const struct stat &st)
+{
+	f->entered.insert({st.st_dev, st.st_ino});
+	char *real = realpath(f->path.c_str(), nullptr);
+	if (!real)
+		return;
+	const std::string r = real;
+	free(real);
+	for (std::size_t slash = 0; slash != std::string::npos; slash = r.find('/', slash + 1)) {
+		struct stat above;
+		if (stat(slash == 0 ? "/" : r.substr(0, slash).c_str(), &above) == 0)
+			f->entered.insert({above.st_dev, above.st_ino});
+	}
+}
+
+// Pushes the folder at path, to be walked name by name: as a walk of its
+// own (root new_walk) or below the folder of frame root.
+static void enter_folder(playlist *list, const std::string &path, const struct stat &st, std::size_t root)
+{
+	walk_frame f{.kind = frame_folder, .path = path};
+	if (!folder_names(path, &f.items)) {
+		report(list, problem_unreadable, path);
+		return;
+	}
+	f.proc = on_proc(path);
+	f.root = root == new_walk ? list->walk.size() : root;
+	if (root == new_walk)
+		enter_ancestors(&f, st);
+	list->walk.push_back(std::move(f));
+}
+
+// One name of the folder of the innermost frame.
+static void take_name(playlist *list, const std::string &name)
+{
+	const walk_frame &folder = list->walk.back();
+	const std::string path = joined(folder.path, name);
+	const std::size_t root = folder.root;
+	struct stat st;
+	if (folder.proc && (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)))
+		return;
+	if (stat(path.c_str(), &st) != 0) {
+		// Gone since the folder was read: nothing to say. A dangling link,
+		// a loop of links, a path too long or a folder not searchable: the
+		// entry cannot be read.
+		const int error = errno;
+		if (error != ENOENT || lstat(path.c_str(), &st) == 0)
+			report(list, problem_unreadable, path);
+		return;
+	}
+	if (S_ISDIR(st.st_mode)) {
+		if (list->walk[root].entered.insert({st.st_dev, st.st_ino}).second)
+			enter_folder(list, path, st, root);
+		return;
+	}
+	if (!S_ISREG(st.st_mode))
+		return;
+	const int verdict = list->settings->is_flac ? list->settings->is_flac(path.c_str()) : 1;
+	if (verdict < 0) {
+		report(list, problem_unreadable, path);
+	} else if (verdict > 0) {
+		list->entries.push_back({path});
+		list->walk[root].found++;
+	}
+}
+
+static bool ends_with_nocase(std::string_view s, std::string_view suffix)
+{
+	return s.size() >= suffix.size() && strncasecmp(s.data() + s.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
+}
+
+static bool read_bytes(const std::string &path, std::string *bytes)
+{
+	FILE *f = fopen(path.c_str(), "rbe");
+	if (!f)
+		return false;
+	char buf[65536];
+	std::size_t n;
+	while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+		bytes->append(buf, n);
+	const bool ok = !ferror(f);
+	fclose(f);
+	return ok;
+}
+
+// Pushes the playlist file at path, unless it is being read already higher
+// up or lies too deep. false when it is no playlist to read at all.
+static bool enter_list(playlist *list, const std::string &path, const struct stat &st)
+{
+	std::string bytes, text;
+	if (!read_bytes(path, &bytes))
+		return false;
+	int depth = 0;
+	for (const walk_frame &f : list->walk) {
+		if (f.kind != frame_list)
+			continue;
+		if (f.dev == st.st_dev && f.ino == st.st_ino)
+			return true;
+		depth++;
+	}
+	if (depth >= playlist_depth_max)
+		report(list, problem_too_deep, path);
+	else if (!m3u_text(bytes, &text))
+		report(list, problem_not_text, path);
+	else
+		list->walk.push_back({.kind = frame_list, .items = m3u_entries(text, path), .path = path,
+				      .dev = st.st_dev, .ino = st.st_ino});
+	return true;
+}
+
+// One path of the arguments or of a playlist file.
+static void take_path(playlist *list, const std::string &path)
+{
+	struct stat st;
+	if (path != "-" && stat(path.c_str(), &st) == 0) {
+		if (S_ISDIR(st.st_mode)) {
+			enter_folder(list, path, st, new_walk);
+			return;
+		}
+		// A FLAC file that happens to be named .m3u plays, as it always did.
+		auto *is_flac = list->settings->is_flac;
+		if (S_ISREG(st.st_mode) && (ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8")) &&
+		    !(is_flac && is_flac(path.c_str()) > 0) && enter_list(list, path, st))
+			return;
+	}
+	// Anything else fails or plays in its turn.
+	list->entries.push_back({path});
+}
+
+int walk_step(playlist *list)
+{
+	std::vector<walk_frame> &walk = list->walk;
+	if (walk.empty())
+		return 0;
+	if (list->settings->stop && list->settings->stop()) {
+		list->stopped = true;
+		walk.clear();
+		return 0;
+	}
+	walk_frame &top = walk.back();
+	if (top.next == top.items.size()) {
+		if (top.kind == frame_folder && top.root == walk.size() - 1 && top.found == 0)
+			report(list, problem_empty_folder, top.path);
+		walk.pop_back();
+		return !walk.empty();
+	}
+	const std::string item = std::move(top.items[top.next++]);
+	if (top.kind == frame_folder)
+		take_name(list, item);
+	else
+		take_path(list, item);
+	return 1;
+}
