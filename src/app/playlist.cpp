@@ -97,7 +97,7 @@ static int play_stream(std::size_t index, std::size_t count)
 }
 
 // Plays one entry. Sets *opened when it opened, and *missed when a WAV
-// output would miss part of it.
+// output would miss part of it or hold damaged audio.
 static int play_entry(const std::string &path, std::size_t index, std::size_t count, int *opened, int *missed)
 {
 	if (!stream_open(path.c_str())) {
@@ -118,7 +118,9 @@ static int play_entry(const std::string &path, std::size_t index, std::size_t co
 	if (!fatal_signal && stream_report_end())
 		*missed = 1;
 	interrupted = 0;
-	stream_close();
+	// A WAV output of a damaged stream is not what was encoded.
+	if (stream_close())
+		*missed = 1;
 	return end;
 }
 
