@@ -235,12 +235,12 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layou
 		return {};
 	if (f.ogg && f.stated_md5) {
 		// The first page's packet: "\x7f" "FLAC", version, header count,
-		// "fLaC" and STREAMINFO with its 4-byte block header.
+		// "fLaC", and STREAMINFO after its 4-byte block header.
 		std::vector<std::vector<unsigned char>> pages = ogg_pages(sink.bytes);
 		if (pages.empty())
 			return {};
 		std::vector<unsigned char> &first = pages[0];
-		const std::size_t at = 27 + first[26] + 13 + 18;
+		const std::size_t at = 27 + first[26] + 17 + 18;
 		std::copy(f.stated_md5->begin(), f.stated_md5->end(), first.begin() + static_cast<std::ptrdiff_t>(at));
 		ogg_page_seal(first);
 		sink.bytes.clear();
