@@ -8,23 +8,40 @@
 namespace {
 // The Ogg checksum: CRC-32 with polynomial 0x04c11db7, most significant
 // bit first, from 0, over the page with its checksum field taken as 0.
-constexpr std::array<uint32_t, 256> crc_table()
+// Eight bytes at a time (table k: a byte followed by k zero bytes), as
+// every page played is checked.
+using crc_tables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr crc_tables make_crc_tables()
 {
-	std::array<uint32_t, 256> t{};
+	crc_tables t{};
 	for (uint32_t i = 0; i < 256; i++) {
 		uint32_t r = i << 24;
 		for (int bit = 0; bit < 8; bit++)
 			r = (r & 0x80000000u) ? (r << 1) ^ 0x04c11db7u : r << 1;
-		t[i] = r;
+		t[0][i] = r;
 	}
+	for (std::size_t k = 1; k < 8; k++)
+		for (uint32_t i = 0; i < 256; i++)
+			t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
 	return t;
 }
-constexpr std::array<uint32_t, 256> crc_lookup = crc_table();
+constexpr crc_tables crc_table = make_crc_tables();
+
+uint32_t be32(const unsigned char *b)
+{
+	return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
+}
 
 uint32_t crc_update(uint32_t crc, const unsigned char *b, std::size_t n)
 {
-	for (std::size_t i = 0; i < n; i++)
-		crc = (crc << 8) ^ crc_lookup[((crc >> 24) ^ b[i]) & 0xff];
+	const auto &t = crc_table;
+	for (; n >= 8; b += 8, n -= 8) {
+		const uint32_t a = crc ^ be32(b);
+		crc = t[7][a >> 24] ^ t[6][(a >> 16) & 0xff] ^ t[5][(a >> 8) & 0xff] ^ t[4][a & 0xff] ^ t[3][b[4]] ^
+		      t[2][b[5]] ^ t[1][b[6]] ^ t[0][b[7]];
+	}
+	for (; n > 0; b++, n--)
+		crc = (crc << 8) ^ t[0][((crc >> 24) ^ *b) & 0xff];
 	return crc;
 }
 
