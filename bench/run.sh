@@ -3,7 +3,8 @@
 #   1. 20 minutes of 16-bit 44.1 kHz stereo: wendrop -q --wav against
 #      flac -d (the same decoding, MD5 check and WAV writing) and flac -t
 #      (decoding and MD5 check only: the floor);
-#   2. 5 minutes of 24-bit 96 kHz stereo: the same three;
+#   2. 5 minutes of 24-bit 96 kHz stereo, and the 20 minutes of 1 in Ogg
+#      FLAC: the same three;
 #   3. remote mode (LOAD, every progress line read, then the end of input)
 #      against playlist mode on the file of 1;
 #   4. peak resident memory of each;
@@ -83,6 +84,9 @@ decode_case() {
 }
 
 decode_case "20 min 16-bit 44.1 kHz stereo" "$cd20"
+# The same audio in Ogg: every page is checked as it is played.
+cd20ogg=$(input cd-20min.oga --seconds 1200 --bits 16 --rate 44100 --channels 2 --ogg)
+decode_case "20 min 16-bit 44.1 kHz stereo, Ogg FLAC" "$cd20ogg"
 decode_case "5 min 24-bit 96 kHz stereo" "$hr5"
 
 # Chains of one-frame Ogg FLAC links, each a stream of its own.
