@@ -166,22 +166,8 @@ TEST_F(LegalStreams, AChainedOggStreamPlaysEveryLink)
 }
 
 namespace {
-bytes text(const std::string &s) { return {s.begin(), s.end()}; }
-bytes join(const std::vector<bytes> &pages, std::size_t from, std::size_t to)
-{
-	bytes out;
-	for (std::size_t i = from; i < to; i++)
-		out = out + pages[i];
-	return out;
-}
-// The samples of the packets an Ogg FLAC page completes, and those before.
-uint64_t granule(const bytes &page)
-{
-	uint64_t g = 0;
-	for (int i = 7; i >= 0; i--)
-		g = (g << 8) | page[6 + static_cast<std::size_t>(i)];
-	return g;
-}
+// A BOS page whose packet is Vorbis's: a stream that is not FLAC.
+bytes vorbis_bos(uint32_t serial) { return ogg_page(2, serial, 0, {1, 'v', 'o', 'r', 'b', 'i', 's'}); }
 }
 
 // Past junk, a link that is not FLAC, or a link cut short, the chain plays
@@ -193,16 +179,16 @@ TEST_F(LegalStreams, AChainPlaysOnPastABadLink)
 	bytes junk(3000);
 	for (std::size_t i = 0; i < junk.size(); i++)
 		junk[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
-	// Not FLAC: a BOS page whose packet is Vorbis's, a data page, an EOS page.
-	const bytes vorbis = ogg_page(2, 9, 0, text("\x01vorbis")) + ogg_page(0, 9, 1, bytes(3000, 0x55)) +
-			     ogg_page(4, 9, 2, bytes(100, 0xaa));
-	// The first link cut in its last page but one.
+	const bytes vorbis = vorbis_bos(9) + ogg_page(0, 9, 1, bytes(3000, 0x55)) + ogg_page(4, 9, 2, bytes(100, 0xaa));
+	// The first link cut in its last page but one: what plays of it is what
+	// the page before completes (its granule position, in samples).
 	const std::vector<bytes> pages = ogg_pages(one.file);
-	ASSERT_GE(pages.size(), 5u);
 	const std::size_t n = pages.size();
-	const bytes &half = pages[n - 2];
-	const bytes cut = join(pages, 0, n - 2) + bytes(half.begin(), half.begin() + static_cast<long>(half.size() / 2));
-	const uint64_t kept = granule(pages[n - 3]);
+	ASSERT_GE(n, 5u);
+	bytes cut(one.file.begin(), one.file.end() - static_cast<long>(pages[n - 1].size() + pages[n - 2].size() / 2));
+	uint64_t kept = 0;
+	for (int i = 13; i >= 6; i--)
+		kept = kept << 8 | pages[n - 3][static_cast<std::size_t>(i)];
 	struct {
 		std::string name;
 		bytes file, pcm;
@@ -238,8 +224,7 @@ TEST_F(LegalStreams, AMultiplexedLinkPlaysItsFlacStream)
 	const std::vector<bytes> pages = ogg_pages(flac.file);
 	ASSERT_GE(pages.size(), 4u);
 	for (bool flac_first : {true, false}) {
-		const bytes other_bos = ogg_page(2, 7, 0, text("\x01vorbis"));
-		bytes mux = flac_first ? pages[0] + other_bos : other_bos + pages[0];
+		bytes mux = flac_first ? pages[0] + vorbis_bos(7) : vorbis_bos(7) + pages[0];
 		uint32_t seq = 1;
 		for (std::size_t i = 1; i < pages.size(); i++)
 			mux = mux + pages[i] + ogg_page(0, 7, seq++, bytes(500, static_cast<unsigned char>(i)));

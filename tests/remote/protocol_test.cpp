@@ -202,16 +202,12 @@ TEST_F(Remote, ADamagedStreamIsToldBeforeItsEnd)
 	ASSERT_TRUE(process_start(p, {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", wendrop_bin(), "--remote", "-d", "null"},
 				  {.env = env}));
 	const std::string load = "LOAD " + bad + "\n";
-	int ends = 0;
+	std::size_t ends = 0;
 	for (const std::string &commands : {load, load + "J 0\n", load + "STOP\n", load + "LOAD " + good + "\n"}) {
 		process_send(p, commands);
-		ends++;
-		ASSERT_TRUE(process_wait_until(p, [&](const process &q) {
-			int n = 0;
-			for (std::size_t at = 0; (at = q.out_text.find("@P 0\n", at)) != std::string::npos; at++)
-				n++;
-			return n == ends;
-		}, 10)) << commands;
+		ends = p.out_text.size();
+		ASSERT_TRUE(process_wait_until(p, [&](const process &q) { return q.out_text.find("@P 0\n", ends) != std::string::npos; }, 10))
+			<< commands;
 	}
 	EXPECT_EQ(process_finish(p, 10), 0);
 	std::vector<std::string> events;

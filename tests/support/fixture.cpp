@@ -234,18 +234,11 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layou
 	if (!ok)
 		return {};
 	if (f.ogg && f.stated_md5) {
-		// The first page's packet: "\x7f" "FLAC", version, header count,
+		// In the first page's packet: "\x7f" "FLAC", version, header count,
 		// "fLaC", and STREAMINFO after its 4-byte block header.
-		std::vector<std::vector<unsigned char>> pages = ogg_pages(sink.bytes);
-		if (pages.empty())
-			return {};
-		std::vector<unsigned char> &first = pages[0];
-		const std::size_t at = 27 + first[26] + 17 + 18;
-		std::copy(f.stated_md5->begin(), f.stated_md5->end(), first.begin() + static_cast<std::ptrdiff_t>(at));
-		ogg_page_seal(first);
-		sink.bytes.clear();
-		for (const auto &page : pages)
-			sink.bytes.insert(sink.bytes.end(), page.begin(), page.end());
+		const std::size_t first = ogg_pages(sink.bytes).at(0).size(), at = 27 + sink.bytes[26] + 17 + 18;
+		std::copy(f.stated_md5->begin(), f.stated_md5->end(), sink.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+		ogg_page_seal(sink.bytes.data(), first);
 	}
 	if (f.ogg)
 		return sink.bytes;
@@ -314,17 +307,12 @@ std::size_t first_frame_offset(const std::vector<unsigned char> &flac)
 std::vector<std::vector<unsigned char>> ogg_pages(const std::vector<unsigned char> &ogg)
 {
 	std::vector<std::vector<unsigned char>> pages;
-	for (std::size_t at = 0; at < ogg.size();) {
-		if (ogg.size() - at < 27 || memcmp(&ogg[at], "OggS", 4) != 0 || ogg.size() - at < 27u + ogg[at + 26])
-			return {};
-		std::size_t size = 27 + ogg[at + 26];
+	for (std::size_t at = 0, size; at + 27 <= ogg.size(); at += size) {
+		size = 27 + ogg[at + 26];
 		for (unsigned i = 0; i < ogg[at + 26]; i++)
 			size += ogg[at + 27 + i];
-		if (ogg.size() - at < size)
-			return {};
 		pages.emplace_back(ogg.begin() + static_cast<std::ptrdiff_t>(at),
-				   ogg.begin() + static_cast<std::ptrdiff_t>(at + size));
-		at += size;
+				   ogg.begin() + static_cast<std::ptrdiff_t>(std::min(at + size, ogg.size())));
 	}
 	return pages;
 }
@@ -345,18 +333,18 @@ std::vector<unsigned char> ogg_page(unsigned flags, uint32_t serial, uint32_t se
 	page[26] = static_cast<unsigned char>(segments);
 	page.back() = static_cast<unsigned char>(packet.size() % 255);
 	page.insert(page.end(), packet.begin(), packet.end());
-	ogg_page_seal(page);
+	ogg_page_seal(page.data(), page.size());
 	return page;
 }
 
-void ogg_page_seal(std::vector<unsigned char> &page)
+void ogg_page_seal(unsigned char *page, std::size_t size)
 {
 	// CRC-32, polynomial 0x04c11db7, most significant bit first, from 0,
 	// over the page with its checksum field as 0.
-	std::fill(page.begin() + 22, page.begin() + 26, 0);
+	std::fill(page + 22, page + 26, 0);
 	uint32_t crc = 0;
-	for (unsigned char b : page) {
-		crc ^= uint32_t(b) << 24;
+	for (std::size_t i = 0; i < size; i++) {
+		crc ^= uint32_t(page[i]) << 24;
 		for (int bit = 0; bit < 8; bit++)
 			crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04c11db7u : crc << 1;
 	}

@@ -72,12 +72,11 @@ std::vector<unsigned char> read_file(const std::string &path);
 /// Offset of the first audio frame of an encoded file (after the metadata).
 std::size_t first_frame_offset(const std::vector<unsigned char> &flac);
 
-/// The pages of an Ogg stream, each whole (empty when the bytes are not
-/// whole pages).
+/// The pages of an Ogg stream (the last one cut where the bytes end).
 std::vector<std::vector<unsigned char>> ogg_pages(const std::vector<unsigned char> &ogg);
 /// One Ogg page holding one packet (less than 65025 bytes) whole, with its
 /// checksum; flags 2 begins a logical stream, 4 ends it.
 std::vector<unsigned char> ogg_page(unsigned flags, uint32_t serial, uint32_t sequence,
 				    const std::vector<unsigned char> &packet);
-/// Sets the checksum of a whole Ogg page to what its bytes give.
-void ogg_page_seal(std::vector<unsigned char> &page);
+/// Sets the checksum of the whole Ogg page at page to what its bytes give.
+void ogg_page_seal(unsigned char *page, std::size_t size);
