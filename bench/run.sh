@@ -3,7 +3,8 @@
 #   1. 20 minutes of 16-bit 44.1 kHz stereo: wendrop -q --wav against
 #      flac -d (the same decoding, MD5 check and WAV writing) and flac -t
 #      (decoding and MD5 check only: the floor);
-#   2. 5 minutes of 24-bit 96 kHz stereo: the same three;
+#   2. 5 minutes of 24-bit 96 kHz stereo, and the 20 minutes of 1 in Ogg
+#      FLAC: the same three;
 #   3. remote mode (LOAD, every progress line read, then the end of input)
 #      against playlist mode on the file of 1;
 #   4. peak resident memory of each;
@@ -17,19 +18,16 @@
 #      null driver, at a terminal and with standard error to a file;
 #   7. peak resident memory over a chained Ogg FLAC stream of 1,000 short
 #      links against one of 10: a chain must not grow memory;
-<<<<<<< HEAD
-#   8. keys at a pseudo-terminal (bench_keys): from a pause key to the
-#      status line saying so, 200 keys then q to the exit, and the CPU of a
-#      paused player in the background over 10 s.
-=======
 #   8. start-up: wendrop -q --wav on a 0.1 s file against flac -d on it;
 #   9. first sound in a generated library of 50,000 files, mostly not FLAC,
 #      read cold (each file dropped from the page cache first): the time
 #      until the first frame is written (--wav=-) and the bytes read by
 #      then, with the FLAC file first in the walk's order, and last (against
 #      reading 4 KiB of every file with head); with -z (shuffle waits for
-#      the whole walk); and how soon SIGTERM ends a shuffle's walk.
->>>>>>> issue-28
+#      the whole walk); and how soon SIGTERM ends a shuffle's walk;
+#  10. keys at a pseudo-terminal (bench_keys): from a pause key to the
+#      status line saying so, 200 keys then q to the exit, and the CPU of a
+#      paused player in the background over 10 s.
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -37,7 +35,7 @@
 #
 # RUNS measured rounds per case (default 5). CASEs, by default all of them:
 # decode (1, 2, 4), chains (7), remote (3), live (5), terminal (6), startup
-# (8), library (9). bench/RESULTS.md is written when every case ran;
+# (8), library (9), keys (10). bench/RESULTS.md is written when every case ran;
 # otherwise the report is only printed.
 set -euo pipefail
 
@@ -107,6 +105,9 @@ decode_case() {
 
 if wanted decode; then
 	decode_case "20 min 16-bit 44.1 kHz stereo" "$cd20"
+	# The same audio in Ogg: every page is checked as it is played.
+	cd20ogg=$(input cd-20min.oga --seconds 1200 --bits 16 --rate 44100 --channels 2 --ogg)
+	decode_case "20 min 16-bit 44.1 kHz stereo, Ogg FLAC" "$cd20ogg"
 	decode_case "5 min 24-bit 96 kHz stereo" "$hr5"
 fi
 
@@ -189,7 +190,7 @@ fi
 rm -rf "$out"
 
 # Live playback into a private sound server.
-if wanted live || wanted terminal; then
+if wanted live || wanted terminal || wanted keys; then
 pa=$(mktemp -d)
 mkdir -m 700 "$pa/run"
 mkdir "$pa/home"
@@ -247,15 +248,14 @@ wanted terminal && for round in $(seq 0 "$runs"); do
 	measure "$ncase" "stderr to a file" "$round" --stderr "$pa/stderr" -- "$wendrop" -d null "$cd20"
 done
 
-<<<<<<< HEAD
 # Keys at a pseudo-terminal: from a key to what it does, a burst of keys
 # then q, and the CPU of a paused player left in the background.
-echo "keys" >&2
-keys=$("$build/bench/bench_keys" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
-echo "keys|$keys" >>"$results"
-=======
+if wanted keys; then
+	echo "keys" >&2
+	keys=$("$build/bench/bench_keys" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
+	echo "keys|$keys" >>"$results"
 fi
->>>>>>> issue-28
+fi
 
 # Medians, per-round ratios and peak memory, as a Markdown report.
 {

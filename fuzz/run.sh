@@ -23,8 +23,8 @@ if ! cmake --build "$build" -j"$(nproc)" --target gen_flac "${harnesses[@]}" >"$
 	exit 1
 fi
 
-# Seeds: small streams of every width class with and without tags, and
-# command scripts that touch every command.
+# Seeds: small streams of every width class with and without tags, Ogg
+# links, and command scripts that touch every command.
 gen() { "$build/tests/support/gen_flac" --rate 8000 --frames 3000 "$@"; }
 mkdir -p "$seeds/flac" "$seeds/remote" "$seeds/m3u"
 gen --bits 16 --channels 2 --tag TITLE=Song --tag ARTIST=Band --tag DATE=2001-02-03 "$seeds/flac/tagged.flac"
@@ -32,6 +32,11 @@ gen --bits 8 --channels 1 --signal ramp "$seeds/flac/8bit.flac"
 gen --bits 24 --channels 3 --tag DESCRIPTION=x --tag GENRE=y "$seeds/flac/24bit.flac"
 gen --bits 12 --channels 1 --total 0 "$seeds/flac/12bit-no-total.flac"
 gen --bits 32 --channels 2 --frames 600 "$seeds/flac/32bit.flac"
+# Ogg: one link, and a chain of two with junk between them, for the link
+# reader's page checks and its search for the next link.
+gen --bits 16 --channels 1 --frames 1200 --ogg "$seeds/flac/link.oga"
+gen --bits 8 --channels 2 --frames 600 --ogg --serial 7 "$build/link2.oga"
+{ cat "$seeds/flac/link.oga"; printf 'junk between links'; cat "$build/link2.oga"; } >"$seeds/flac/chain.oga"
 printf 'LOAD a\nJ 1\nPAUSE\nV 0.5\nPAUSE\nJ -1\nJ +0\nSTOP\nLOAD a\nQUIT\n' >"$seeds/remote/session"
 printf 'l a\nload b\nL\nj\njump 99999999999999999999\nvolume -1e40\nv nan\nFOO bar\n' >"$seeds/remote/errors"
 printf 'LOAD a\n\0J 0\nstop\r\n  P  \nLO' >"$seeds/remote/framing"

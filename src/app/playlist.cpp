@@ -155,7 +155,7 @@ static int moved_off()
 }
 
 // Plays one entry. Sets *opened when it opened, and *missed when a WAV
-// output would miss part of it.
+// output would miss part of it or hold damaged audio.
 static int play_entry(const std::string &path, playlist *list, int *opened, int *missed)
 {
 	if (!stream_open(path.c_str())) {
@@ -174,7 +174,9 @@ static int play_entry(const std::string &path, playlist *list, int *opened, int 
 	if (!fatal_signal && stream_report_end())
 		*missed = 1;
 	interrupted = 0;
-	stream_close();
+	// A WAV output of a damaged stream is not what was encoded.
+	if (stream_close())
+		*missed = 1;
 	return end;
 }
 

@@ -91,9 +91,13 @@ ssize_t source_pull(unsigned char *buf, std::size_t n)
 // end of the stream; -1 when reading failed or gave up.
 int source_fill(std::size_t n)
 {
-	memmove(head, head + source.head_used, source.head_size - source.head_used);
-	source.head_size -= source.head_used;
-	source.head_used = 0;
+	// Bytes are moved to the front only when n of them would not fit.
+	if (source.head_used + n > sizeof head) {
+		memmove(head, head + source.head_used, source.head_size - source.head_used);
+		source.head_size -= source.head_used;
+		source.head_used = 0;
+	}
+	n += source.head_used;
 	while (source.head_size < n) {
 		ssize_t got = wait_read(source.fd, head + source.head_size, sizeof head - source.head_size, 0);
 		if (got <= 0)
@@ -106,6 +110,16 @@ int source_fill(std::size_t n)
 const unsigned char *source_ahead()
 {
 	return head + source.head_used;
+}
+
+std::size_t source_held()
+{
+	return source.head_size - source.head_used;
+}
+
+void source_consume(std::size_t n)
+{
+	source.head_used += std::min(n, source_held());
 }
 
 FLAC__StreamDecoderReadStatus source_read_status(ssize_t got, std::size_t *bytes)
@@ -261,13 +275,26 @@ int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
 	return 1;
 }
 
-int source_next_link(FLAC__StreamDecoder *decoder)
+int source_next_link(int *skipped)
 {
-	if (!source.ogg || !ogg_next_link())
-		return 0;
+	return source.ogg && ogg_next_link(skipped);
+}
+
+int source_restart(FLAC__StreamDecoder *decoder)
+{
 	// A finished decoder is as a new one: settings and all.
-	FLAC__stream_decoder_finish(decoder);
 	return init_decoder(decoder);
+}
+
+uint64_t source_damage()
+{
+	return source.ogg ? ogg_damage() : 0;
+}
+
+void source_sought()
+{
+	if (source.ogg)
+		ogg_sought();
 }
 
 int source_seekable()

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 /// Opens path ("-": standard input) and initialises decoder on it with the
 /// handlers below and file_info as client data: libFLAC's Ogg decoder when
@@ -17,11 +18,21 @@
 /// left open. What it opened is released by the decoder's finish and
 /// source_close().
 int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
-/// When the decoder has reached the end of an Ogg link and another Ogg FLAC
-/// link follows, finishes the decoder and initialises it afresh on that
-/// link (its tags handed over as above). 1 when it has; 0 when no link
-/// follows, the decoder untouched.
-int source_next_link(FLAC__StreamDecoder *decoder);
+/// When the decoder has reached the end of an Ogg link: moves on to the
+/// next link that holds FLAC, past junk and links that hold none (counted
+/// in *skipped). 1 when one follows; 0 when none does (always for native
+/// FLAC).
+int source_next_link(int *skipped);
+/// Initialises the finished decoder afresh on the link source_next_link
+/// moved to (its tags handed over as above). 1 when initialised.
+int source_restart(FLAC__StreamDecoder *decoder);
+/// What the open stream's Ogg framing has lost so far: pages that failed
+/// their checksum or are missing from the sequence, and runs of junk
+/// between links. 0 for native FLAC.
+uint64_t source_damage();
+/// To be called after the decoder has sought: what it reads next is where
+/// the stream is checked from.
+void source_sought();
 /// 1 when the open stream can seek: a regular file, not a pipe.
 int source_seekable();
 /// Closes what the last source_init opened that the decoder does not close
@@ -35,8 +46,11 @@ ssize_t source_pull(unsigned char *buf, std::size_t n);
 /// Makes at least n bytes wait unserved (see source_ahead): 1 when they do;
 /// 0 at the end of the stream; -1 when reading failed or gave up.
 int source_fill(std::size_t n);
-/// The bytes read ahead and not yet served.
+/// The bytes read ahead and not yet served, and how many there are.
 const unsigned char *source_ahead();
+std::size_t source_held();
+/// Serves n of the bytes held (no more than there are) to nobody.
+void source_consume(std::size_t n);
 /// The decoder's read status for got bytes (0: the end, -1: failure), and
 /// the count it is given.
 FLAC__StreamDecoderReadStatus source_read_status(ssize_t got, std::size_t *bytes);

@@ -60,6 +60,7 @@ static void reset_stream_values()
 	file_info.pass_tags = 0;
 	file_info.frames_to_progress = 0;
 	file_info.held_bytes = 0;
+	file_info.md5_stated = file_info.sought = 0;
 }
 
 static ao_sample_format output_format(int bits, int rate, int channels)
@@ -104,6 +105,8 @@ int stream_open(const char *path)
 	file_info.format = {};
 	file_info.stopped = stop_none;
 	file_info.missed = 0;
+	file_info.damaged_frames = 0;
+	file_info.md5_mismatch = 0;
 
 	file_info.decoder = FLAC__stream_decoder_new();
 	if (!file_info.decoder)
@@ -172,23 +175,61 @@ int stream_report_end()
 	return report_short(s.current_sample, s.total_samples) || s.missed;
 }
 
+// Finishes the decoder on the link it is on, and notes a link whose audio
+// is not what was encoded. Only a link decoded whole from its start can
+// tell: libFLAC compares the signature with what it decoded, so a link it
+// sought in, or that stopped or ended short, would fail it for nothing.
+static void finish_link()
+{
+	const stream_record &s = file_info;
+	const bool whole = s.md5_stated && !s.sought && s.stopped == stop_none && !s.held_bytes &&
+			   FLAC__stream_decoder_get_state(s.decoder) == FLAC__STREAM_DECODER_END_OF_STREAM &&
+			   (!s.total_samples || s.current_sample == s.total_samples);
+	if (!FLAC__stream_decoder_finish(s.decoder) && whole)
+		file_info.md5_mismatch = 1;
+}
+
+// Starts the link the source has moved to, as a stream that opens. 1 when
+// it can play.
+static int start_link()
+{
+	stream_record &s = file_info;
+	if (!source_restart(s.decoder) || !FLAC__stream_decoder_process_until_end_of_metadata(s.decoder))
+		return 0;
+	s.gain = replaygain_choose(s.replaygain, playback_config.replaygain);
+	return read_first_frame();
+}
+
 int stream_next_link()
 {
 	stream_record &s = file_info;
 	if (s.stopped != stop_none || FLAC__stream_decoder_get_state(s.decoder) != FLAC__STREAM_DECODER_END_OF_STREAM)
 		return 0;
-	const uint64_t played = s.current_sample, total = s.total_samples;
-	if (!source_next_link(s.decoder))
-		return 0;
-	if (report_short(played, total))
-		s.missed = 1;
-	reset_stream_values();
 	const ao_sample_format before = s.format;
-	if (!FLAC__stream_decoder_process_until_end_of_metadata(s.decoder))
-		return 0;
-	s.gain = replaygain_choose(s.replaygain, playback_config.replaygain);
-	if (!read_first_frame())
-		return 0;
+	for (;;) {
+		const uint64_t played = s.current_sample, total = s.total_samples;
+		int skipped = 0;
+		const int found = source_next_link(&skipped);
+		if (found) {
+			finish_link();
+			if (report_short(played, total))
+				s.missed = 1;
+		}
+		for (int i = 0; i < skipped; i++)
+			fprintf(stderr, "%sSkipped a link that is not FLAC in %s\n", failure_prefix(), shown_path.c_str());
+		// Audio the chain holds and the output does not.
+		if (skipped)
+			s.missed = 1;
+		if (!found)
+			return 0;
+		reset_stream_values();
+		if (start_link())
+			break;
+		// It began as FLAC and cannot be read: the chain goes on after it.
+		s.damaged_frames++;
+		if (s.stopped != stop_none)
+			return 0;
+	}
 	const ao_sample_format &now = s.format;
 	if ((now.bits != before.bits || now.rate != before.rate || now.channels != before.channels) &&
 	    !stream_follow_format(now)) {
@@ -199,16 +240,32 @@ int stream_next_link()
 	return 1;
 }
 
-void stream_close()
+// The line for a damaged stream. 1 when it was damaged.
+static int report_damage(uint64_t frames)
 {
-	// A failed MD5 comparison is not acted on: the audio has been played.
-	FLAC__stream_decoder_finish(file_info.decoder);
+	if (!file_info.md5_mismatch && !frames)
+		return 0;
+	// A signal that ends the run cuts any stream short: not its fault.
+	if (playback_config.ending && playback_config.ending())
+		return 1;
+	std::string reasons = file_info.md5_mismatch ? "MD5 mismatch" : "";
+	if (frames)
+		reasons += (reasons.empty() ? "" : ", ") + std::to_string(frames) + " damaged frames";
+	fprintf(stderr, "%sDamaged stream: %s (%s)\n", failure_prefix(), shown_path.c_str(), reasons.c_str());
+	return 1;
+}
+
+int stream_close()
+{
+	finish_link();
+	const uint64_t frames = file_info.damaged_frames + source_damage();
 	delete_decoder();
 	file_info.is_loaded = 0;
 	file_info.is_playing = 0;
 	file_info.held_bytes = 0;
 	if (!output_end_stream())
 		output_print_failure(failure_prefix());
+	return report_damage(frames);
 }
 
 void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *metadata,
@@ -224,6 +281,9 @@ void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *
 	rec->stated = {static_cast<int>(info.bits_per_sample), static_cast<int>(info.sample_rate),
 		       static_cast<int>(info.channels)};
 	rec->total_samples = info.total_samples;
+	// libFLAC checks no signature of all zeros: the encoder did not know it.
+	static const FLAC__byte unknown[16] = {};
+	rec->md5_stated = memcmp(info.md5sum, unknown, sizeof unknown) != 0;
 	rec->current_sample = 0;
 	rec->total_time = info.sample_rate ? static_cast<float>(info.total_samples) /
 						 static_cast<float>(info.sample_rate)
@@ -231,7 +291,10 @@ void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *
 	rec->elapsed_time = 0;
 }
 
-void flac_error_hdl(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus, void *)
+void flac_error_hdl(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus, void *client_data)
 {
 	fputs("error handler called!\n", stderr);
+	// libFLAC goes on after a damaged frame (playing silence for it), and
+	// its MD5 check can tell nothing of a stream sought in or stopped.
+	static_cast<stream_record *>(client_data)->damaged_frames++;
 }

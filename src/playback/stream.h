@@ -70,7 +70,15 @@ struct stream_record {
 	int is_loaded;
 	int is_playing;
 	int stopped;                  // a stream_stop
-	int missed;                   // an earlier link of the chain ended early (reported)
+	int missed;                   // an earlier link of the chain ended early, or one was skipped (reported)
+	// What tells a damaged stream: the decoder's error reports (and links
+	// that could not be read), and a link whose audio did not match the MD5
+	// signature its STREAMINFO states. The signature is compared only for a
+	// link decoded whole, from its start: md5_stated, and never sought.
+	uint64_t damaged_frames;
+	int md5_mismatch;
+	int md5_stated;               // the link's STREAMINFO states a signature (not all zeros)
+	int sought;                   // the link was sought in
 	// The first frame is decoded while the stream opens, to learn the
 	// format, and kept until the first decode call plays it; so is the
 	// frame a seek lands in while paused.
@@ -112,10 +120,13 @@ int stream_decode();
 /// 1 once the open stream can give no more: its end, a decoder that failed
 /// or stopped, an output that failed or cannot follow the frames.
 int stream_ended();
-/// At the end of a link of a chained Ogg stream: starts the next link,
-/// reads its metadata, announces it and has the output follow its format,
-/// as a stream that opens. 1 when it plays on; 0 when there is none (or it
-/// cannot play), and the stream ends as it is.
+/// At the end of a link of a chained Ogg stream: starts the next link that
+/// holds FLAC, reads its metadata, announces it and has the output follow
+/// its format, as a stream that opens. A link that holds no FLAC is passed
+/// over with "Skipped a link that is not FLAC in FILE" after the failure
+/// prefix, and counts as missed; one that begins as FLAC but cannot be
+/// read counts as a damaged frame. 1 when it plays on; 0 when there is none
+/// (or it cannot play), and the stream ends as it is.
 int stream_next_link();
 /// Moves the open stream to target (a sample), as the frame that holds it
 /// is played next: at once, or on resuming when paused. 1 when the decoder
@@ -145,8 +156,12 @@ int stream_follow_format(const ao_sample_format &f);
 int play_frame(stream_record *rec, std::size_t bytes, unsigned block);
 /// Finishes and releases the open stream's decoder and ends the stream on
 /// the output (a live device stays open); a failed close of a WAV output is
-/// reported.
-void stream_close();
+/// reported. A damaged stream, one with damaged frames (the decoder's error
+/// reports, Ogg pages lost, junk between links) or a link whose audio does
+/// not match its MD5 signature, gets one line: "Damaged stream: FILE
+/// (REASONS)" after the failure prefix (none while a signal ends the run).
+/// 1 when the stream was damaged.
+int stream_close();
 /// What a stream's failure lines begin with: "@E " in remote mode, where
 /// they are event lines; "" otherwise.
 const char *failure_prefix();

@@ -40,10 +40,15 @@ int stream_seek(uint64_t target)
 	// The frame the seek lands in reports where playback went on.
 	s.frames_to_progress = 0;
 	s.holding = s.is_playing ? hold_none : hold_paused;
+	// libFLAC stops checking the MD5 signature: the link is no longer
+	// decoded whole.
+	s.sought = 1;
 	const FLAC__bool moved = FLAC__stream_decoder_seek_absolute(s.decoder, target);
 	s.holding = hold_none;
-	if (moved)
+	if (moved) {
+		source_sought();
 		return 1;
+	}
 
 	// The decoder never got there: keep the position it has, and if the
 	// failed seek left it unable to decode, bring it back to that position.
@@ -54,6 +59,7 @@ int stream_seek(uint64_t target)
 		if (!FLAC__stream_decoder_seek_absolute(s.decoder, was))
 			FLAC__stream_decoder_flush(s.decoder);
 	}
+	source_sought();
 	return 0;
 }
 

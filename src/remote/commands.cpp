@@ -111,9 +111,10 @@ static int cmd_jump(const char *, const char *arg)
 
 static int cmd_stop(const char *, const char *)
 {
+	// A damaged stream's line comes before its end.
 	if (file_info.is_loaded == 1) {
-		event("@P 0\n");
 		stream_close();
+		event("@P 0\n");
 	}
 	return 0;
 }

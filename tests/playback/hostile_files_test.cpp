@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 
 #include "playback/probe.h"
 
@@ -154,9 +155,22 @@ struct HostileFiles : testing::Test {
 		return "Stream ended early: " + path + " (" + std::to_string(played) + " of " +
 		       std::to_string(c.stated_total) + " samples)\n";
 	}
+	// Error reports make a damaged stream; its audio fails the MD5 check
+	// only when it was decoded whole and differs.
+	std::string damage_line(const hostile &c, const std::string &path) const
+	{
+		int errors = 0;
+		for (std::size_t p = 0; (p = c.err.find(decoder_error, p)) != std::string::npos; p++)
+			errors++;
+		if (!c.opens || errors == 0)
+			return "";
+		const bool mismatch = short_line(c, path).empty() && c.pcm != frames({0, 1, 2, 3, 4, 5});
+		return "Damaged stream: " + path + " (" + (mismatch ? "MD5 mismatch, " : "") + std::to_string(errors) +
+		       " damaged frames)\n";
+	}
 	std::string expected_err(const hostile &c, const std::string &path) const
 	{
-		return c.err + short_line(c, path) + (c.opens ? "" : "Error opening " + path + "\n");
+		return c.err + short_line(c, path) + damage_line(c, path) + (c.opens ? "" : "Error opening " + path + "\n");
 	}
 
 	// Alone, into a WAV file: the error lines, the tags, the decoded audio.
@@ -165,8 +179,9 @@ struct HostileFiles : testing::Test {
 		std::string wav = dir.file("out.wav");
 		unlink(wav.c_str());
 		run_result r = run(wendrop_args({"--wav", wav, path}), "", 60, {.env = env});
-		// A WAV file that misses any of the stream is a failed conversion.
-		EXPECT_EQ(r.status, c.opens && !c.too_big_for_wav && short_line(c, path).empty() ? 0 : 1);
+		// A WAV file that misses any of the stream, or holds damaged audio,
+		// is a failed conversion.
+		EXPECT_EQ(r.status, c.opens && !c.too_big_for_wav && short_line(c, path).empty() && damage_line(c, path).empty() ? 0 : 1);
 		if (c.too_big_for_wav) {
 			EXPECT_EQ(r.err, "Stream too big for a WAV file: " + path + "\nError opening " + path + "\n");
 			EXPECT_EQ(access(wav.c_str(), F_OK), -1) << "a stream too big for WAV wrote output";
@@ -347,6 +362,66 @@ TEST_F(HostileFiles, CommentBlocksThatLieOrAbuse)
 		plays("control-bytes", commented({{"TITLE=\x1b]0;owned\x07\x1b[2J", "ARTIST=a\n@P 0\xff"}}),
 		      "?]0;owned??[2J", "a?@P 0?"),
 	});
+}
+
+// Damage that libFLAC plays through without an error report: an Ogg page
+// that fails its checksum (dropped, its audio played as silence), and a
+// STREAMINFO MD5 signature that the audio does not match. One line tells
+// it when the stream ends, and a WAV conversion ends with status 1, as the
+// reference decoder's does; live playback keeps 0.
+TEST_F(HostileFiles, DamageWithoutErrorReportsIsToldAtTheEnd)
+{
+	// The Ogg streams are longer, for pages on both sides of the bad one.
+	auto variant = [&](bool ogg, std::optional<std::array<unsigned char, 16>> md5) {
+		flac_fixture f = base;
+		f.ogg = ogg;
+		f.stated_md5 = md5;
+		if (ogg)
+			f.samples = make_signal(signal_kind::noise, 16, 2, 24000, 8000, 7);
+		return encoded(f);
+	};
+	std::array<unsigned char, 16> wrong{}, none{};
+	wrong.fill(0x5a);
+	struct {
+		std::string name;
+		std::vector<unsigned char> bytes;
+		std::string reasons;
+		int reference_status;  // of flac -t
+	} cases[] = {
+		{"bad-page-crc.oga", variant(true, {}), "MD5 mismatch, 1 damaged frames", 1},
+		// Without a signature the lost page is still counted, where the
+		// reference decoder passes the stream.
+		{"bad-page-crc-no-md5.oga", variant(true, none), "1 damaged frames", 0},
+		{"md5-mismatch.flac", variant(false, wrong), "MD5 mismatch", 1},
+	};
+	for (int i : {0, 1}) {
+		// A page in the middle: its checksum's first byte flipped.
+		std::vector<std::vector<unsigned char>> pages = ogg_pages(cases[i].bytes);
+		ASSERT_GE(pages.size(), 6u);
+		std::size_t at = 0;
+		for (std::size_t p = 0; p < pages.size() / 2; p++)
+			at += pages[p].size();
+		cases[i].bytes[at + 22] ^= 0x01;
+	}
+	const std::string wav = dir.file("out.wav");
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const std::string path = dir.file(c.name);
+		ASSERT_TRUE(write_file(path, c.bytes));
+		EXPECT_EQ(run({flac_tool(), "-t", "-s", path}).status, c.reference_status);
+		reference_decode ref = flac_reference_through_errors(path, 16, dir.file("ref.raw"));
+		for (bool piped : {false, true}) {
+			const std::string name = piped ? "-" : path;
+			run_result r = run(wendrop_args({"-q", "--wav", wav, name}), piped ? std::string(c.bytes.begin(), c.bytes.end()) : "",
+					   60, {.env = env});
+			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(r.err, "Damaged stream: " + name + " (" + c.reasons + ")\n");
+			EXPECT_TRUE(parse_wav(read_file(wav)).data == ref.data) << piped;
+		}
+		run_result r = run(wendrop_args({"-q", "-d", "null", path}), "", 60, {.env = env});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.err, "Damaged stream: " + path + " (" + c.reasons + ")\n");
+	}
 }
 
 // An ID3v2 tag in front and an ID3v1 tag behind are skipped by libFLAC; it

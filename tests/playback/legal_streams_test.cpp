@@ -164,3 +164,81 @@ TEST_F(LegalStreams, AChainedOggStreamPlaysEveryLink)
 			counts += line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3) + ", ";
 	EXPECT_EQ(counts, "1152 2304, 2304 1152, 3456 0, 1152 21888, 2304 20736, 12672 10368, 13824 9216, ");
 }
+
+namespace {
+// A BOS page whose packet is Vorbis's: a stream that is not FLAC.
+bytes vorbis_bos(uint32_t serial) { return ogg_page(2, serial, 0, {1, 'v', 'o', 'r', 'b', 'i', 's'}); }
+}
+
+// Past junk, a link that is not FLAC, or a link cut short, the chain plays
+// on from the next FLAC link, from a file and through a pipe. Each says
+// what it cost, and a WAV conversion that lacks audio ends with status 1.
+TEST_F(LegalStreams, AChainPlaysOnPastABadLink)
+{
+	part one = make(16, 2, 44100, 1152 * 20, 1), two = make(16, 2, 44100, 1152 * 4, 2);
+	bytes junk(3000);
+	for (std::size_t i = 0; i < junk.size(); i++)
+		junk[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
+	const bytes vorbis = vorbis_bos(9) + ogg_page(0, 9, 1, bytes(3000, 0x55)) + ogg_page(4, 9, 2, bytes(100, 0xaa));
+	// The first link cut in its last page but one: what plays of it is what
+	// the page before completes (its granule position, in samples).
+	const std::vector<bytes> pages = ogg_pages(one.file);
+	const std::size_t n = pages.size();
+	ASSERT_GE(n, 5u);
+	bytes cut(one.file.begin(), one.file.end() - static_cast<long>(pages[n - 1].size() + pages[n - 2].size() / 2));
+	uint64_t kept = 0;
+	for (int i = 13; i >= 6; i--)
+		kept = kept << 8 | pages[n - 3][static_cast<std::size_t>(i)];
+	struct {
+		std::string name;
+		bytes file, pcm;
+		std::string err;  // FILE for the path
+	} cases[] = {
+		{"junk", one.file + junk + two.file, one.pcm + two.pcm, "Damaged stream: FILE (1 damaged frames)\n"},
+		{"not-flac", one.file + vorbis + two.file, one.pcm + two.pcm, "Skipped a link that is not FLAC in FILE\n"},
+		{"cut", cut + two.file, bytes(one.pcm.begin(), one.pcm.begin() + static_cast<long>(kept * 4)) + two.pcm,
+		 "Stream ended early: FILE (" + std::to_string(kept) + " of 23040 samples)\n"},
+	};
+	for (const auto &c : cases) {
+		for (bool piped : {false, true}) {
+			SCOPED_TRACE(c.name + (piped ? " piped" : ""));
+			const std::string path = piped ? "-" : write(c.name + ".oga", c.file);
+			std::string err = c.err;
+			err.replace(err.find("FILE"), 4, path);
+			run_result r = wendrop({"-q", "--wav", wav, path}, piped ? c.file : bytes{});
+			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(r.err, err);
+			const bytes got = parse_wav(read_file(wav)).data;
+			EXPECT_TRUE(got == c.pcm) << got.size() << " bytes against " << c.pcm.size();
+		}
+	}
+}
+
+// Several BOS pages before the first data page are one link: its FLAC
+// stream plays, the other's pages go by unheard and unreported, and the
+// next link begins only once both have ended. (A file's first page must
+// begin FLAC, so a link whose FLAC stream comes second follows another.)
+TEST_F(LegalStreams, AMultiplexedLinkPlaysItsFlacStream)
+{
+	part flac = make(16, 2, 44100, 1152 * 8, 1), next = make(16, 2, 44100, 1152 * 2, 2);
+	const std::vector<bytes> pages = ogg_pages(flac.file);
+	ASSERT_GE(pages.size(), 4u);
+	for (bool flac_first : {true, false}) {
+		bytes mux = flac_first ? pages[0] + vorbis_bos(7) : vorbis_bos(7) + pages[0];
+		uint32_t seq = 1;
+		for (std::size_t i = 1; i < pages.size(); i++)
+			mux = mux + pages[i] + ogg_page(0, 7, seq++, bytes(500, static_cast<unsigned char>(i)));
+		// The other stream ends after the FLAC one, and a page of it comes
+		// after the FLAC stream's last.
+		mux = mux + ogg_page(4, 7, seq, bytes(10, 1)) + next.file;
+		const bytes before = flac_first ? bytes{} : next.file, pcm = (flac_first ? bytes{} : next.pcm) + flac.pcm + next.pcm;
+		for (bool piped : {false, true}) {
+			SCOPED_TRACE(std::string(flac_first ? "FLAC first" : "FLAC second") + (piped ? ", piped" : ""));
+			run_result r = piped ? wendrop({"-q", "--wav", wav, "-"}, before + mux)
+					     : wendrop({"-q", "--wav", wav, write("mux.oga", before + mux)});
+			EXPECT_EQ(r.status, 0);
+			EXPECT_EQ(r.err, "");
+			EXPECT_TRUE(parse_wav(read_file(wav)).data == pcm);
+		}
+	}
+}

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -181,6 +182,42 @@ TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
 				      "@P 0\n");
 	EXPECT_EQ(p.err_text, "@I " + dir.file("a") + "\n@I " + dir.file("b") + "\n@I " + dir.file("a") +
 				      "\n@E Error opening " + missing + "\n");
+}
+
+// A stream whose audio does not match its MD5 signature is told by an
+// event line before its "@P 0" once it has played to its end; not when it
+// was sought in, stopped or replaced, which leave nothing to compare.
+TEST_F(Remote, ADamagedStreamIsToldBeforeItsEnd)
+{
+	flac_fixture f;
+	f.channels = 1;
+	f.rate = 8000;
+	f.blocksize = 1000;
+	f.samples = make_signal(signal_kind::noise, 16, 1, 4000, 8000);
+	f.stated_md5 = std::array<unsigned char, 16>{1};
+	const std::string bad = dir.file("bad.flac"), good = make("good.flac", 1000);
+	ASSERT_TRUE(write_flac(bad, f));
+	// Standard error joins standard output, so that the order shows.
+	process p;
+	ASSERT_TRUE(process_start(p, {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", wendrop_bin(), "--remote", "-d", "null"},
+				  {.env = env}));
+	const std::string load = "LOAD " + bad + "\n";
+	std::size_t ends = 0;
+	for (const std::string &commands : {load, load + "J 0\n", load + "STOP\n", load + "LOAD " + good + "\n"}) {
+		process_send(p, commands);
+		ends = p.out_text.size();
+		ASSERT_TRUE(process_wait_until(p, [&](const process &q) { return q.out_text.find("@P 0\n", ends) != std::string::npos; }, 10))
+			<< commands;
+	}
+	EXPECT_EQ(process_finish(p, 10), 0);
+	std::vector<std::string> events;
+	for (const std::string &line : lines_of(p.out_text))
+		if (!line.starts_with("@F "))
+			events.push_back(line);
+	const std::string i_bad = "@I " + dir.file("bad");
+	EXPECT_EQ(events, (std::vector<std::string>{"@R WENDROP", i_bad, "@E Damaged stream: " + bad + " (MD5 mismatch)",
+						    "@P 0", i_bad, "@P 0", i_bad, "@P 0", i_bad, "@I " + dir.file("good"),
+						    "@P 0"}));
 }
 
 TEST_F(Remote, QuitWhilePlayingEndsSilently)

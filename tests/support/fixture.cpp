@@ -111,6 +111,8 @@ void set_total(std::vector<unsigned char> &streaminfo, uint64_t total)
 
 void patch_streaminfo(std::vector<unsigned char> &si, const flac_fixture &f)
 {
+	if (f.stated_md5)
+		std::copy(f.stated_md5->begin(), f.stated_md5->end(), si.begin() + 18);
 	if (f.stated_total)
 		set_total(si, *f.stated_total);
 	if (f.stated_rate) {
@@ -231,6 +233,13 @@ std::vector<unsigned char> encode_flac(const flac_fixture &f, flac_layout *layou
 		FLAC__metadata_object_delete(comments);
 	if (!ok)
 		return {};
+	if (f.ogg && f.stated_md5) {
+		// In the first page's packet: "\x7f" "FLAC", version, header count,
+		// "fLaC", and STREAMINFO after its 4-byte block header.
+		const std::size_t first = ogg_pages(sink.bytes).at(0).size(), at = 27 + sink.bytes[26] + 17 + 18;
+		std::copy(f.stated_md5->begin(), f.stated_md5->end(), sink.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+		ogg_page_seal(sink.bytes.data(), first);
+	}
 	if (f.ogg)
 		return sink.bytes;
 
@@ -293,4 +302,52 @@ std::size_t first_frame_offset(const std::vector<unsigned char> &flac)
 	std::vector<block> blocks;
 	std::size_t audio = 0;
 	return split_metadata(flac, blocks, audio) ? audio : 0;
+}
+
+std::vector<std::vector<unsigned char>> ogg_pages(const std::vector<unsigned char> &ogg)
+{
+	std::vector<std::vector<unsigned char>> pages;
+	for (std::size_t at = 0, size; at + 27 <= ogg.size(); at += size) {
+		size = 27 + ogg[at + 26];
+		for (unsigned i = 0; i < ogg[at + 26]; i++)
+			size += ogg[at + 27 + i];
+		pages.emplace_back(ogg.begin() + static_cast<std::ptrdiff_t>(at),
+				   ogg.begin() + static_cast<std::ptrdiff_t>(std::min(at + size, ogg.size())));
+	}
+	return pages;
+}
+
+std::vector<unsigned char> ogg_page(unsigned flags, uint32_t serial, uint32_t sequence,
+				    const std::vector<unsigned char> &packet)
+{
+	// Lacing: 255 for each whole segment, then the rest (0 when it divides).
+	const std::size_t segments = packet.size() / 255 + 1;
+	std::vector<unsigned char> page(27 + segments, 255);
+	const unsigned char fixed[] = {'O', 'g', 'g', 'S', 0, static_cast<unsigned char>(flags)};
+	std::copy(std::begin(fixed), std::end(fixed), page.begin());
+	std::fill(page.begin() + 6, page.begin() + 14, 0);  // granule position 0
+	for (int i = 0; i < 4; i++) {
+		page[14 + i] = static_cast<unsigned char>(serial >> (8 * i));
+		page[18 + i] = static_cast<unsigned char>(sequence >> (8 * i));
+	}
+	page[26] = static_cast<unsigned char>(segments);
+	page.back() = static_cast<unsigned char>(packet.size() % 255);
+	page.insert(page.end(), packet.begin(), packet.end());
+	ogg_page_seal(page.data(), page.size());
+	return page;
+}
+
+void ogg_page_seal(unsigned char *page, std::size_t size)
+{
+	// CRC-32, polynomial 0x04c11db7, most significant bit first, from 0,
+	// over the page with its checksum field as 0.
+	std::fill(page + 22, page + 26, 0);
+	uint32_t crc = 0;
+	for (std::size_t i = 0; i < size; i++) {
+		crc ^= uint32_t(page[i]) << 24;
+		for (int bit = 0; bit < 8; bit++)
+			crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+	}
+	for (int i = 0; i < 4; i++)
+		page[22 + i] = static_cast<unsigned char>(crc >> (8 * i));
 }

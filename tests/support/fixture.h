@@ -2,6 +2,7 @@
 // metadata the player reads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,8 +32,11 @@ struct flac_fixture {
 	bool drop_streaminfo = false;
 	// Written after the comment blocks, before the audio.
 	std::vector<raw_block> raw_blocks;
+	// Replaces the MD5 signature that STREAMINFO states (all zeros: none).
+	std::optional<std::array<unsigned char, 16>> stated_md5;
 	// Ogg FLAC from libFLAC's Ogg encoder: at most one comment block, and
-	// the stated_*, drop_streaminfo and raw_blocks changes do not apply.
+	// of the stated_* changes only stated_md5 applies; drop_streaminfo and
+	// raw_blocks do not.
 	bool ogg = false;
 	long ogg_serial = 1;  // the Ogg stream's serial number: links of a chain differ
 };
@@ -67,3 +71,12 @@ std::vector<unsigned char> read_file(const std::string &path);
 
 /// Offset of the first audio frame of an encoded file (after the metadata).
 std::size_t first_frame_offset(const std::vector<unsigned char> &flac);
+
+/// The pages of an Ogg stream (the last one cut where the bytes end).
+std::vector<std::vector<unsigned char>> ogg_pages(const std::vector<unsigned char> &ogg);
+/// One Ogg page holding one packet (less than 65025 bytes) whole, with its
+/// checksum; flags 2 begins a logical stream, 4 ends it.
+std::vector<unsigned char> ogg_page(unsigned flags, uint32_t serial, uint32_t sequence,
+				    const std::vector<unsigned char> &packet);
+/// Sets the checksum of the whole Ogg page at page to what its bytes give.
+void ogg_page_seal(unsigned char *page, std::size_t size);
