@@ -88,13 +88,12 @@ static int pulse_buffer_time(int rate)
 
 // The latency in ms the pulse driver asks for without -b, for a stream at
 // rate: 100 ms, less where a frame is long. A pause, a seek or q is heard
-// once the frame being played (4096 samples from the reference encoder)
-// has gone into the server and what it holds has played out; libpulse
-// reports three quarters of a request up to 80 ms as held (the server keeps
-// the rest in the sink), half of it plus 20 ms above. So the request is
-// what leaves both within 150 ms, less 3 ms to spare, but never below what
-// the server shows as 50 ms held: a shorter buffer costs the CPU of its
-// wake-ups and is heard no sooner on rates whose frames are long anyway.
+// after the frame being played (4096 samples from the reference encoder)
+// and the stream's buffer, which libpulse shows as three quarters of a
+// request up to 80 ms (half of it plus 20 ms above); the request keeps the
+// two within 147 ms. It goes no lower than a 51 ms buffer: a shorter one
+// costs CPU in the server's wake-ups, and below 44.1 kHz the frame alone
+// nearly fills the 150 ms anyway.
 static int pulse_default_latency(int rate)
 {
 	double frame_ms = rate > 0 ? 4096000.0 / rate : 0;
@@ -104,9 +103,9 @@ static int pulse_default_latency(int rate)
 
 // Sets the latency libpulse asks of the server for the next stream: -b when
 // given, else the user's own PULSE_LATENCY_MSEC, else the default. libpulse
-// reads the variable at every stream it connects, and libao's pulse driver
-// has no option for it; no libpulse thread runs between devices, so the
-// environment is changed while nothing else reads it.
+// reads the variable at every stream it connects, and it carries any
+// latency, where the driver's buffer time wraps; no libpulse thread runs
+// between devices, so the environment is changed while nothing reads it.
 static void pulse_latency_request(int requested, int rate)
 {
 	// Taken before the first device sets it; an empty value counts as unset.
