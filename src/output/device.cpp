@@ -3,6 +3,7 @@
 #include "output/output.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -79,33 +80,64 @@ static const char *channel_matrix(int channels)
 	return channels >= 1 && channels <= 8 ? layouts[channels - 1] : nullptr;
 }
 
-// The buffer time in ms to ask of the live driver for a stream at rate,
-// given the one requested (0 when none was).
-static int live_buffer_time(bool pulse, int requested, int rate)
+// The buffer time in ms to ask of libao's pulse driver for a stream at
+// rate. libpulse replaces it with the latency request below whenever it can
+// read one; only a PULSE_LATENCY_MSEC of the user's that libpulse cannot
+// read leaves it in force, so it must still be one the driver holds.
+static int pulse_buffer_time(int rate)
 {
-	if (!pulse || rate <= 0)
-		return requested;
-	// libao's pulse driver multiplies the buffer time in microseconds by
-	// the rate in an int, and a product past 2^31 - 1 wraps into a buffer of
+	// The driver multiplies the buffer time in microseconds by the rate in
+	// an int, and a product past 2^31 - 1 wraps into a buffer of
 	// milliseconds or of many seconds. Its own default of 20 ms wraps too
-	// above 107 kHz, so it is passed explicitly and cut like any other.
-	int ms = requested ? requested : 20;
-	long long limit = 2147483647LL / (rate * 1000LL);
-	if (ms > limit)
-		ms = limit > 1 ? static_cast<int>(limit) : 1;
-	return ms;
+	// above 107 kHz, so it is passed explicitly and cut.
+	long long limit = rate > 0 ? 2147483647LL / (rate * 1000LL) : 20;
+	return static_cast<int>(limit < 1 ? 1 : limit < 20 ? limit : 20);
+}
+
+// The latency in ms the pulse driver asks for without -b, for a stream at
+// rate: 100 ms, less where a frame is long. A pause, a seek or q is heard
+// after the frame being played (4096 samples from the reference encoder)
+// and the stream's buffer, which libpulse shows as three quarters of a
+// request up to 80 ms (half of it plus 20 ms above); the request keeps the
+// two within 147 ms. It goes no lower than a 51 ms buffer: a shorter one
+// costs CPU in the server's wake-ups, and below 44.1 kHz the frame alone
+// nearly fills the 150 ms anyway.
+static int pulse_default_latency(int rate)
+{
+	double frame_ms = rate > 0 ? 4096000.0 / rate : 0;
+	int ms = static_cast<int>((147 - frame_ms) * 4 / 3);
+	return ms < 68 ? 68 : ms > 100 ? 100 : ms;
+}
+
+// Sets the latency libpulse asks of the server for the next stream: -b when
+// given, else the user's own PULSE_LATENCY_MSEC, else the default. libpulse
+// reads the variable at every stream it connects, and it carries any
+// latency, where the driver's buffer time wraps; no libpulse thread runs
+// between devices, so the environment is changed while nothing reads it.
+static void pulse_latency_request(int requested, int rate)
+{
+	// Taken before the first device sets it; an empty value counts as unset.
+	static const bool users_own = [] {
+		const char *v = getenv("PULSE_LATENCY_MSEC");
+		return v && *v;
+	}();
+	if (!requested && users_own)
+		return;
+	int ms = requested ? requested : pulse_default_latency(rate);
+	setenv("PULSE_LATENCY_MSEC", std::to_string(ms).c_str(), 1);
 }
 
 // The libao options for a live device at rate, built for each opening
-// since the buffer time depends on the rate. Null when there are none.
+// since the buffer depends on the rate. Null when there are none.
 static ao_option *live_options(int rate)
 {
 	ao_info *info = ao_driver_info(driver_id);
 	bool pulse = info && strcmp(info->short_name, "pulse") == 0;
-	int requested = output_config.buffer_time_ms;
-	int ms = live_buffer_time(pulse, requested, rate);
-	if (requested && ms != requested)
-		fprintf(stderr, "Buffer time %d ms limited to %d ms at %d Hz\n", requested, ms, rate);
+	int ms = output_config.buffer_time_ms;
+	if (pulse) {
+		pulse_latency_request(ms, rate);
+		ms = pulse_buffer_time(rate);
+	}
 	ao_option *options = nullptr;
 	if (ms)
 		ao_append_option(&options, "buffer_time", std::to_string(ms).c_str());

@@ -14,7 +14,7 @@
 struct output_settings {
 	const char *wav;     // WAV output path, "-" for standard output
 	const char *driver;  // libao driver name for live output
-	int buffer_time_ms;  // libao "buffer_time" for live devices, 1 to 10000
+	int buffer_time_ms;  // live buffer, 1 to 10000: libao's "buffer_time", the pulse driver's latency
 	const char *wav_name;  // wav as lines show it (printable); wav when null
 };
 extern output_settings output_config;
@@ -31,10 +31,12 @@ int output_driver_id();
 /// Makes the output ready for a stream of the given format: a live device
 /// is kept while the format equals the last one, otherwise (re)opened; a
 /// WAV output is opened anew. Either is opened with the channel layout that
-/// FLAC fixes for the channel count (none beyond 8 channels), and a live
-/// device with the buffer time the driver can hold (a line on standard
-/// error when the one asked for had to be cut). 1 when ready; 0 after
-/// printing the line that says why, with no device open.
+/// FLAC fixes for the channel count (none beyond 8 channels). A live device
+/// gets buffer_time_ms as libao's "buffer_time"; with the pulse driver it
+/// becomes the stream's latency request instead (PULSE_LATENCY_MSEC in this
+/// process's environment), and without it the user's own PULSE_LATENCY_MSEC
+/// or else a default near 100 ms, shorter where a frame is long. 1 when
+/// ready; 0 after printing the line that says why, with no device open.
 int output_open(const ao_sample_format &format);
 /// Whether the output can take a stream of the stated total before
 /// anything is opened: a WAV output refuses one that does not fit a WAV
