@@ -569,8 +569,17 @@ TEST_F(Remote, LoadsThatCouldWaitForEverAreAnswered)
 		EXPECT_EQ(p.err_text, "@E Error opening " + path + "\n");
 	}
 
+	// A stream that stalls part way: QUIT, or the end of input, ends the
+	// session at once, once the commands before them ran. A flood of other
+	// commands waits with the stream (the buffer full, the front end waits
+	// too), and a line too long to be a command is dropped as it comes: the
+	// stream plays on when its data does.
+	std::string volumes;
+	for (int i = 0; i < 460; i++)
+		volumes += "VOLUME 1\n";
+	const std::string quit = "V 0.5\nQUIT\n", end_of_input = "V 0.5\n", junk = std::string(65536, 'x') + "\n";
 	std::vector<unsigned char> flac = read_file(make("a.flac", 24000));
-	for (const std::string ending : {"QUIT\n", ""}) {
+	for (const std::string &sent : {quit, end_of_input, volumes, junk}) {
 		process p;
 		start(p);
 		process_send(p, "LOAD " + fifo + "\n");
@@ -581,41 +590,19 @@ TEST_F(Remote, LoadsThatCouldWaitForEverAreAnswered)
 		ASSERT_TRUE(process_wait_stdout(p, "@F ", 5));
 		// Until what was sent is played and the player waits.
 		process_wait_until(p, [](const process &) { return false; }, 0.3);
-		process_send(p, "V 0.5\n" + ending);
-		if (ending.empty())
+		process_send(p, sent);
+		if (sent == end_of_input)
 			process_close_input(p);
-		// Both outputs close when the player has ended; its input stays open
-		// after QUIT, so that QUIT alone ends it.
-		EXPECT_TRUE(process_wait_until(p, [](const process &q) { return q.out < 0 && q.err < 0; }, 2))
-			<< (ending.empty() ? "end of input" : ending);
-		EXPECT_EQ(process_finish(p, 1), 0);
-		// The commands before it ran too, once the read gave way; the end
-		// of input still tells that the stream is over.
-		EXPECT_TRUE(p.out_text.ends_with(ending.empty() ? "@V 0.500000\n@P 0\n" : "@V 0.500000\n")) << p.out_text;
-		close(w);
-	}
-}
-
-// Only a command that ends the stream ends a stall. A flood of others waits
-// (the buffer full, the front end waits too), and a line too long to be a
-// command is dropped as it comes; the stream plays on when its data does.
-TEST_F(Remote, AStallEndsOnlyForCommandsThatEndTheStream)
-{
-	std::string fifo = dir.file("fifo.flac"), volumes;
-	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-	for (int i = 0; i < 460; i++)
-		volumes += "VOLUME 1\n";
-	std::vector<unsigned char> flac = read_file(make("a.flac", 24000));
-	for (const std::string &flood : {volumes, std::string(65536, 'x') + "\n"}) {
-		process p;
-		start(p);
-		process_send(p, "LOAD " + fifo + "\n");
-		int w = fifo_writer(fifo);
-		ASSERT_GE(w, 0);
-		ASSERT_EQ(write(w, flac.data(), flac.size() / 2), static_cast<ssize_t>(flac.size() / 2));
-		ASSERT_TRUE(process_wait_stdout(p, "@F ", 5));
-		process_wait_until(p, [](const process &) { return false; }, 0.3);
-		process_send(p, flood);
+		if (sent == quit || sent == end_of_input) {
+			// Both outputs close when the player has ended; its input stays
+			// open after QUIT, so that QUIT alone ends it.
+			EXPECT_TRUE(process_wait_until(p, [](const process &q) { return q.out < 0 && q.err < 0; }, 2)) << sent;
+			EXPECT_EQ(process_finish(p, 1), 0);
+			// The end of input still tells that the stream is over.
+			EXPECT_TRUE(p.out_text.ends_with(sent == quit ? "@V 0.500000\n" : "@V 0.500000\n@P 0\n")) << p.out_text;
+			close(w);
+			continue;
+		}
 		process_wait_until(p, [](const process &) { return false; }, 0.5);
 		EXPECT_EQ(p.out_text.find("@P 0"), std::string::npos);
 		const std::size_t rest = flac.size() - flac.size() / 2;
@@ -628,7 +615,7 @@ TEST_F(Remote, AStallEndsOnlyForCommandsThatEndTheStream)
 		std::size_t n = 0;
 		for (std::size_t at = 0; (at = p.out_text.find("@V 1.000000\n", at)) != std::string::npos; at++)
 			n++;
-		EXPECT_EQ(n, flood == volumes ? 460u : 0u);
-		EXPECT_EQ(p.err_text, "@I " + dir.file("fifo") + (flood == volumes ? "\n" : "\n@E Command line too long\n"));
+		EXPECT_EQ(n, sent == volumes ? 460u : 0u);
+		EXPECT_EQ(p.err_text, "@I " + dir.file("fifo") + (sent == volumes ? "\n" : "\n@E Command line too long\n"));
 	}
 }
