@@ -1,6 +1,6 @@
 // The desktop's front end on a private session bus, seen and steered by
-// playerctl as a desktop does, while two minute-long files play in real time
-// into a private sound server.
+// playerctl, dbus-monitor and busctl as a desktop would, while minute-long
+// files play in real time into a private sound server.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -115,78 +115,52 @@ TEST_F(OnTheBus, PlayerctlSeesAndSteersThePlayer)
 	ask({"previous"});
 	EXPECT_TRUE(says({"metadata", "mpris:trackid"}, "'/org/wendrop/track/0'"));
 
+	// Repeat switched on: past the last entry the list goes round. A single
+	// track's repeat is not offered.
+	ask({"loop", "Playlist"});
+	EXPECT_TRUE(says({"loop"}, "Playlist"));
+	EXPECT_NE(playerctl(bus, {"loop", "Track"}).status, 0);
+	ask({"next"});
+	ASSERT_TRUE(says({"metadata", "mpris:trackid"}, "'/org/wendrop/track/1'"));
+	ask({"next"});
+	EXPECT_TRUE(says({"metadata", "mpris:trackid"}, "'/org/wendrop/track/0'"));
+	EXPECT_EQ(ask({"loop"}), "Playlist\n");
+
 	ask({"stop"});
 	EXPECT_EQ(process_finish(p, 5), 0);
 	EXPECT_FALSE(owned(player_name));
 }
 
-// A key's seek is announced as a seek, n as new metadata; q leaves the bus.
-TEST_F(OnTheBus, SignalsFollowKeysAndQLeavesTheBus)
+// Signals follow the keys (a seek, n); a second player takes a name of its
+// own; neither q nor SIGTERM leaves a name behind.
+TEST_F(OnTheBus, SignalsFollowKeysAndNoNameOutlivesItsPlayer)
 {
 	start(p, true);
-	ASSERT_TRUE(says({"status"}, "Playing"));
-	process monitor;
-	ASSERT_TRUE(session_bus_monitor(bus, monitor, "type='signal',path='/org/mpris/MediaPlayer2'"));
+	ASSERT_TRUE(eventually([&] { return owned(player_name); }));
+	process second, monitor;
+	start(second);
+	const std::string instance = "wendrop.instance" + std::to_string(second.pid);
+	EXPECT_TRUE(eventually([&] { return owned("org.mpris.MediaPlayer2." + instance); }));
+	ASSERT_TRUE(session_bus_monitor(bus, monitor, "type='signal',sender='" + player_name + "'"));
 
 	process_send(p, "\x1b[C");
-	ASSERT_TRUE(process_wait_stdout(monitor, "member=Seeked", 5));
-	long long seeked_to = 0;
-	process_wait_until(monitor, [&](const process &m) {
-		return sscanf(m.out_text.c_str() + m.out_text.find("member=Seeked"), "%*[^\n]\n int64 %lld", &seeked_to) == 1;
-	}, 2);
+	long long seeked_to = -1;
+	EXPECT_TRUE(process_wait_until(monitor, [&](const process &m) {
+		const std::size_t at = m.out_text.find("member=Seeked");
+		return at != std::string::npos && sscanf(m.out_text.c_str() + at, "%*[^\n]\n int64 %lld", &seeked_to) == 1;
+	}, 5)) << monitor.out_text;
 	EXPECT_GE(seeked_to, 10000000);
 	EXPECT_LT(seeked_to, 15000000);
-
 	process_send(p, "n");
-	EXPECT_TRUE(process_wait_until(monitor, [](const process &m) {
-		const std::size_t at = m.out_text.find("member=PropertiesChanged");
-		return at != std::string::npos && m.out_text.find("\"/org/wendrop/track/1\"", at) != std::string::npos;
-	}, 5)) << monitor.out_text;
+	EXPECT_TRUE(process_wait_stdout(monitor, "\"/org/wendrop/track/1\"", 5)) << monitor.out_text;
 
 	process_send(p, "q");
 	EXPECT_EQ(process_finish(p, 5), 0);
 	EXPECT_FALSE(owned(player_name));
+	EXPECT_EQ(ask({"status"}, instance), "Playing\n");
+	kill(second.pid, SIGTERM);
+	EXPECT_EQ(process_finish(second, 5), 128 + SIGTERM);
+	EXPECT_FALSE(owned("org.mpris.MediaPlayer2." + instance));
 	kill(monitor.pid, SIGTERM);
 	process_finish(monitor, 5);
-}
-
-// A second player is seen by a name of its own; the first, ended by
-// SIGTERM, leaves no name behind.
-TEST_F(OnTheBus, SecondInstanceTakesItsOwnNameAndSigtermLeavesNone)
-{
-	start(p);
-	ASSERT_TRUE(eventually([&] { return owned(player_name); }));
-	process second;
-	start(second);
-	const std::string instance = player_name + ".instance" + std::to_string(second.pid);
-	EXPECT_TRUE(eventually([&] { return owned(instance); }));
-
-	kill(p.pid, SIGTERM);
-	EXPECT_EQ(process_finish(p, 5), 128 + SIGTERM);
-	EXPECT_FALSE(owned(player_name));
-	EXPECT_EQ(ask({"status"}, "wendrop.instance" + std::to_string(second.pid)), "Playing\n");
-	kill(second.pid, SIGTERM);
-	process_finish(second, 5);
-}
-
-// LoopStatus switches repeat while the list plays.
-TEST_F(OnTheBus, LoopStatusSwitchesRepeat)
-{
-	flac_fixture f;
-	f.samples = make_signal(signal_kind::music, 16, 2, 44100, 44100);
-	files = {dir.file("short.flac")};
-	ASSERT_TRUE(write_flac(files[0], f));
-	start(p);
-	ASSERT_TRUE(says({"loop"}, "None"));
-	ask({"loop", "Playlist"});
-	EXPECT_TRUE(says({"loop"}, "Playlist"));
-	// Track repeat is not offered, and changes nothing.
-	EXPECT_NE(playerctl(bus, {"loop", "Track"}).status, 0);
-	EXPECT_EQ(ask({"loop"}), "Playlist\n");
-	// A one-second list, heard again and again.
-	process_wait_until(p, [](const process &) { return false; }, 2.5);
-	const std::vector<std::string> lines = lines_of(p.out_text);
-	EXPECT_GE(std::count(lines.begin(), lines.end(), "Playing FLAC stream from short.flac"), 2) << p.out_text;
-	ask({"loop", "None"});
-	EXPECT_EQ(process_finish(p, 5), 0);
 }
