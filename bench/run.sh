@@ -288,7 +288,7 @@ if wanted bus; then
 	bus_env=(DBUS_SESSION_BUS_ADDRESS="$(head -1 "$bus_out")")
 	mcase="live playback on the session bus, 30 s at 44.1 kHz"
 	bcase="20 min file on the null driver, on the session bus"
-	scase="start-up on the null driver, a stream of no samples"
+	scase="a stream of no samples on the null driver, from the start"
 	for round in $(seq 0 "$runs"); do
 		echo "bus: round $round of $runs" >&2
 		measure "$mcase" "on the bus" "$round" -- env "${pa_env[@]}" "${bus_env[@]}" "$wendrop" -q -d pulse "$live30"

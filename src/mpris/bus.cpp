@@ -19,6 +19,10 @@ static const char *const player_name = "org.mpris.MediaPlayer2.wendrop";
 static constexpr int flush_ms = 100;
 // The bus daemon's answer to RequestName when another owner has the name.
 static constexpr uint32_t name_exists = 3;
+// Messages taken in at one look: a client that floods the bus must not hold
+// up the next frame. The rest wait for the next look (the bus's timeout is
+// then 0).
+static constexpr int messages_per_look = 32;
 
 static struct {
 	sd_bus *bus;
@@ -131,7 +135,7 @@ void mpris_take(short revents)
 {
 	if (!mpris.bus || (!revents && (!mpris.deadline || monotonic_us() < mpris.deadline)))
 		return;
-	for (;;) {
+	for (int i = 0; i < messages_per_look; i++) {
 		const int r = sd_bus_process(mpris.bus, nullptr);
 		if (r < 0) {
 			leave();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+/// Where the player is on the bus, and its two interfaces.
 inline constexpr const char *mpris_object = "/org/mpris/MediaPlayer2";
 inline constexpr const char *mpris_root_interface = "org.mpris.MediaPlayer2";
 inline constexpr const char *mpris_player_interface = "org.mpris.MediaPlayer2.Player";
