@@ -55,19 +55,21 @@ static struct {
 
 void mpris_now_playing(const mpris_track &track)
 {
+	// Copied first: for the next link, track.path is the copy kept before.
 	entry = {track.index, track.path, track.track_number};
+	const std::string &path = entry.path;
 	const stream_record &s = file_info;
-	const bool from_stdin = std::string_view(track.path) == "-";
+	const bool from_stdin = path == "-";
 	playing.track_id = "/org/wendrop/track/" + std::to_string(track.index);
 	playing.title = trimmed(s.title);
 	// Without a title the desktop would show nothing to know the entry by:
 	// its file's name stands in, as the announcement shows it.
 	if (playing.title.empty() && !from_stdin)
-		playing.title = printable(display_name(track.path));
+		playing.title = printable(display_name(path));
 	playing.artist = trimmed(s.artist);
 	playing.album = trimmed(s.album);
 	playing.genre = trimmed(s.genre);
-	playing.url = from_stdin ? "" : mpris_file_url(track.path, working_folder());
+	playing.url = from_stdin ? "" : mpris_file_url(path, working_folder());
 	playing.length_us = s.total_samples && s.format.rate > 0
 				    ? static_cast<int64_t>(static_cast<unsigned __int128>(s.total_samples) * 1000000 /
 							   static_cast<unsigned>(s.format.rate))

@@ -50,7 +50,8 @@ TEST(NoBus, PrintsTheSameBytesAsWithoutMpris)
 	ASSERT_NE(off.out.find("Playing FLAC stream from a.flac"), std::string::npos) << off.out;
 	ASSERT_EQ(off.err, "Error opening " + dir.file("missing.flac") + "\n");
 	const std::string bus_address = bus.env[0].substr(bus.env[0].find('=') + 1);
-	for (const std::string &address : {std::string("unset"), "unix:path=" + dir.file("none"), std::string("nonsense"), bus_address}) {
+	const std::string addresses[] = {"unset", "unix:path=" + dir.file("none"), "nonsense", bus_address};
+	for (const std::string &address : addresses) {
 		const run_result r = play(address, true);
 		EXPECT_EQ(r.status, off.status) << address;
 		EXPECT_EQ(r.out, off.out) << address;

@@ -35,8 +35,9 @@ void session_bus_stop(session_bus &b)
 std::vector<std::string> session_bus_names(const session_bus &b)
 {
 	std::vector<std::string> names;
-	for (const std::string &line :
-	     lines_of(run({BUSCTL_BIN, "--user", "list", "--no-pager", "--no-legend", "--acquired"}, {}, 10, {.env = b.env}).out))
+	const run_result list = run({BUSCTL_BIN, "--user", "list", "--no-pager", "--no-legend", "--acquired"}, {}, 10,
+				    {.env = b.env});
+	for (const std::string &line : lines_of(list.out))
 		names.push_back(line.substr(0, line.find(' ')));
 	return names;
 }
