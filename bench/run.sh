@@ -28,7 +28,11 @@
 #      the whole walk); and how soon SIGTERM ends a shuffle's walk;
 #  10. keys at a pseudo-terminal (bench_keys): from a pause key to the
 #      status line saying so, 200 keys then q to the exit, and the CPU of a
-#      paused player in the background over 10 s.
+#      paused player in the background over 10 s;
+#  11. the desktop's bus: 30 s of live playback, and the 20-minute file on
+#      the null driver, on a private session bus against --no-mpris; the
+#      start-up without a bus, with nothing at the bus's address and on the
+#      bus, against --no-mpris.
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -36,7 +40,7 @@
 #
 # RUNS measured rounds per case (default 5). CASEs, by default all of them:
 # decode (1, 2, 4), chains (7), remote (3), live (5), terminal (6), startup
-# (8), library (9), keys (10). bench/RESULTS.md is written when every case ran;
+# (8), library (9), keys (10), bus (11). bench/RESULTS.md is written when every case ran;
 # otherwise the report is only printed.
 set -euo pipefail
 
@@ -191,7 +195,7 @@ fi
 rm -rf "$out"
 
 # Live playback into a private sound server.
-if wanted live || wanted terminal || wanted keys; then
+if wanted live || wanted terminal || wanted keys || wanted bus; then
 pa=$(mktemp -d)
 mkdir -m 700 "$pa/run"
 mkdir "$pa/home"
@@ -269,6 +273,42 @@ if wanted keys; then
 	echo "keys" >&2
 	keys=$("$build/bench/bench_keys" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
 	echo "keys|$keys" >>"$results"
+fi
+
+# The desktop's bus (MPRIS): live playback with the player on a private
+# session bus, its name owned, against the same with --no-mpris, round by
+# round, and the same on the null driver at full speed, where each frame's
+# look at the bus shows against the decoding; and the start-up, on a stream
+# of no samples on the null driver, without a bus, with an address where
+# nothing answers, and with the bus, against --no-mpris.
+if wanted bus; then
+	bus_out=$(mktemp)
+	dbus-daemon --session --nofork --print-address=1 >"$bus_out" 2>/dev/null &
+	bus_pid=$!
+	trap 'kill "$pa_pid" "$bus_pid" 2>/dev/null; rm -rf "$pa" "$bus_out"' EXIT
+	for _ in $(seq 100); do
+		[ -s "$bus_out" ] && break
+		sleep 0.05
+	done
+	bus_env=(DBUS_SESSION_BUS_ADDRESS="$(head -1 "$bus_out")")
+	mcase="live playback on the session bus, 30 s at 44.1 kHz"
+	bcase="20 min file on the null driver, on the session bus"
+	scase="a stream of no samples on the null driver, from the start"
+	for round in $(seq 0 "$runs"); do
+		echo "bus: round $round of $runs" >&2
+		measure "$mcase" "on the bus" "$round" -- env "${pa_env[@]}" "${bus_env[@]}" "$wendrop" -q -d pulse "$live30"
+		measure "$mcase" "--no-mpris" "$round" -- env "${pa_env[@]}" "${bus_env[@]}" "$wendrop" -q --no-mpris -d pulse "$live30"
+		measure "$bcase" "on the bus" "$round" -- env "${bus_env[@]}" "$wendrop" -q -d null "$cd20"
+		measure "$bcase" "--no-mpris" "$round" -- env "${bus_env[@]}" "$wendrop" -q --no-mpris -d null "$cd20"
+		for start in 1 2 3 4 5; do
+			r=$((round * 5 + start - 5))
+			measure "$scase" "--no-mpris" "$r" -- env -u DBUS_SESSION_BUS_ADDRESS "${pa_env[@]}" "$wendrop" -q --no-mpris -d null "$build/probe.flac"
+			measure "$scase" "no bus" "$r" -- env -u DBUS_SESSION_BUS_ADDRESS "${pa_env[@]}" "$wendrop" -q -d null "$build/probe.flac"
+			measure "$scase" "nothing at the address" "$r" -- env DBUS_SESSION_BUS_ADDRESS="unix:path=$pa/no-bus" "$wendrop" -q -d null "$build/probe.flac"
+			measure "$scase" "on the bus" "$r" -- env "${bus_env[@]}" "$wendrop" -q -d null "$build/probe.flac"
+		done
+	done
+	kill "$bus_pid" 2>/dev/null || true
 fi
 fi
 
@@ -352,6 +392,14 @@ fi
 			if (index(labels[c], SUBSEP "stderr to a file"))
 				printf "| %s: CPU at a terminal / with standard error to a file | %.3f | ≤ 1.05 |\n", c,
 					cpu_ratio(c, "terminal", "stderr to a file")
+			if (index(labels[c], SUBSEP "nothing at the address")) {
+				for (l in wall)
+					if (index(l, c SUBSEP) == 1 && l != c SUBSEP "--no-mpris")
+						printf "| %s: median wall %s less --no-mpris (ms) | %.1f | ≤ 50 |\n", c, substr(l, length(c) + 2),
+							(median(wall[l]) - median(wall[c SUBSEP "--no-mpris"])) * 1000
+			} else if (index(labels[c], SUBSEP "--no-mpris")) {
+				printf "| %s: CPU on the bus / --no-mpris | %.3f | %s |\n", c, cpu_ratio(c, "on the bus", "--no-mpris"), c ~ /live/ ? "≤ 1.02" : ""
+			}
 			if (index(labels[c], SUBSEP "wendrop -d pulse")) {
 				# ogg123 is not run here: 0.019 is its figure at 44.1 kHz,
 				# measured beside wendrop (main at 2654d3e) on a private

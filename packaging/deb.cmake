@@ -11,6 +11,8 @@ from standard input, on any libao output driver, or decodes them into WAV
 files. It prints each file's tags and stream properties, checks the MD5
 signature of the decoded audio, and skips to the next file on Ctrl-C.
 
+On a desktop, media keys and playerctl steer it through MPRIS.
+
 In remote mode a front end drives it with one-line commands on standard
 input (load, jump, stop, pause, volume, quit) and reads event lines.")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)

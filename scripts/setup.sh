@@ -11,15 +11,18 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
-packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
+# libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS).
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page;
 # emacs and EMMS drive the player as a front end does; dpkg-dev makes the
-# package's dependencies, which the tests check.
+# package's dependencies, which the tests check; dbus (a private session
+# bus, dbus-monitor), playerctl and systemd's busctl steer and watch the
+# player as a desktop does.
 --tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
-	emacs-nox emms dpkg-dev) ;;
---bench) packages+=(flac pulseaudio pulseaudio-utils) ;;
+	emacs-nox emms dpkg-dev dbus playerctl systemd) ;;
+--bench) packages+=(flac pulseaudio pulseaudio-utils dbus) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;
 *) echo "usage: scripts/setup.sh [--tests | --bench | --package]" >&2; exit 2 ;;

@@ -1,8 +1,10 @@
-// The one poll over the front ends: between frames, while paused and while
-// a stream's data is awaited, the front ends' descriptors and the signals'
-// wake-up pipe are watched together, so that a key, or a signal, is heard
-// at once and no wait spins.
+// The one poll over the front ends (keys, the desktop's bus, command
+// lines): between frames, while paused and while a stream's data is
+// awaited, their descriptors and the signals' wake-up pipe are watched
+// together, so that a key, a desktop's request or a signal is heard at once
+// and no wait spins.
 #include "app/settings.h"
+#include "mpris/mpris.h"
 #include "remote/remote.h"
 #include "terminal/terminal.h"
 
@@ -15,7 +17,7 @@ static int redraw;
 
 int frontends_wait(int fd, int timeout_ms)
 {
-	pollfd fds[4];
+	pollfd fds[5];
 	int n = 0;
 	const int stream = fd >= 0 ? n++ : -1;
 	if (stream >= 0)
@@ -25,14 +27,20 @@ int frontends_wait(int fd, int timeout_ms)
 		fds[wake] = {signals_wake_fd(), POLLIN, 0};
 	else if (timeout_ms < 0 || timeout_ms > unwoken_wait_ms)
 		timeout_ms = unwoken_wait_ms;
-	int keys = -1, commands = -1;
+	int keys = -1, commands = -1, bus = -1;
 	if (opt_remote) {
 		if (remote_watch(&fds[n]))
 			commands = n++;
-	} else if (terminal_watch(&fds[n], &timeout_ms)) {
-		keys = n++;
+	} else {
+		if (terminal_watch(&fds[n], &timeout_ms))
+			keys = n++;
+		if (mpris_watch(&fds[n], &timeout_ms))
+			bus = n++;
 	}
 	const int ready = poll(fds, static_cast<nfds_t>(n), timeout_ms);
+	// The bus is also due when its own timeout has passed.
+	if (bus >= 0)
+		mpris_take(ready > 0 ? fds[bus].revents : 0);
 	// A signal may end the poll before its byte is seen (continued after
 	// a stop, say).
 	if (((ready < 0 && wake >= 0) || (ready > 0 && wake >= 0 && fds[wake].revents)) && signals_take_wake()) {

@@ -4,6 +4,7 @@
 // hears its commands: all of them ask for the same actions, carried out
 // here.
 #include "app/settings.h"
+#include "mpris/mpris.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/request.h"
@@ -17,6 +18,18 @@
 namespace {
 // Where the list goes after a file.
 enum file_end { file_done, file_skipped, file_previous, run_quit };
+}
+
+// Repeat as the command line set it, switched at run time by a request.
+static int repeating;
+
+// The desktop hears what a request carried out changed, and of every seek,
+// whoever asked for it.
+static void tell_desktop(const request &r)
+{
+	if ((r.action == act_seek_by || r.action == act_seek_to || r.action == act_previous) && source_seekable())
+		mpris_seeked();
+	mpris_changed(repeating);
 }
 
 // How long the walk may go on between two frames: well within what an
@@ -88,6 +101,9 @@ static int carry_out(const request &r)
 	case act_help:
 		terminal_help();
 		return -1;
+	case act_repeat:
+		repeating = r.amount != 0;
+		return -1;
 	}
 	request_apply(r);
 	return -1;
@@ -115,6 +131,7 @@ static int play_stream(playlist *list)
 			const int end = carry_out(r);
 			if (end >= 0)
 				return end;
+			tell_desktop(r);
 		}
 		if (changed)
 			show_status(*list, 1);
@@ -125,6 +142,8 @@ static int play_stream(playlist *list)
 				if (interrupted == 1 || fatal_signal || !stream_next_link())
 					return file_done;
 				announced();
+				mpris_next_link();
+				mpris_changed(repeating);
 			}
 			// Never drawn more often than frames come, and then seldom.
 			show_status(*list, 0);
@@ -167,6 +186,8 @@ static int play_entry(const std::string &path, playlist *list, int *opened, int 
 	}
 	*opened = 1;
 	announced();
+	mpris_now_playing({list->position, path.c_str(), 0});
+	mpris_changed(repeating);
 	int end = play_stream(list);
 	// A skip the listener asked for is not a stream that ended early.
 	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
@@ -193,14 +214,18 @@ int playlist_loop(poptContext con)
 	std::vector<std::string> args;
 	while (const char *arg = poptGetArg(con))
 		args.emplace_back(arg);
+	// The list reads repeat from a copy of the settings, which a request
+	// switches at run time.
+	playlist_settings rounds = playlist_config;
 	playlist list;
-	playlist_start(&list, std::move(args), playlist_config);
+	playlist_start(&list, std::move(args), rounds);
 
 	// Only a WAV output is incomplete when a file is missing from it: a
 	// listener has heard the gap and seen the line. What the walk could not
 	// read or found empty is as good as a file that could not be opened.
 	int missed = 0, quit = 0;
 	playlist_entry entry;
+	repeating = playlist_config.repeat;
 	for (;;) {
 		int opened = 0;
 		while (!fatal_signal && !quit && playlist_entry_at(&list, list.position, &entry)) {
@@ -212,6 +237,7 @@ int playlist_loop(poptContext con)
 			quit = end == run_quit || quit_requested == 1;
 		}
 		// A list of which nothing opens must not go round for ever.
+		rounds.repeat = repeating;
 		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
 			break;
 	}

@@ -34,6 +34,8 @@ extern int opt_repeat;
 extern int opt_replaygain;
 /// No keys from the terminal; 0 or 1.
 extern int opt_no_keys;
+/// Not on the session bus (MPRIS); 0 or 1.
+extern int opt_no_mpris;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.
@@ -102,10 +104,10 @@ int playlist_loop(poptContext con);
 /// playlist: %s", the path in printable form.
 void playlist_report(int problem, const char *path);
 
-/// The one poll over the front ends (the terminal's keys) and the signals'
-/// wake-up pipe, and fd when it is not -1: waits up to timeout_ms (-1: no
-/// limit) until one of them has something, and takes in what the front
-/// ends have as requests. 1 when fd is readable.
+/// The one poll over the front ends (the terminal's keys, the desktop's
+/// bus) and the signals' wake-up pipe, and fd when it is not -1: waits up
+/// to timeout_ms (-1: no limit) until one of them has something, and takes
+/// in what the front ends have as requests. 1 when fd is readable.
 int frontends_wait(int fd, int timeout_ms);
 /// 1 once after the process was continued or the terminal resized: the
 /// status line is to be drawn afresh.

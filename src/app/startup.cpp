@@ -1,5 +1,6 @@
 // The start-up sequence, the mode, and shutdown.
 #include "app/settings.h"
+#include "mpris/mpris.h"
 #include "output/output.h"
 #include "playback/request.h"
 #include "playback/stream.h"
@@ -72,6 +73,7 @@ int wendrop_main(int argc, const char **argv)
 	remote_config = {opt_mpeg_frames, stop_requested};
 	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_sniff_flac, walk_stop, playlist_report};
 	terminal_config = {!opt_no_keys, !opt_quiet};
+	mpris_config = {!opt_remote && !opt_no_mpris, opt_shuffle, opt_repeat};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;
@@ -80,8 +82,12 @@ int wendrop_main(int argc, const char **argv)
 	int missed = 0;
 	if (opt_remote)
 		remote_loop();
-	else
+	else {
+		// On the desktop's bus for as long as the list plays.
+		mpris_start();
 		missed = playlist_loop(con);
+		mpris_stop();
+	}
 	// Remote mode can end with a stream still open; its decoder is released
 	// like any other. So is one that a signal interrupted: its WAV header
 	// is completed before the signal ends the process.

@@ -1,0 +1,183 @@
+// The connection to the session bus: opened without waiting for any answer,
+// watched in the one poll over the front ends, left on every way out. No
+// thread: messages are taken in between frames, while paused and while a
+// stream's data is awaited, as keys are.
+#include "mpris/mpris.h"
+#include "mpris/objects.h"
+#include "playback/stream.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+
+mpris_settings mpris_config;
+
+static const char *const player_name = "org.mpris.MediaPlayer2.wendrop";
+// How long the end of the run may wait for what is queued to go out.
+static constexpr int flush_ms = 100;
+// The bus daemon's answer to RequestName when another owner has the name.
+static constexpr uint32_t name_exists = 3;
+// Messages taken in at one look: a client that floods the bus must not hold
+// up the next frame. The rest wait for the next look (the bus's timeout is
+// then 0).
+static constexpr int messages_per_look = 32;
+
+static struct {
+	sd_bus *bus;
+	sd_bus_slot *root, *player, *name_request;
+	uint64_t deadline;  // the bus's next timeout, CLOCK_MONOTONIC µs; 0: none
+	int asked_instance;  // the plain name was taken
+	int repeat;
+	// What the desktop was last told.
+	struct {
+		const char *status;
+		unsigned generation;
+		float volume;
+		int can_seek, repeat;
+	} told;
+} mpris;
+
+static uint64_t monotonic_us()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+static void leave()
+{
+	mpris.name_request = sd_bus_slot_unref(mpris.name_request);
+	mpris.root = sd_bus_slot_unref(mpris.root);
+	mpris.player = sd_bus_slot_unref(mpris.player);
+	mpris.bus = sd_bus_close_unref(mpris.bus);
+}
+
+static int name_answered(sd_bus_message *m, void *, sd_bus_error *)
+{
+	mpris.name_request = sd_bus_slot_unref(mpris.name_request);
+	uint32_t answer = 0;
+	if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "u", &answer) < 0)
+		return 0;
+	// Another wendrop has the name: each instance is seen by a name of its
+	// own, as the interface allows.
+	if (answer == name_exists && !mpris.asked_instance++) {
+		const std::string instance = std::string(player_name) + ".instance" + std::to_string(getpid());
+		sd_bus_request_name_async(mpris.bus, &mpris.name_request, instance.c_str(), 0, name_answered, nullptr);
+	}
+	return 0;
+}
+
+int mpris_start()
+{
+	mpris.repeat = mpris.told.repeat = mpris_config.repeat;
+	mpris.told.status = "Stopped";
+	mpris.told.volume = volume;
+	if (!mpris_config.enabled)
+		return 0;
+	// Connecting only starts the handshake; the name is asked for without
+	// waiting, so a bus that is slow or refuses costs the start nothing.
+	if (sd_bus_open_user(&mpris.bus) < 0) {
+		mpris.bus = nullptr;
+		return 0;
+	}
+	if (mpris_add_objects(mpris.bus, &mpris.root, &mpris.player) < 0 ||
+	    sd_bus_request_name_async(mpris.bus, &mpris.name_request, player_name, 0, name_answered, nullptr) < 0) {
+		leave();
+		return 0;
+	}
+	return 1;
+}
+
+void mpris_stop()
+{
+	if (!mpris.bus)
+		return;
+	// sd_bus_flush() waits without limit for a bus that does not read, or
+	// has not finished the handshake: what is queued is given a moment.
+	const uint64_t until = monotonic_us() + flush_ms * 1000u;
+	for (uint64_t now = monotonic_us(); now < until; now = monotonic_us()) {
+		const int events = sd_bus_get_events(mpris.bus);
+		if (events < 0 || !(events & POLLOUT))
+			break;
+		pollfd p = {sd_bus_get_fd(mpris.bus), static_cast<short>(events), 0};
+		if (poll(&p, 1, static_cast<int>((until - now + 999) / 1000)) < 0 || sd_bus_process(mpris.bus, nullptr) < 0)
+			break;
+	}
+	leave();
+}
+
+int mpris_watch(pollfd *p, int *timeout_ms)
+{
+	if (!mpris.bus)
+		return 0;
+	const int fd = sd_bus_get_fd(mpris.bus);
+	const int events = sd_bus_get_events(mpris.bus);
+	uint64_t until = UINT64_MAX;
+	if (fd < 0 || events < 0 || sd_bus_get_timeout(mpris.bus, &until) < 0) {
+		leave();
+		return 0;
+	}
+	mpris.deadline = 0;
+	if (until != UINT64_MAX) {
+		mpris.deadline = until ? until : 1;
+		const uint64_t now = monotonic_us();
+		const uint64_t ms = until <= now ? 0 : (until - now + 999) / 1000;
+		if (*timeout_ms < 0 || ms < static_cast<uint64_t>(*timeout_ms))
+			*timeout_ms = static_cast<int>(ms);
+	}
+	*p = {fd, static_cast<short>(events), 0};
+	return 1;
+}
+
+void mpris_take(short revents)
+{
+	if (!mpris.bus || (!revents && (!mpris.deadline || monotonic_us() < mpris.deadline)))
+		return;
+	for (int i = 0; i < messages_per_look; i++) {
+		const int r = sd_bus_process(mpris.bus, nullptr);
+		if (r < 0) {
+			leave();
+			return;
+		}
+		if (r == 0)
+			return;
+	}
+}
+
+int mpris_repeat_now()
+{
+	return mpris.repeat;
+}
+
+void mpris_changed(int repeat)
+{
+	mpris.repeat = repeat;
+	if (!mpris.bus)
+		return;
+	const char *names[6];
+	int n = 0;
+	const char *status = mpris_status_now();
+	if (strcmp(status, mpris.told.status) != 0)
+		names[n++] = "PlaybackStatus";
+	if (mpris_playing().generation != mpris.told.generation)
+		names[n++] = "Metadata";
+	if (volume != mpris.told.volume)
+		names[n++] = "Volume";
+	if (mpris_can_seek() != mpris.told.can_seek)
+		names[n++] = "CanSeek";
+	if (repeat != mpris.told.repeat)
+		names[n++] = "LoopStatus";
+	names[n] = nullptr;
+	mpris.told = {status, mpris_playing().generation, volume, mpris_can_seek(), repeat};
+	if (n)
+		sd_bus_emit_properties_changed_strv(mpris.bus, mpris_object, mpris_player_interface,
+						    const_cast<char **>(names));
+}
+
+void mpris_seeked()
+{
+	if (mpris.bus)
+		sd_bus_emit_signal(mpris.bus, mpris_object, mpris_player_interface, "Seeked", "x", mpris_position_us());
+}
