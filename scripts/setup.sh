@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
-packages=(libflac-dev libao-dev libpopt-dev cmake g++ pkg-config)
+packages=(libflac-dev libao-dev libpopt-dev libcue-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page;
