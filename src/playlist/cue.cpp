@@ -1,58 +1,7 @@
-// Cue text read with libcue, and the tracks it gives in samples of a stream.
+// The tracks that cue text gives, in samples of a stream.
 #include "playlist/cue.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-
-#include <libcue/libcue.h>
-
 namespace {
-// Latin-1 into UTF-8: every byte is the code point of its value.
-std::string latin1_to_utf8(std::string_view s)
-{
-	std::string out;
-	for (const char c : s) {
-		const unsigned char b = static_cast<unsigned char>(c);
-		if (b < 0x80) {
-			out += c;
-		} else {
-			out += static_cast<char>(0xc0 | (b >> 6));
-			out += static_cast<char>(0x80 | (b & 0x3f));
-		}
-	}
-	return out;
-}
-
-// libcue writes a line on standard error for every character and line it
-// cannot parse (to stderr, whatever FILE that is). The caller's one line
-// says it instead, so descriptor 2 points at /dev/null for the call; only
-// the descriptor is touched, the FILE stays.
-Cd *parse_quietly(const std::string &text)
-{
-	fflush(stderr);
-	const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-	const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-	const bool hidden = saved >= 0 && null >= 0 && dup2(null, STDERR_FILENO) == STDERR_FILENO;
-	Cd *cd = cue_parse_string(text.c_str());
-	fflush(stderr);
-	if (hidden)
-		dup2(saved, STDERR_FILENO);
-	if (saved >= 0)
-		close(saved);
-	if (null >= 0)
-		close(null);
-	return cd;
-}
-
-std::string text_of(const char *s, bool utf8)
-{
-	if (!s)
-		return "";
-	return utf8 ? std::string(s) : latin1_to_utf8(s);
-}
-
 // The samples of a time of frames CD frames (75 a second), rounded down as
 // (mm*60+ss)*rate + ff*rate/75.
 uint64_t frames_to_samples(long frames, int rate)
@@ -90,39 +39,6 @@ int settle(std::vector<cue_track> *tracks, uint64_t total)
 	tracks->back().end = 0;
 	return verdict;
 }
-}
-
-bool cue_parse(std::string_view text, cue_sheet *sheet)
-{
-	if (text.starts_with("\xef\xbb\xbf"))
-		text.remove_prefix(3);
-	if (text.size() > cue_text_max)
-		return false;
-	const bool utf8 = utf8_valid(text);
-	Cd *cd = parse_quietly(std::string(text));
-	if (!cd)
-		return false;
-	*sheet = {};
-	const Cdtext *album = cd_get_cdtext(cd);
-	sheet->title = text_of(cdtext_get(PTI_TITLE, album), utf8);
-	sheet->performer = text_of(cdtext_get(PTI_PERFORMER, album), utf8);
-	// libcue reads "REM GENRE" as the album's GENRE.
-	sheet->genre = text_of(cdtext_get(PTI_GENRE, album), utf8);
-	sheet->date = text_of(rem_get(REM_DATE, cd_get_rem(cd)), utf8);
-	for (int i = 1; i <= cd_get_ntrack(cd); i++) {
-		const Track *t = cd_get_track(cd, i);
-		const Cdtext *own = track_get_cdtext(t);
-		const char *file = track_get_filename(t);
-		// libcue's times wrap past 2^31 frames into negative values.
-		const long index1 = track_get_index(t, 1);
-		sheet->tracks.push_back({file ? file : "", index1 < 0 ? -1 : index1,
-					 text_of(cdtext_get(PTI_TITLE, own), utf8),
-					 text_of(cdtext_get(PTI_PERFORMER, own), utf8),
-					 text_of(rem_get(REM_DATE, track_get_rem(t)), utf8),
-					 text_of(cdtext_get(PTI_GENRE, own), utf8)});
-	}
-	cd_delete(cd);
-	return !sheet->tracks.empty();
 }
 
 int cue_tracks(const cue_sheet &sheet, const std::string *file, int rate, uint64_t total,

@@ -54,11 +54,17 @@ struct cue_sheet {
 /// Cue text bigger than this is not read.
 inline constexpr std::size_t cue_text_max = 1 << 20;
 
-/// Reads cue text with libcue, whose own messages are kept off standard
-/// error. A UTF-8 byte-order mark is dropped; texts (not FILE names) of
-/// cue text that is not valid UTF-8 are read as Latin-1. false when libcue
-/// cannot read it, it is too big or it holds no track.
+/// Reads cue text with libcue, in a child process of its own: whatever the
+/// text makes libcue do (crash, leak, print) ends with that child, and its
+/// messages never reach standard error. A UTF-8 byte-order mark is dropped;
+/// texts (not FILE names) of cue text that is not valid UTF-8 are read as
+/// Latin-1. false when libcue cannot read it, it is too big or it holds no
+/// track.
 bool cue_parse(std::string_view text, cue_sheet *sheet);
+/// The same, with libcue in this process (what the child runs): libcue
+/// writes on standard error, and keeps what it built of text that does not
+/// parse. For the fuzz harness.
+bool cue_parse_here(std::string_view text, cue_sheet *sheet);
 
 /// What turning a sheet into tracks found.
 enum cue_verdict {
