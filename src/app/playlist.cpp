@@ -178,7 +178,7 @@ static void end_stream(int end, int *missed)
 
 // Opens the entry, or goes on with it on the open stream when it is the
 // track that follows the one just played there. 1 when it plays; 0 after
-// the line that says why not.
+// the line that says why not, or when the open gave up waiting.
 static int start_entry(const playlist_entry &entry, int *missed)
 {
 	const char *path = entry.path.c_str();

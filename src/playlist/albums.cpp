@@ -170,12 +170,13 @@ void claim_folder_albums(playlist *list)
 		std::vector<album_file> files;
 		if (!read_album(list, cue_path, false, &sheet, &files))
 			continue;
-		// A sheet for files elsewhere, for files that are not FLAC, or for
-		// an album an earlier sheet has cut, is none of this folder's.
+		// A sheet for files elsewhere, for files that are not FLAC (or that
+		// the walk passes over), or for an album an earlier sheet has cut, is
+		// none of this folder's.
 		bool ours = true;
 		for (const album_file &f : files) {
 			const std::string own = f.path.substr(std::min(prefix.size(), f.path.size()));
-			ours = ours && f.path.starts_with(prefix) && own.find('/') == std::string::npos &&
+			ours = ours && f.path.starts_with(prefix) && own.find('/') == std::string::npos && !own.starts_with('.') &&
 			       !folder.albums.contains(own) &&
 			       (!list->settings->is_flac || list->settings->is_flac(f.path.c_str()) > 0);
 		}

@@ -182,8 +182,8 @@ static void take_path(playlist *list, const std::string &path)
 			enter_folder(list, path, st, new_walk);
 			return;
 		}
-		// A FLAC file that happens to be named .m3u or .cue plays, as it
-		// always did.
+		// A FLAC file that happens to be named .m3u plays, as it always
+		// did; so does one named .cue.
 		auto *is_flac = list->settings->is_flac;
 		const bool list_name = ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8");
 		const bool cue_name = ends_with_nocase(path, ".cue");
