@@ -155,35 +155,31 @@ void add_cue_sheet(playlist *list, const std::string &path)
 	}
 }
 
-void claim_folder_albums(playlist *list)
+void claim_album(playlist *list, const std::string &name)
 {
-	if (!cue_wanted(list))
+	walk_frame &folder = list->walk[list->walk.size() - 2];
+	const std::string prefix = joined(folder.path, ""), cue_path = prefix + name;
+	struct stat st;
+	auto *is_flac = list->settings->is_flac;
+	// A FLAC file named .cue plays in its place.
+	if (stat(cue_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (is_flac && is_flac(cue_path.c_str()) > 0))
 		return;
-	walk_frame &folder = list->walk.back();
-	const std::string prefix = joined(folder.path, "");
-	for (const std::string &name : folder.items) {
-		struct stat st;
-		const std::string cue_path = prefix + name;
-		if (!ends_with_nocase(name, ".cue") || stat(cue_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-			continue;
-		cue_sheet sheet;
-		std::vector<album_file> files;
-		if (!read_album(list, cue_path, false, &sheet, &files))
-			continue;
-		// A sheet for files elsewhere, for files that are not FLAC (or that
-		// the walk passes over), or for an album an earlier sheet has cut, is
-		// none of this folder's.
-		bool ours = true;
-		for (const album_file &f : files) {
-			const std::string own = f.path.substr(std::min(prefix.size(), f.path.size()));
-			ours = ours && f.path.starts_with(prefix) && own.find('/') == std::string::npos && !own.starts_with('.') &&
-			       !folder.albums.contains(own) &&
-			       (!list->settings->is_flac || list->settings->is_flac(f.path.c_str()) > 0);
-		}
-		if (!ours || !cut_album(list, cue_path, sheet, &files))
-			continue;
-		for (album_file &f : files)
-			if (!f.tracks.empty())
-				folder.albums[f.path.substr(prefix.size())] = std::move(f.tracks);
+	cue_sheet sheet;
+	std::vector<album_file> files;
+	if (!read_album(list, cue_path, false, &sheet, &files))
+		return;
+	// A sheet for files elsewhere, for files that are not FLAC (or that the
+	// walk passes over), or for an album an earlier sheet has cut, is none
+	// of this folder's.
+	for (const album_file &f : files) {
+		const std::string own = f.path.substr(std::min(prefix.size(), f.path.size()));
+		if (!f.path.starts_with(prefix) || own.find('/') != std::string::npos || own.starts_with('.') ||
+		    folder.albums.contains(own) || (is_flac && is_flac(f.path.c_str()) <= 0))
+			return;
 	}
+	if (!cut_album(list, cue_path, sheet, &files))
+		return;
+	for (album_file &f : files)
+		if (!f.tracks.empty())
+			folder.albums[f.path.substr(prefix.size())] = std::move(f.tracks);
 }

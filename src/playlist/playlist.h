@@ -134,11 +134,11 @@ void add_stream(playlist *list, const std::string &path);
 /// else this sheet's, or the file whole when the sheet cannot be used
 /// (told once) or cue is 0.
 void add_cue_sheet(playlist *list, const std::string &path);
-/// Notes in folder.albums the FLAC files of the folder on top of the walk
-/// that its cue sheets (*.cue, in the folder's order) replace with their
-/// tracks: a sheet whose every FILE resolves to a FLAC file of that folder
-/// not claimed by an earlier sheet.
-void claim_folder_albums(playlist *list);
+/// Notes in the albums of the folder frame below the top of the walk (a
+/// frame of the folder's cue sheets) which FLAC files the cue sheet name of
+/// that folder replaces with their tracks: all that its FILEs resolve to,
+/// when each is a FLAC file of that folder that no earlier sheet claimed.
+void claim_album(playlist *list, const std::string &name);
 /// The file that a cue sheet in folder (ending with "/", or "" for the
 /// current one) names as file: that path, else, when it is missing, the
 /// .flac file of the same base name ("Album.wav" in the sheet, "Album.flac"

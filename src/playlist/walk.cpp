@@ -18,13 +18,17 @@
 #include <sys/vfs.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <iterator>
 #include <cstdlib>
 #include <strings.h>
 
 namespace {
-enum frame_kind { frame_arguments, frame_list, frame_folder };
+// A folder's cue sheets are read before its names are taken, one a step:
+// the albums they claim are then known wherever the files come.
+enum frame_kind { frame_arguments, frame_list, frame_folder, frame_cue_sheets };
 constexpr std::size_t new_walk = SIZE_MAX;
 }
 
@@ -82,8 +86,13 @@ static void enter_folder(playlist *list, const std::string &path, const struct s
 	f.root = root == new_walk ? list->walk.size() : root;
 	if (root == new_walk)
 		enter_ancestors(&f, st);
+	std::vector<std::string> sheets;
+	if (list->settings->cue && list->settings->cue_facts)
+		std::copy_if(f.items.begin(), f.items.end(), std::back_inserter(sheets),
+			     [](const std::string &name) { return ends_with_nocase(name, ".cue"); });
 	list->walk.push_back(std::move(f));
-	claim_folder_albums(list);
+	if (!sheets.empty())
+		list->walk.push_back({.kind = frame_cue_sheets, .items = std::move(sheets)});
 }
 
 // One name of the folder of the innermost frame.
@@ -224,6 +233,8 @@ int walk_step(playlist *list)
 	const std::string item = std::move(top.items[top.next++]);
 	if (top.kind == frame_folder)
 		take_name(list, item);
+	else if (top.kind == frame_cue_sheets)
+		claim_album(list, item);
 	else
 		take_path(list, item);
 	return 1;
