@@ -135,7 +135,9 @@ bool cue_parse_here(std::string_view text, cue_sheet *sheet)
 	if (text.size() > cue_text_max)
 		return false;
 	const bool utf8 = utf8_valid(text);
-	Cd *cd = cue_parse_string(std::string(text).c_str());
+	// libcue's grammar ends every line with a line feed: a last line
+	// without one (as tags are often stored, trimmed) is a syntax error.
+	Cd *cd = cue_parse_string((std::string(text) + (text.ends_with('\n') ? "" : "\n")).c_str());
 	if (!cd)
 		return false;
 	*sheet = {};

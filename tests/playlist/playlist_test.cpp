@@ -193,6 +193,8 @@ TEST(CueText, LibcueReadsItAndTheTracksLieInSamples)
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n", cue_bad, {}, ""},
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 99999999999:00:00\n", cue_bad, {}, ""},
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n", cue_cut, {0}, ""},
+		// libcue needs a line feed after the last line; a tag often lacks it.
+		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:01:00", cue_ok, {0, 8000}, ""},
 	};
 	for (const row &r : rows) {
 		cue_sheet sheet;
