@@ -38,6 +38,13 @@ const std::string four_tracks = "FILE \"album.wav\" WAVE\n"
 				"  TRACK 04 AUDIO\n    INDEX 01 00:04:00\n";
 const std::vector<uint64_t> four_lengths = {94080, 588, 81732, 88200};
 
+// Samples from to to (0: the end) of raw frames of frame_bytes.
+std::vector<unsigned char> part(const std::vector<unsigned char> &raw, uint64_t from, uint64_t to, unsigned frame_bytes)
+{
+	return {raw.begin() + static_cast<std::ptrdiff_t>(from * frame_bytes),
+		to ? raw.begin() + static_cast<std::ptrdiff_t>(to * frame_bytes) : raw.end()};
+}
+
 struct Cue : testing::Test {
 	temp_dir dir;
 	std::vector<std::string> env = player_env(dir);
@@ -81,13 +88,14 @@ struct Cue : testing::Test {
 	}
 };
 
-// Standard output's WAV streams, one per track, of the given sample frames.
-std::vector<std::vector<unsigned char>> wav_streams(const std::string &out, const std::vector<uint64_t> &frames,
-						    unsigned frame_bytes)
+// Standard output's WAV streams, one per track, of the given sample frames
+// (and bytes per frame).
+std::vector<std::vector<unsigned char>> wav_streams(const std::string &out,
+						    const std::vector<std::pair<uint64_t, unsigned>> &frames)
 {
 	std::vector<std::vector<unsigned char>> streams;
 	std::size_t at = 0;
-	for (uint64_t n : frames) {
+	for (auto [n, frame_bytes] : frames) {
 		const std::size_t size = 68 + n * frame_bytes;
 		if (out.compare(at, 4, "RIFF") != 0 || at + size > out.size())
 			break;
@@ -100,7 +108,7 @@ std::vector<std::vector<unsigned char>> wav_streams(const std::string &out, cons
 }
 }
 
-TEST_F(Cue, BlockTracksAreFlacCueRangesAndTogetherTheWholeFile)
+TEST_F(Cue, BlockTracksAreFlacCueRangesAndTogetherTheWholeFileAndRemoteModePlaysItWhole)
 {
 	const std::string album = make("album.flac", 264600, {"ARTIST=The Band", "TITLE=Whole", "DATE=2001"});
 	import_cue(album, four_tracks);
@@ -109,7 +117,7 @@ TEST_F(Cue, BlockTracksAreFlacCueRangesAndTogetherTheWholeFile)
 	EXPECT_EQ(r.status, 0);
 	// Played from start to end, track after track: the MD5 signature holds.
 	EXPECT_EQ(r.err, "");
-	const auto streams = wav_streams(r.out, four_lengths, 4);
+	const auto streams = wav_streams(r.out, {{94080, 4}, {588, 4}, {81732, 4}, {88200, 4}});
 	ASSERT_EQ(streams.size(), 4u);
 	std::vector<unsigned char> joined;
 	for (int n = 1; n <= 4; n++) {
@@ -130,6 +138,13 @@ TEST_F(Cue, BlockTracksAreFlacCueRangesAndTogetherTheWholeFile)
 					 four_lengths[n], seconds[n]);
 	EXPECT_EQ(r.out, expected);
 	EXPECT_EQ(parse_wav(read_file(dir.file("o.wav"))).data, streams[3]);
+
+	// Remote mode plays the whole stream.
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"-R"}), {.env = env}));
+	process_send(p, "LOAD " + album + "\n");
+	EXPECT_TRUE(process_wait_stdout(p, "@F 264600 0 6.00 0.00\n@P 0\n", 10)) << p.out_text;
+	EXPECT_EQ(process_finish(p, 10), 0);
 }
 
 TEST_F(Cue, TracksPlayedToTheEndCheckTheSignature)
@@ -181,22 +196,17 @@ TEST_F(Cue, AnExternalSheetCutsTheFilesItNamesInTurn)
 	run_result r = wendrop({"-q", "--wav=-", dir.file("rip/Album.cue")});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
-	const std::vector<uint64_t> lengths = {65856, 66444, 11840, 4054};
-	std::string out = r.out;
-	// The album's frames are 4 bytes, b's 2: cut the two apart.
-	const std::size_t album_bytes = 2 * 68 + (lengths[0] + lengths[1]) * 4;
-	auto first = wav_streams(out.substr(0, album_bytes), {lengths[0], lengths[1]}, 4);
-	auto second = wav_streams(out.substr(album_bytes), {lengths[2], lengths[3]}, 2);
-	ASSERT_EQ(first.size() + second.size(), 4u);
+	const auto streams = wav_streams(r.out, {{65856, 4}, {66444, 4}, {11840, 2}, {4054, 2}});
+	ASSERT_EQ(streams.size(), 4u);
 	const std::vector<unsigned char> a = flac_reference(album, 16, dir.file("a.raw"));
 	const std::vector<unsigned char> c = flac_reference(b, 16, dir.file("b.raw"));
-	EXPECT_EQ(first[0], std::vector<unsigned char>(a.begin(), a.begin() + 65856 * 4));
-	EXPECT_EQ(first[1], std::vector<unsigned char>(a.begin() + 65856 * 4, a.end()));
-	EXPECT_EQ(second[0], std::vector<unsigned char>(c.begin() + 106 * 2, c.begin() + 11946 * 2));
-	EXPECT_EQ(second[1], std::vector<unsigned char>(c.begin() + 11946 * 2, c.end()));
+	EXPECT_EQ(streams, (std::vector{part(a, 0, 65856, 4), part(a, 65856, 0, 4), part(c, 106, 11946, 2),
+					 part(c, 11946, 0, 2)}));
 
 	r = wendrop({"-d", "null", dir.file("rip/Album.cue")});
 	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"Album.flac", "Album.flac", "b.flac", "b.flac"}));
+	// Numbered in the sheet's order, across its files.
+	EXPECT_NE(r.out.find("Title  : Track 03"), std::string::npos);
 	EXPECT_NE(r.out.find("\nTitle  : Stra\xc3\x9f" "e" + std::string(24, ' ') + " Artist: Band" + std::string(26, ' ') +
 			     "\nAlbum  : Caf\xc3\xa9" + std::string(26, ' ') + " Year  :     \n"),
 		  std::string::npos)
@@ -223,9 +233,6 @@ TEST_F(Cue, AFoldersSheetReplacesItsFilesAndNoCuePlaysThemWhole)
 	EXPECT_EQ(r.err, "Error reading cue sheet " + dir.file("lib/junk.cue") + "\n");
 	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"Album.flac", "Album.flac", "other.flac"}));
 	EXPECT_EQ(r.out.find("Title  : Track 02"), r.out.rfind("Title  : Track 02"));
-	// Shuffled, the tracks are the entries.
-	r = wendrop({"-d", "null", "-z", lib});
-	EXPECT_EQ(played_names(r.out).size(), 3u);
 	// A junk sheet in a folder leaves no audio out.
 	r = wendrop({"-q", "-w", dir.file("o.wav"), lib});
 	EXPECT_EQ(r.status, 0);
@@ -267,15 +274,4 @@ TEST_F(Cue, SheetsThatCannotBeUsedAreOneLineAndTheFilesPlayWhole)
 	run_result r = wendrop({"-d", "null", tagged});
 	EXPECT_EQ(r.err, "Error reading cue sheet " + tagged + "\n");
 	EXPECT_EQ(played_names(r.out).size(), 1u);
-}
-
-TEST_F(Cue, RemoteModePlaysTheWholeStream)
-{
-	const std::string album = make("album.flac", 264600);
-	import_cue(album, four_tracks);
-	process p;
-	ASSERT_TRUE(process_start(p, wendrop_args({"-R"}), {.env = env}));
-	process_send(p, "LOAD " + album + "\n");
-	EXPECT_TRUE(process_wait_stdout(p, "@F 264600 0 6.00 0.00\n@P 0\n", 10)) << p.out_text;
-	EXPECT_EQ(process_finish(p, 10), 0);
 }

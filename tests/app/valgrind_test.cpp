@@ -78,19 +78,6 @@ TEST_F(Valgrind, WavOutputReopenedPerStream)
 	EXPECT_EQ(w.data.size(), 2500u);
 }
 
-TEST_F(Valgrind, TracksOfACueSheet)
-{
-	// Three tracks of a.flac (3000 samples, frames of 1000), boundaries
-	// inside frames: the frames cut and the rest held for the next track.
-	const std::string cue = dir.file("a.cue"), text = "FILE a.flac WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
-							  " TRACK 02 AUDIO\n  INDEX 01 00:00:10\n TRACK 03 AUDIO\n  INDEX 01 00:00:20\n";
-	ASSERT_TRUE(write_file(cue, {text.begin(), text.end()}));
-	run_result r = under_valgrind({"-q", "--wav=-", cue});
-	EXPECT_EQ(r.err, "");
-	// 1066, 1067 and 867 samples of 4 bytes, each behind a 68-byte header.
-	EXPECT_EQ(r.out.size(), 3 * 68 + 3000u * 4);
-}
-
 TEST_F(Valgrind, RemoteSession)
 {
 	run_result r = under_valgrind({"--remote", "-d", "null"},
