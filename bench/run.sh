@@ -33,6 +33,11 @@
 #      the null driver, on a private session bus against --no-mpris; the
 #      start-up without a bus, with nothing at the bus's address and on the
 #      bus, against --no-mpris.
+#  12. cue sheets: the 20 minutes of 1 cut into 20 tracks by a CUESHEET
+#      block, each its own WAV stream on standard output, against the file
+#      whole (--no-cue); and a folder of 200 albums, each a .cue file beside
+#      a 0.1 s file, against the same folder with --no-cue: what reading a
+#      cue sheet costs.
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -40,7 +45,7 @@
 #
 # RUNS measured rounds per case (default 5). CASEs, by default all of them:
 # decode (1, 2, 4), chains (7), remote (3), live (5), terminal (6), startup
-# (8), library (9), keys (10), bus (11). bench/RESULTS.md is written when every case ran;
+# (8), library (9), keys (10), bus (11), cue (12). bench/RESULTS.md is written when every case ran;
 # otherwise the report is only printed.
 set -euo pipefail
 
@@ -142,6 +147,36 @@ wanted startup && for round in $(seq 0 "$start_runs"); do
 	measure "start-up, 0.1 s file to a WAV file" wendrop "$round" -- "$wendrop" -q --wav="$out/short.wav" "$short"
 	measure "start-up, 0.1 s file to a WAV file" "flac -d" "$round" -- flac -s -d -f -o "$out/short-flac.wav" "$short"
 done
+
+# Cue sheets: an album of 20 one-minute tracks in one file, and 200 albums
+# of a cue sheet each.
+if wanted cue; then
+	album=$inputs/album-20.flac
+	if [ ! -f "$album" ]; then
+		cp "$cd20" "$album.part"
+		for t in $(seq 0 19); do
+			printf '  TRACK %02d AUDIO\n    INDEX 01 %02d:00:00\n' $((t + 1)) "$t"
+		done | { echo 'FILE "album.wav" WAVE'; cat; } >"$inputs/album-20.cue"
+		metaflac --import-cuesheet-from="$inputs/album-20.cue" "$album.part"
+		mv "$album.part" "$album"
+	fi
+	albums=$inputs/albums-200
+	if [ ! -d "$albums" ]; then
+		for a in $(seq -w 1 200); do
+			mkdir -p "$albums.part/$a"
+			cp "$short" "$albums.part/$a/CD.flac"
+			printf 'TITLE "Album %s"\nFILE "CD.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' "$a" >"$albums.part/$a/CD.cue"
+		done
+		mv "$albums.part" "$albums"
+	fi
+	for round in $(seq 0 "$runs"); do
+		echo "cue: round $round of $runs" >&2
+		measure "20 min file cut into 20 tracks, to standard output" "wendrop, tracks" "$round" -- "$wendrop" -q --wav=- "$album"
+		measure "20 min file cut into 20 tracks, to standard output" "wendrop, whole (--no-cue)" "$round" -- "$wendrop" -q --wav=- --no-cue "$album"
+		measure "200 albums of a cue sheet and a 0.1 s file" "wendrop, cue sheets" "$round" -- "$wendrop" -q --wav="$out/albums.wav" "$albums"
+		measure "200 albums of a cue sheet and a 0.1 s file" "wendrop --no-cue" "$round" -- "$wendrop" -q --wav="$out/albums.wav" --no-cue "$albums"
+	done
+fi
 
 # A library of 50,000 files of 16 KiB (cover art, text, anything but
 # FLAC), 100 to a folder, and one 30 s FLAC file that is moved to the start
@@ -381,6 +416,11 @@ fi
 				printf "| %s: SIGTERM 0.5 s into -z'"'"'s walk, to the end of the process (s) | %.3f | ≤ 0.200 |\n", c,
 					median(term_exit[c SUBSEP "SIGTERM 0.5 s into -z'"'"'s walk"])
 			}
+			if (index(labels[c], SUBSEP "wendrop, whole (--no-cue)"))
+				printf "| %s: tracks / whole | %.3f | ≤ 1.05 |\n", c, ratio(c, "wendrop, tracks", "wendrop, whole (--no-cue)")
+			if (index(labels[c], SUBSEP "wendrop, cue sheets"))
+				printf "| %s: a cue sheet read, per album (ms) | %.2f | ≤ 2 |\n", c,
+					(median(wall[c SUBSEP "wendrop, cue sheets"]) - median(wall[c SUBSEP "wendrop --no-cue"])) * 1000 / 200
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
 			if (index(labels[c], SUBSEP "1000 links"))

@@ -11,8 +11,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
-# libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS).
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev cmake g++ pkg-config)
+# libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
+# cue sheets.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page;

@@ -19,6 +19,7 @@ int opt_mpeg_frames;
 int opt_shuffle;
 int opt_repeat;
 int opt_no_keys;
+int opt_no_cue;
 int opt_no_mpris;
 int opt_replaygain;
 // The options' texts as given; checked and turned into the values above.
@@ -43,6 +44,7 @@ static struct poptOption option_table[] = {
 	{"replaygain", '\0', POPT_ARG_STRING, &replaygain_text, 0,
 	 "apply the ReplayGain tags: track or album", "MODE"},
 	{"no-keys", '\0', POPT_ARG_NONE, &opt_no_keys, 0, "take no keys from the terminal", nullptr},
+	{"no-cue", '\0', POPT_ARG_NONE, &opt_no_cue, 0, "play whole files: no tracks from cue sheets", nullptr},
 	{"no-mpris", '\0', POPT_ARG_NONE, &opt_no_mpris, 0, "stay off the desktop's session bus (MPRIS)", nullptr},
 	{"skip-printing-frames", '\0', POPT_ARG_STRING, &skip_frames_text, 0,
 	 "remote mode: print one @F line in every N frames (default 1)", "N"},

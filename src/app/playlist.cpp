@@ -43,36 +43,42 @@ void playlist_report(int problem, const char *path)
 		"No FLAC files in %s\n",
 		"Playlist nested too deep: %s\n",
 		"Not a playlist: %s\n",
+		"Error reading cue sheet %s\n",
 	};
+	static_assert(problem_bad_cue == 4);
 	fprintf(stderr, lines[problem], printable(path).c_str());
 }
 
-// The status line for the open stream, the list's current entry (a count
-// of 0 is not known yet).
+// The status line for the open stream (its track), the list's current
+// entry (a count of 0 is not known yet).
 static void show_status(const playlist &list, int now)
 {
 	const stream_record &s = file_info;
-	terminal_status({s.current_sample, s.total_samples, s.format.rate, static_cast<int>(list.position + 1),
-			 static_cast<int>(playlist_count(list)), !s.is_playing, volume},
+	terminal_status({stream_track_position(), stream_track_length(), s.format.rate,
+			 static_cast<int>(list.position + 1), static_cast<int>(playlist_count(list)), !s.is_playing,
+			 volume},
 			now);
 }
 
 // The stream's sample at us microseconds from sample from, never before
-// the start.
+// the start of the entry (the track's first sample).
 static uint64_t sample_after(uint64_t from, int64_t us)
 {
 	const __int128 step = static_cast<__int128>(us) * file_info.format.rate / 1000000;
 	const __int128 target = static_cast<__int128>(from) + step;
-	return target < 0 ? 0 : target > INT64_MAX ? INT64_MAX : static_cast<uint64_t>(target);
+	const uint64_t start = file_info.range_start;
+	return target < start ? start : target > INT64_MAX ? INT64_MAX : static_cast<uint64_t>(target);
 }
 
-// A seek to target: on past a stated end is the next entry (file_skipped);
-// a stream read once does not move at all. -1 when playback goes on.
+// A seek to target: on past a stated end (of the stream, or of its track)
+// is the next entry (file_skipped); a stream read once does not move at
+// all. -1 when playback goes on.
 static int seek_to(uint64_t target)
 {
 	if (!source_seekable())
 		return -1;
-	if (file_info.total_samples && target >= file_info.total_samples)
+	const uint64_t end = file_info.range_end ? file_info.range_end : file_info.total_samples;
+	if (end && target >= end)
 		return file_skipped;
 	request_apply({act_seek_sample, static_cast<int64_t>(target), 0});
 	return -1;
@@ -86,13 +92,13 @@ static int carry_out(const request &r)
 	case act_seek_by:
 		return seek_to(sample_after(file_info.current_sample, r.amount));
 	case act_seek_to:
-		return seek_to(sample_after(0, r.amount));
+		return seek_to(sample_after(file_info.range_start, r.amount));
 	case act_next:
 		return file_skipped;
 	case act_previous:
 		// Some way into a file, "back" is its start.
-		if (file_info.is_loaded && file_info.current_sample > 3 * static_cast<uint64_t>(file_info.format.rate)) {
-			stream_seek(0);
+		if (file_info.is_loaded && stream_track_position() > 3 * static_cast<uint64_t>(file_info.format.rate)) {
+			stream_seek(file_info.range_start);
 			return -1;
 		}
 		return file_previous;
@@ -173,22 +179,11 @@ static int moved_off()
 	}
 }
 
-// Plays one entry. Sets *opened when it opened, and *missed when a WAV
-// output would miss part of it or hold damaged audio.
-static int play_entry(const std::string &path, playlist *list, int *opened, int *missed)
+// Ends the open stream after end (a file_end): tells how it ended, and
+// closes it. Sets *missed when a WAV output would miss part of it or hold
+// damaged audio.
+static void end_stream(int end, int *missed)
 {
-	if (!stream_open(path.c_str())) {
-		if (file_info.stopped == stop_given_up)
-			return moved_off();
-		playlist_report(problem_unreadable, path.c_str());
-		*missed = 1;
-		return file_done;
-	}
-	*opened = 1;
-	announced();
-	mpris_now_playing({list->position, path.c_str(), 0});
-	mpris_changed(repeating);
-	int end = play_stream(list);
 	// A skip the listener asked for is not a stream that ended early.
 	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
 		file_info.stopped = stop_skipped;
@@ -198,6 +193,48 @@ static int play_entry(const std::string &path, playlist *list, int *opened, int 
 	// A WAV output of a damaged stream is not what was encoded.
 	if (stream_close())
 		*missed = 1;
+}
+
+// Opens the entry, or goes on with it on the open stream when it is the
+// track that follows the one just played there. 1 when it plays; 0 after
+// the line that says why not, or when the open gave up waiting.
+static int start_entry(const playlist_entry &entry, int *missed)
+{
+	const char *path = entry.path.c_str();
+	const cue_track *track = entry.track.get();
+	if (file_info.is_loaded && stream_continues_to(path, track)) {
+		if (stream_next_track(*track))
+			return 1;
+		end_stream(file_done, missed);
+	} else {
+		if (file_info.is_loaded)
+			end_stream(file_done, missed);
+		if (stream_open_track(path, track))
+			return 1;
+		if (file_info.stopped == stop_given_up)
+			return 0;
+	}
+	playlist_report(problem_unreadable, path);
+	*missed = 1;
+	return 0;
+}
+
+// Plays one entry: a stream, or a track of one. Sets *opened when it
+// opened, and *missed when a WAV output would miss part of it or hold
+// damaged audio. A track that ended at its last sample leaves its stream
+// open, for the track that follows to go on from there.
+static int play_entry(const playlist_entry &entry, playlist *list, int *opened, int *missed)
+{
+	if (!start_entry(entry, missed))
+		return file_info.stopped == stop_given_up ? moved_off() : file_done;
+	*opened = 1;
+	announced();
+	mpris_now_playing({list->position, entry.path.c_str(), entry.track ? entry.track->number : 0});
+	mpris_changed(repeating);
+	int end = play_stream(list);
+	if (end == file_done && file_info.range_done && interrupted != 1 && !fatal_signal)
+		return end;
+	end_stream(end, missed);
 	return end;
 }
 
@@ -229,7 +266,7 @@ int playlist_loop(poptContext con)
 	for (;;) {
 		int opened = 0;
 		while (!fatal_signal && !quit && playlist_entry_at(&list, list.position, &entry)) {
-			int end = play_entry(entry.path, &list, &opened, &missed);
+			int end = play_entry(entry, &list, &opened, &missed);
 			if (end == file_previous)
 				list.position -= list.position > 0 ? 1 : 0;
 			else
@@ -241,6 +278,9 @@ int playlist_loop(poptContext con)
 		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
 			break;
 	}
+	// A track that ended where the list did, short of its stream's end.
+	if (file_info.is_loaded)
+		end_stream(file_done, &missed);
 	terminal_stop();
 	return opt_wav && (missed || list.problems);
 }

@@ -34,6 +34,8 @@ extern int opt_repeat;
 extern int opt_replaygain;
 /// No keys from the terminal; 0 or 1.
 extern int opt_no_keys;
+/// Whole files, no tracks from cue sheets; 0 or 1.
+extern int opt_no_cue;
 /// Not on the session bus (MPRIS); 0 or 1.
 extern int opt_no_mpris;
 

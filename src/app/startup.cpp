@@ -6,6 +6,7 @@
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/probe.h"
+#include "playback/tags.h"
 #include "playlist/playlist.h"
 #include "remote/remote.h"
 #include "terminal/terminal.h"
@@ -71,7 +72,8 @@ int wendrop_main(int argc, const char **argv)
 		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, frontends_wait, playlist_give_up, -1,
 				   stop_requested, opt_replaygain};
 	remote_config = {opt_mpeg_frames, stop_requested};
-	playlist_config = {opt_shuffle, opt_repeat, shuffle_seed(), file_sniff_flac, walk_stop, playlist_report};
+	playlist_config = {opt_shuffle,    opt_repeat,      shuffle_seed(), file_sniff_flac,
+			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts};
 	terminal_config = {!opt_no_keys, !opt_quiet};
 	mpris_config = {!opt_remote && !opt_no_mpris, opt_shuffle, opt_repeat};
 	if (output_init() != 0) {

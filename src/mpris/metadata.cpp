@@ -70,8 +70,9 @@ void mpris_now_playing(const mpris_track &track)
 	playing.album = trimmed(s.album);
 	playing.genre = trimmed(s.genre);
 	playing.url = from_stdin ? "" : mpris_file_url(path, working_folder());
-	playing.length_us = s.total_samples && s.format.rate > 0
-				    ? static_cast<int64_t>(static_cast<unsigned __int128>(s.total_samples) * 1000000 /
+	const uint64_t length = stream_track_length();
+	playing.length_us = length && s.format.rate > 0
+				    ? static_cast<int64_t>(static_cast<unsigned __int128>(length) * 1000000 /
 							   static_cast<unsigned>(s.format.rate))
 				    : 0;
 	playing.track_number = track.track_number;

@@ -26,7 +26,9 @@ int64_t mpris_position_us()
 	const stream_record &s = file_info;
 	if (!s.is_loaded || s.format.rate <= 0)
 		return 0;
-	return static_cast<int64_t>(static_cast<unsigned __int128>(s.current_sample) * 1000000 /
+	// From the start of the entry: a cue sheet's track is a range of its
+	// stream.
+	return static_cast<int64_t>(static_cast<unsigned __int128>(stream_track_position()) * 1000000 /
 				    static_cast<unsigned>(s.format.rate));
 }
 

@@ -61,9 +61,13 @@ void announce_stream(const char *path, int has_tags)
 	printf("\nTitle  : %s Artist: %s\nAlbum  : %s Year  : %s\nComment: %s Genre : %s\n", s.title,
 	       s.artist, s.album, s.year, s.comment, s.genre);
 	printf("\nPlaying FLAC stream from %s\n", printable(display_name(path)).c_str());
+	// A track states its own samples and seconds.
+	const bool track = s.range_start || s.range_end;
+	const uint64_t samples = track ? stream_track_length() : s.total_samples;
+	const float seconds = !track ? s.total_time
+			      : s.stated.rate ? static_cast<float>(samples) / static_cast<float>(s.stated.rate) : 0.0f;
 	printf("%d bit, %d Hz, %d channels, %" PRIu64 " total samples, %.2f total seconds\n",
-	       s.stated.bits, s.stated.rate, s.stated.channels, s.total_samples,
-	       static_cast<double>(s.total_time));
+	       s.stated.bits, s.stated.rate, s.stated.channels, samples, static_cast<double>(seconds));
 	if (playback_config.replaygain) {
 		static const char *const sources[] = {"none", "track", "album"};
 		char db[32];

@@ -5,6 +5,7 @@
 #include "output/output.h"
 
 #include <cinttypes>
+#include <cstring>
 
 float volume = 1.0f;
 
@@ -71,6 +72,26 @@ int play_frame(stream_record *rec, std::size_t bytes, unsigned block)
 	return 1;
 }
 
+int play_in_track(stream_record *rec, std::size_t bytes, unsigned block)
+{
+	const uint64_t end = rec->range_end;
+	if (!end || rec->current_sample + block < end)
+		return play_frame(rec, bytes, block);
+	// The track ends inside this frame (or with it): the part before the
+	// boundary is its last, the rest begins the next track.
+	const unsigned part = rec->current_sample < end ? static_cast<unsigned>(end - rec->current_sample) : 0;
+	const std::size_t part_bytes = bytes / block * part;
+	rec->range_done = 1;
+	if (part && !play_frame(rec, part_bytes, part))
+		return 0;
+	if (part < block) {
+		memmove(sample_buffer, sample_buffer + part_bytes, bytes - part_bytes);
+		rec->held_bytes = bytes - part_bytes;
+		rec->held_block = block - part;
+	}
+	return 1;
+}
+
 FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
 					      const FLAC__int32 *const buffer[], void *client_data)
 {
@@ -106,6 +127,6 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 		rec->held_block = block;
 		return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 	}
-	return play_frame(rec, bytes, block) ? FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE
-					     : FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+	return play_in_track(rec, bytes, block) ? FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE
+						: FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
 }

@@ -96,7 +96,17 @@ static int read_first_frame()
 	return 1;
 }
 
+const char *stream_path()
+{
+	return open_path.c_str();
+}
+
 int stream_open(const char *path)
+{
+	return stream_open_track(path, nullptr);
+}
+
+int stream_open_track(const char *path, const cue_track *track)
 {
 	open_path = path;
 	shown_path = printable(path);
@@ -107,6 +117,8 @@ int stream_open(const char *path)
 	file_info.missed = 0;
 	file_info.damaged_frames = 0;
 	file_info.md5_mismatch = 0;
+	file_info.range_start = file_info.range_end = 0;
+	file_info.range_done = 0;
 
 	file_info.decoder = FLAC__stream_decoder_new();
 	if (!file_info.decoder)
@@ -119,13 +131,13 @@ int stream_open(const char *path)
 	}
 	has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
 	file_info.gain = replaygain_choose(file_info.replaygain, playback_config.replaygain);
-	if (!read_first_frame() ||
-	    !output_accepts(shown_path.c_str(), file_info.format, file_info.total_samples, failure_prefix()) ||
+	if (!read_first_frame() || !start_track(track) ||
+	    !output_accepts(shown_path.c_str(), file_info.format, stream_track_length(), failure_prefix()) ||
 	    !wav_target_allowed(path) || !output_open(file_info.format)) {
 		delete_decoder();
 		return 0;
 	}
-	announce_stream(path, has_tags);
+	announce_stream(path, has_tags || track);
 
 	file_info.is_loaded = 1;
 	file_info.is_playing = 1;
@@ -170,7 +182,9 @@ int stream_report_end()
 	const stream_record &s = file_info;
 	if (s.stopped == stop_format_changed)
 		return 1;
-	if (s.stopped != stop_none)
+	// A track that ended at its last sample left the rest unplayed on
+	// purpose.
+	if (s.stopped != stop_none || s.range_done)
 		return s.missed;
 	return report_short(s.current_sample, s.total_samples) || s.missed;
 }
@@ -182,7 +196,7 @@ int stream_report_end()
 static void finish_link()
 {
 	const stream_record &s = file_info;
-	const bool whole = s.md5_stated && !s.sought && s.stopped == stop_none && !s.held_bytes &&
+	const bool whole = s.md5_stated && !s.sought && s.stopped == stop_none && !s.held_bytes && !s.range_done &&
 			   FLAC__stream_decoder_get_state(s.decoder) == FLAC__STREAM_DECODER_END_OF_STREAM &&
 			   (!s.total_samples || s.current_sample == s.total_samples);
 	if (!FLAC__stream_decoder_finish(s.decoder) && whole)
@@ -263,6 +277,7 @@ int stream_close()
 	file_info.is_loaded = 0;
 	file_info.is_playing = 0;
 	file_info.held_bytes = 0;
+	file_info.range_done = 0;
 	if (!output_end_stream())
 		output_print_failure(failure_prefix());
 	return report_damage(frames);

@@ -87,6 +87,12 @@ struct stream_record {
 	unsigned held_block;
 	int pass_tags;                // a VORBIS_COMMENT block met by the decoder gave a tag
 	unsigned frames_to_progress;  // remote: frames until the next "@F" line (0 or 1: the next)
+	// The track played, a sample range of the stream: counters stay the
+	// stream's own, the range is where the track lies in them.
+	uint64_t range_start;  // its first sample
+	uint64_t range_end;    // the sample after its last; 0: the stream's end
+	int range_done;        // its last sample was played; the rest of that frame is held
+
 	// Tag texts in their printable form, always blank-padded to their full
 	// width in characters (tag_width, year_width).
 	char title[tag_room(tag_width)];
@@ -113,6 +119,34 @@ extern float volume;
 /// so a failed open never leaves an earlier stream's values. Only called
 /// with no stream open.
 int stream_open(const char *path);
+/// Opens the file at path as stream_open does, to play track of it (null:
+/// the whole stream). A track is announced with its own texts
+/// (apply_cue_track) and length, and plays from its first sample (the
+/// decoder is moved there when it is not at the start) to its last, inside
+/// a frame where it must: stream_ended() then says so, and the rest of that
+/// frame is held for stream_next_track. 0 also when the decoder cannot get
+/// to the track's start.
+int stream_open_track(const char *path, const cue_track *track);
+/// 1 when track of the file at path begins where the open stream's track
+/// ended at its last sample, so that stream_next_track goes on with it.
+int stream_continues_to(const char *path, const cue_track *track);
+/// Goes on with the track that follows on the open stream, without
+/// reopening or moving the decoder: the output's stream ends with the track
+/// before and a new one begins (a WAV output is completed and opened anew;
+/// a live device plays on), and the track is announced. 1 when it plays; 0
+/// when the output failed or refused it (reported; stopped is then
+/// stop_output_failed).
+int stream_next_track(const cue_track &track);
+/// For stream_open_track: keeps the stream's own tag texts, takes the range
+/// and texts of track (null: the whole stream) and moves the decoder to its
+/// start when it must, the frame it lands in held. 1 when it is there.
+int start_track(const cue_track *track);
+/// The open stream's position from its track's start, and the length of
+/// its track (of the whole stream when it is not one): 0 when not known.
+uint64_t stream_track_position();
+uint64_t stream_track_length();
+/// The path the open stream was opened from.
+const char *stream_path();
 /// Plays the next frame of the open stream: the one decoded at open first,
 /// then each the decoder gives. The decoder's result: 0 when its call
 /// failed.
@@ -154,6 +188,10 @@ int stream_follow_format(const ao_sample_format &f);
 /// output, counts them and reports progress. 1 when played; 0 when the
 /// output failed (reported, stopped set).
 int play_frame(stream_record *rec, std::size_t bytes, unsigned block);
+/// Plays the converted frame as play_frame does, up to the end of the
+/// track: the part beyond it stays held (held_bytes, at the start of the
+/// sample buffer) for the next track, and range_done is set.
+int play_in_track(stream_record *rec, std::size_t bytes, unsigned block);
 /// Finishes and releases the open stream's decoder and ends the stream on
 /// the output (a live device stays open); a failed close of a WAV output is
 /// reported. A damaged stream, one with damaged frames (the decoder's error

@@ -109,6 +109,21 @@ int read_vorbis_tags(const char *path)
 	return found;
 }
 
+void apply_cue_track(stream_record *rec, const cue_track &track)
+{
+	auto show = [](char *field, int width, const std::string &text) {
+		if (!text.empty())
+			fill_field(field, width, reinterpret_cast<const unsigned char *>(text.data()), text.size());
+	};
+	char number[16];
+	snprintf(number, sizeof number, "Track %02d", track.number);
+	show(rec->title, tag_width, track.title.empty() ? number : track.title);
+	show(rec->artist, tag_width, track.performer);
+	show(rec->album, tag_width, track.album);
+	show(rec->year, year_width, track.date);
+	show(rec->genre, tag_width, track.genre);
+}
+
 void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block)
 {
 	if (!rec->pass_tags)

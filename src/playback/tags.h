@@ -2,6 +2,8 @@
 // chosen from them, and the announcement printed when it opens.
 #pragma once
 
+#include "playlist/cue.h"
+
 #include <FLAC/format.h>
 
 #include <cstddef>
@@ -64,6 +66,17 @@ int read_vorbis_tags(const char *path);
 /// metadata pass into rec, unless an earlier block gave one (pass_tags):
 /// the same first-block-with-a-known-tag rule as read_vorbis_tags.
 void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block);
+
+/// What the regular file at path says of its tracks (see stream_cue_facts):
+/// its STREAMINFO's rate and total, the tracks of its CUESHEET block (legal
+/// by libFLAC's rules, CD-DA ones when the block says it is a CD's) and the
+/// text of its CUESHEET tag; native or Ogg FLAC. 1 when it was read as FLAC.
+int read_cue_facts(const char *path, stream_cue_facts *facts);
+/// Shows track's texts in rec's tag texts, in printable form: its title,
+/// or "Track NN" without one (the stream's TITLE names the whole file), and
+/// its performer, album, date and genre where it has them; the stream's own
+/// tags stay for the rest.
+void apply_cue_track(stream_record *rec, const cue_track &track);
 
 /// The name shown after "Playing FLAC stream from": the text after the last
 /// "/", unless the path is an http:// address.

@@ -9,7 +9,7 @@ int stream_decode()
 	if (file_info.held_bytes) {
 		const std::size_t bytes = file_info.held_bytes;
 		file_info.held_bytes = 0;
-		play_frame(&file_info, bytes, file_info.held_block);
+		play_in_track(&file_info, bytes, file_info.held_block);
 		return 1;
 	}
 	return FLAC__stream_decoder_process_single(file_info.decoder);
@@ -17,7 +17,8 @@ int stream_decode()
 
 int stream_ended()
 {
-	if (file_info.stopped != stop_none)
+	// A track's end holds the rest of its last frame for the next one.
+	if (file_info.stopped != stop_none || file_info.range_done)
 		return 1;
 	if (file_info.held_bytes)
 		return 0;

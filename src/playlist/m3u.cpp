@@ -1,6 +1,7 @@
 // Playlist files as other programs write them: UTF-8 or UTF-16 text, CR-LF
 // or LF, paths or file:// URLs.
 #include "playlist/playlist.h"
+#include "playlist/cue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -136,6 +137,14 @@ bool utf16_to_utf8(std::string_view b, bool big_endian, std::string *out)
 	}
 	return true;
 }
+}
+
+bool utf8_valid(std::string_view text)
+{
+	for (std::size_t i = 0, n; i < text.size(); i += n)
+		if (!(n = utf8_length(text, i, false)))
+			return false;
+	return true;
 }
 
 bool m3u_text(std::string_view bytes, std::string *text)

@@ -1,13 +1,18 @@
 // What to play in playlist mode: the arguments expanded into a list of
-// entries (folders walked, playlist files read) as it is played, and the
-// order it is played in. Knows nothing of decoding: what counts as FLAC is
-// asked of is_flac.
+// entries (folders walked, playlist files read, albums cut into the tracks
+// of their cue sheets) as it is played, and the order it is played in.
+// Knows nothing of decoding: what counts as FLAC is asked of is_flac, what
+// a stream says of its tracks of cue_facts.
 #pragma once
+
+#include "playlist/cue.h"
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -20,6 +25,7 @@ enum playlist_problem {
 	problem_empty_folder,  // a folder named (or listed) without FLAC below it
 	problem_too_deep,      // a playlist nested beyond playlist_depth_max
 	problem_not_text,      // a playlist file that is not text
+	problem_bad_cue,       // a cue sheet that cannot be read or used, or whose tracks pass the stream's end
 };
 
 /// Playlists read within one another, at most.
@@ -41,12 +47,19 @@ struct playlist_settings {
 	// Told of each problem (a playlist_problem) as the walk meets it. May be
 	// null.
 	void (*report)(int problem, const char *path);
+	// Cut albums into the tracks of their cue sheets; 0: every stream plays
+	// whole, and a cue sheet named only gives the files it names.
+	int cue = 0;
+	// What the regular file at path says of its tracks; 1 when it was read
+	// as FLAC. Null: as for cue 0.
+	int (*cue_facts)(const char *path, stream_cue_facts *facts) = nullptr;
 };
 extern playlist_settings playlist_config;
 
-/// One thing to play.
+/// One thing to play: a stream, or a track of one.
 struct playlist_entry {
 	std::string path;
+	std::shared_ptr<const cue_track> track{};  // null: the whole stream
 };
 
 /// A step of the walk still to be taken: the rest of the arguments, of a
@@ -62,6 +75,9 @@ struct walk_frame {
 	std::size_t found = 0;  //   the files found below it
 	std::set<std::pair<dev_t, ino_t>> entered{};  // the folders entered below it, and its ancestors
 	bool proc = false;      // folders: on a proc file system, whose links are not followed
+	// Folders: its FLAC files that its cue sheets replace, by name, with
+	// the tracks that take their places.
+	std::map<std::string, std::vector<cue_track>> albums{};
 };
 
 /// The list, by index, so that a position can move either way. Entries are
@@ -70,7 +86,7 @@ struct playlist {
 	std::vector<playlist_entry> entries;  // found so far, in playing order
 	std::size_t position = 0;             // the entry playing, or the next one
 	uint64_t round = 0;                   // rounds begun before the current one
-	std::size_t problems = 0;             // reported so far
+	std::size_t problems = 0;             // reported so far that leave audio out
 	std::vector<walk_frame> walk;         // what is left to walk; empty when done
 	bool stopped = false;                 // settings.stop ended the walk
 	const playlist_settings *settings = nullptr;
@@ -101,6 +117,33 @@ int playlist_next_round(playlist *list);
 /// Takes one step of the walk: one item of the innermost frame. 0 when the
 /// walk is done (or stopped), 1 otherwise.
 int walk_step(playlist *list);
+
+/// The walk's own steps (walk.cpp, albums.cpp). Tells settings.report of a
+/// problem, and counts it unless it leaves no audio out (a cue sheet whose
+/// files then play whole: counts 0).
+void walk_report(playlist *list, int problem, const std::string &path, bool counts = true);
+/// folder/name, with one "/" between them.
+std::string joined(const std::string &folder, const std::string &name);
+/// Whether s ends with suffix, in any case.
+bool ends_with_nocase(std::string_view s, std::string_view suffix);
+/// Adds the regular file at path: the tracks of its own cue sheet (a
+/// CUESHEET block, else a CUESHEET tag), or the whole stream.
+void add_stream(playlist *list, const std::string &path);
+/// Adds what the cue sheet at path names: for each FILE in turn (resolved
+/// beside the sheet, see cue_file_path), the tracks of its own cue sheet or
+/// else this sheet's, or the file whole when the sheet cannot be used
+/// (told once) or cue is 0.
+void add_cue_sheet(playlist *list, const std::string &path);
+/// Notes in the albums of the folder frame below the top of the walk (a
+/// frame of the folder's cue sheets) which FLAC files the cue sheet name of
+/// that folder replaces with their tracks: all that its FILEs resolve to,
+/// when each is a FLAC file of that folder that no earlier sheet claimed.
+void claim_album(playlist *list, const std::string &name);
+/// The file that a cue sheet in folder (ending with "/", or "" for the
+/// current one) names as file: that path, else, when it is missing, the
+/// .flac file of the same base name ("Album.wav" in the sheet, "Album.flac"
+/// on disk, as rippers leave them). "" when neither exists.
+std::string cue_file_path(const std::string &folder, const std::string &file);
 
 /// The names in folder (but "." and ".." and other names beginning with
 /// "."), in natural order. 0 when the folder cannot be read.

@@ -18,24 +18,29 @@
 #include <sys/vfs.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <iterator>
 #include <cstdlib>
 #include <strings.h>
 
 namespace {
-enum frame_kind { frame_arguments, frame_list, frame_folder };
+// A folder's cue sheets are read before its names are taken, one a step:
+// the albums they claim are then known wherever the files come.
+enum frame_kind { frame_arguments, frame_list, frame_folder, frame_cue_sheets };
 constexpr std::size_t new_walk = SIZE_MAX;
 }
 
-static void report(playlist *list, int problem, const std::string &path)
+void walk_report(playlist *list, int problem, const std::string &path, bool counts)
 {
-	list->problems++;
+	if (counts)
+		list->problems++;
 	if (list->settings->report)
 		list->settings->report(problem, path.c_str());
 }
 
-static std::string joined(const std::string &folder, const std::string &name)
+std::string joined(const std::string &folder, const std::string &name)
 {
 	return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
 }
@@ -74,14 +79,20 @@ static void enter_folder(playlist *list, const std::string &path, const struct s
 {
 	walk_frame f{.kind = frame_folder, .path = path};
 	if (!folder_names(path, &f.items)) {
-		report(list, problem_unreadable, path);
+		walk_report(list, problem_unreadable, path);
 		return;
 	}
 	f.proc = on_proc(path);
 	f.root = root == new_walk ? list->walk.size() : root;
 	if (root == new_walk)
 		enter_ancestors(&f, st);
+	std::vector<std::string> sheets;
+	if (list->settings->cue && list->settings->cue_facts)
+		std::copy_if(f.items.begin(), f.items.end(), std::back_inserter(sheets),
+			     [](const std::string &name) { return ends_with_nocase(name, ".cue"); });
 	list->walk.push_back(std::move(f));
+	if (!sheets.empty())
+		list->walk.push_back({.kind = frame_cue_sheets, .items = std::move(sheets)});
 }
 
 // One name of the folder of the innermost frame.
@@ -99,7 +110,7 @@ static void take_name(playlist *list, const std::string &name)
 		// entry cannot be read.
 		const int error = errno;
 		if (error != ENOENT || lstat(path.c_str(), &st) == 0)
-			report(list, problem_unreadable, path);
+			walk_report(list, problem_unreadable, path);
 		return;
 	}
 	if (S_ISDIR(st.st_mode)) {
@@ -109,16 +120,25 @@ static void take_name(playlist *list, const std::string &name)
 	}
 	if (!S_ISREG(st.st_mode))
 		return;
+	// An album its cue sheet replaces: its tracks take its place.
+	walk_frame &here = list->walk.back();
+	if (auto album = here.albums.find(name); album != here.albums.end()) {
+		for (cue_track &t : album->second)
+			list->entries.push_back({path, std::make_shared<const cue_track>(std::move(t))});
+		here.albums.erase(album);
+		list->walk[root].found++;
+		return;
+	}
 	const int verdict = list->settings->is_flac ? list->settings->is_flac(path.c_str()) : 1;
 	if (verdict < 0) {
-		report(list, problem_unreadable, path);
+		walk_report(list, problem_unreadable, path);
 	} else if (verdict > 0) {
-		list->entries.push_back({path});
+		add_stream(list, path);
 		list->walk[root].found++;
 	}
 }
 
-static bool ends_with_nocase(std::string_view s, std::string_view suffix)
+bool ends_with_nocase(std::string_view s, std::string_view suffix)
 {
 	return s.size() >= suffix.size() && strncasecmp(s.data() + s.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
 }
@@ -153,9 +173,9 @@ static bool enter_list(playlist *list, const std::string &path, const struct sta
 		depth++;
 	}
 	if (depth >= playlist_depth_max)
-		report(list, problem_too_deep, path);
+		walk_report(list, problem_too_deep, path);
 	else if (!m3u_text(bytes, &text))
-		report(list, problem_not_text, path);
+		walk_report(list, problem_not_text, path);
 	else
 		list->walk.push_back({.kind = frame_list, .items = m3u_entries(text, path), .path = path,
 				      .dev = st.st_dev, .ino = st.st_ino});
@@ -171,11 +191,23 @@ static void take_path(playlist *list, const std::string &path)
 			enter_folder(list, path, st, new_walk);
 			return;
 		}
-		// A FLAC file that happens to be named .m3u plays, as it always did.
+		// A FLAC file that happens to be named .m3u plays, as it always
+		// did; so does one named .cue.
 		auto *is_flac = list->settings->is_flac;
-		if (S_ISREG(st.st_mode) && (ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8")) &&
-		    !(is_flac && is_flac(path.c_str()) > 0) && enter_list(list, path, st))
+		const bool list_name = ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8");
+		const bool cue_name = ends_with_nocase(path, ".cue");
+		if (S_ISREG(st.st_mode) && (list_name || cue_name) && !(is_flac && is_flac(path.c_str()) > 0)) {
+			if (cue_name) {
+				add_cue_sheet(list, path);
+				return;
+			}
+			if (enter_list(list, path, st))
+				return;
+		}
+		if (S_ISREG(st.st_mode)) {
+			add_stream(list, path);
 			return;
+		}
 	}
 	// Anything else fails or plays in its turn.
 	list->entries.push_back({path});
@@ -194,13 +226,15 @@ int walk_step(playlist *list)
 	walk_frame &top = walk.back();
 	if (top.next == top.items.size()) {
 		if (top.kind == frame_folder && top.root == walk.size() - 1 && top.found == 0)
-			report(list, problem_empty_folder, top.path);
+			walk_report(list, problem_empty_folder, top.path);
 		walk.pop_back();
 		return !walk.empty();
 	}
 	const std::string item = std::move(top.items[top.next++]);
 	if (top.kind == frame_folder)
 		take_name(list, item);
+	else if (top.kind == frame_cue_sheets)
+		claim_album(list, item);
 	else
 		take_path(list, item);
 	return 1;

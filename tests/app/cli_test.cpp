@@ -25,6 +25,7 @@ const std::string help_text =
 	"  -r, --repeat                     play the list again and again\n"
 	"      --replaygain=MODE            apply the ReplayGain tags: track or album\n"
 	"      --no-keys                    take no keys from the terminal\n"
+	"      --no-cue                     play whole files: no tracks from cue sheets\n"
 	"      --no-mpris                   stay off the desktop's session bus (MPRIS)\n"
 	"      --skip-printing-frames=N     remote mode: print one @F line in every N\n"
 	"                                   frames (default 1)\n"
@@ -39,8 +40,8 @@ const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
 	"        [-R|--remote] [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
 	"        [-z|--shuffle] [-r|--repeat] [--replaygain=MODE] [--no-keys]\n"
-	"        [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames] [-?|--help]\n"
-	"        [--usage] [OPTIONS] FILES...\n";
+	"        [--no-cue] [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames]\n"
+	"        [-?|--help] [--usage] [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;

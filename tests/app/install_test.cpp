@@ -197,7 +197,7 @@ TEST(Package, HoldsTheInstallUnderUsrWithDependsFromTheLinkedLibraries)
 	EXPECT_EQ(run({DPKG_DEB_BIN, "-f", deb, "Section"}).out, "sound\n");
 	// dpkg-shlibdeps names the package of each library the program links.
 	const std::string depends = run({DPKG_DEB_BIN, "-f", deb, "Depends"}).out;
-	for (const char *library : {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libc6 ("})
+	for (const char *library : {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libcue2", "libc6 ("})
 		EXPECT_NE(depends.find(library), std::string::npos) << library << " not in " << depends;
 
 	// The page inside is the source page.
@@ -210,7 +210,7 @@ TEST(Package, HoldsTheInstallUnderUsrWithDependsFromTheLinkedLibraries)
 TEST(Completion, CompletesEveryOptionDriversAndPlayableFiles)
 {
 	temp_dir dir;
-	for (const char *name : {"a.flac", "b.oga", "c.ogg", "notes.txt"})
+	for (const char *name : {"a.flac", "b.oga", "c.ogg", "d.cue", "notes.txt"})
 		ASSERT_TRUE(write_file(dir.file(name), {}));
 	ASSERT_EQ(mkdir(dir.file("album").c_str(), 0755), 0);
 
@@ -231,7 +231,7 @@ TEST(Completion, CompletesEveryOptionDriversAndPlayableFiles)
 	// A WAV output can be any file; inputs are playable files and folders.
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-w", "n"}), list{"notes.txt"});
 	EXPECT_EQ(complete(dir.path, {"wendrop", "--wav", "=", ""}),
-		  (list{"a.flac", "album", "b.oga", "c.ogg", "notes.txt"}));
-	EXPECT_EQ(complete(dir.path, {"wendrop", "-q", ""}), (list{"a.flac", "album", "b.oga", "c.ogg"}));
+		  (list{"a.flac", "album", "b.oga", "c.ogg", "d.cue", "notes.txt"}));
+	EXPECT_EQ(complete(dir.path, {"wendrop", "-q", ""}), (list{"a.flac", "album", "b.oga", "c.ogg", "d.cue"}));
 	EXPECT_EQ(complete(dir.path, {"wendrop", "a"}), (list{"a.flac", "album"}));
 }

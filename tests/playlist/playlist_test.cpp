@@ -173,3 +173,62 @@ TEST_F(Walk, ListsNestedBeyondTheLimitAreOneLineAndNoCrash)
 				    {problem_too_deep, dir.file(std::to_string(playlist_depth_max) + ".m3u")}}));
 	EXPECT_EQ(list.problems, 1u);
 }
+
+TEST(CueText, LibcueReadsItAndTheTracksLieInSamples)
+{
+	const std::string one = "FILE a.flac WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+	struct row {
+		std::string text;
+		int verdict;                  // of the tracks of a.flac, 8000 Hz, 2 s
+		std::vector<uint64_t> starts;
+		std::string title;            // of the first track
+	} rows[] = {
+		// UTF-8 stays; anything else is Latin-1. A byte-order mark is dropped.
+		{"\xef\xbb\xbfTITLE \"\xc3\xa9t\xc3\xa9\"\n" + one, cue_ok, {0}, ""},
+		{"PERFORMER \"Caf\xe9\"\n" + one + "    TITLE \"\xe0 la\"\n", cue_ok, {0}, "\xc3\xa0 la"},
+		// Another FILE's tracks are not a.flac's, but count in the numbers.
+		{"FILE b.flac WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:05\n" + one, cue_ok, {0}, ""},
+		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n", cue_bad, {}, ""},
+		{one + "  TRACK 02 AUDIO\n    INDEX 01 99999999999:00:00\n", cue_bad, {}, ""},
+		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n", cue_cut, {0}, ""},
+		// libcue needs a line feed after the last line; a tag often lacks it.
+		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:01:00", cue_ok, {0, 8000}, ""},
+	};
+	for (const row &r : rows) {
+		cue_sheet sheet;
+		ASSERT_TRUE(cue_parse(r.text, &sheet)) << r.text;
+		std::vector<cue_track> tracks;
+		const std::string file = "a.flac";
+		EXPECT_EQ(cue_tracks(sheet, &file, 8000, 16000, &tracks), r.verdict) << r.text;
+		std::vector<uint64_t> starts;
+		for (const cue_track &t : tracks)
+			starts.push_back(t.start);
+		EXPECT_EQ(starts, r.starts) << r.text;
+		if (!tracks.empty()) {
+			EXPECT_EQ(tracks[0].title, r.title) << r.text;
+		}
+	}
+	cue_sheet sheet;
+	ASSERT_TRUE(cue_parse(rows[1].text, &sheet));
+	EXPECT_EQ(sheet.performer, "Caf\xc3\xa9");
+	ASSERT_TRUE(cue_parse(rows[0].text, &sheet));
+	EXPECT_EQ(sheet.title, "\xc3\xa9t\xc3\xa9");
+	EXPECT_EQ(cue_parse("junk", &sheet), false);
+}
+
+TEST(CueText, AStreamsBlockTakesTheTitlesOfItsTagWhenTheyAreAsMany)
+{
+	stream_cue_facts facts{44100, 88200, true, true, {{1, 0}, {2, 30000}}, true,
+			       "FILE x WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n TRACK 02 AUDIO\n  TITLE Two\n"
+			       "  INDEX 01 00:00:01\n"};
+	std::vector<cue_track> tracks;
+	ASSERT_EQ(stream_tracks(facts, &tracks), cue_ok);
+	ASSERT_EQ(tracks.size(), 2u);
+	EXPECT_EQ(tracks[0].end, 30000u);
+	EXPECT_EQ(tracks[1].title, "Two");
+	facts.block_tracks.push_back({3, 60000});
+	ASSERT_EQ(stream_tracks(facts, &tracks), cue_ok);
+	EXPECT_EQ(tracks[1].title, "");
+	facts.block_legal = false;
+	EXPECT_EQ(stream_tracks(facts, &tracks), cue_bad);
+}

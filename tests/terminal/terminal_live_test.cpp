@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -141,6 +142,33 @@ TEST_F(AtTheTerminal, KeysPauseSeekAndSkipAndQuitGivesTheTerminalBack)
 	EXPECT_EQ(process_finish(p, 10), 0);
 	EXPECT_LT(now_seconds() - asked, 1.0);
 	EXPECT_TRUE(untouched(terminal_settings(p)));
+}
+
+// An album in one file: n, a seek past a track's end and < move by track,
+// and the status line counts tracks and time from the track's start.
+TEST_F(AtTheTerminal, KeysMoveByTrackInAnAlbumOfOneFile)
+{
+	const std::string cue = dir.file("a.cue");
+	const std::string text = "FILE a.wav WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+				 " TRACK 02 AUDIO\n  INDEX 01 00:20:00\n TRACK 03 AUDIO\n  INDEX 01 00:40:00\n";
+	ASSERT_TRUE(write_file(cue, {text.begin(), text.end()}));
+	const std::string metaflac = std::filesystem::path(flac_tool()).replace_filename("metaflac");
+	ASSERT_EQ(run({metaflac, "--import-cuesheet-from=" + cue, args[3]}).status, 0);
+	start({args[0], args[1], args[2], args[3]});
+	ASSERT_TRUE(position_becomes([](int s) { return s >= 1; }, 10)) << p.out_text;
+	EXPECT_TRUE(shows("[1/3]", 1));
+	process_send(p, "n");
+	ASSERT_TRUE(shows("Title  : Track 02", 5));
+	ASSERT_TRUE(shows("[2/3]  0:0", 5));
+	EXPECT_TRUE(shows("/ 0:20 (", 5));
+	// 60 s on is past the track's end: the next track.
+	process_send(p, "\x1b[A");
+	ASSERT_TRUE(shows("[3/3]", 5));
+	process_send(p, "<");
+	ASSERT_TRUE(process_wait_until(
+		p, [](const process &q) { return q.out_text.rfind("[2/3]") > q.out_text.rfind("[3/3]"); }, 5));
+	process_send(p, "q");
+	EXPECT_EQ(process_finish(p, 5), 0);
 }
 
 // Two Ctrl-C within a second, SIGTERM, and any other signal that ends the
