@@ -71,7 +71,7 @@ TEST(Keys, ABurstAddsItsSeeksUpAndAMoveDropsWhatItMakesMoot)
 	EXPECT_EQ(queued_after(burst + "q"), "quit:0 ");
 }
 
-TEST(Status, PositionTotalPercentPlaceAndState)
+TEST(Status, PositionTotalPercentPlaceStateAndWidth)
 {
 	EXPECT_EQ(status_text({83 * 44100, 225 * 44100, 44100, 2, 10, 0, 1.0f}), "[2/10]  1:23 / 3:45 (36%)");
 	// Past an hour, hours; the position as wide as the total.
@@ -79,12 +79,9 @@ TEST(Status, PositionTotalPercentPlaceAndState)
 		  "[1/1]     1:05 / 1:02:03 (1%)  paused  volume 80%");
 	// Without a stated total, the position alone; the count not yet known.
 	EXPECT_EQ(status_text({3723ull * 8000, 0, 8000, 3, 0, 0, 2.0f}), "[3/?]  1:02:03  volume 200%");
-}
-
-TEST(Status, ANarrowTerminalDropsTheVolumeThenThePlaceThenThePercentage)
-{
+	// A narrow terminal (always fewer columns than it has) loses the volume,
+	// then the place, then the percentage.
 	const status_info s = {65 * 44100, 3723ull * 44100, 44100, 12, 340, 1, 0.8f};
-	// Always fewer columns than the terminal has.
 	EXPECT_EQ(status_text(s, 53), "[12/340]     1:05 / 1:02:03 (1%)  paused  volume 80%");
 	EXPECT_EQ(status_text(s, 52), "[12/340]     1:05 / 1:02:03 (1%)  paused");
 	EXPECT_EQ(status_text(s, 40), "   1:05 / 1:02:03 (1%)  paused");
