@@ -5,7 +5,7 @@
 
 const char *const key_help_text =
 	"Keys: space, p  pause or resume    left, right  seek 10 s    down, up  seek 60 s\n"
-	"      n, >  next file    <  previous file (or this one from its start)\n"
+	"      n, >  next file or track    <  previous one (or this one from its start)\n"
 	"      -, +  volume down, up    q  quit    h, ?  this list\n";
 
 namespace {
