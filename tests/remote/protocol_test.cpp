@@ -482,7 +482,9 @@ TEST_F(Remote, OggFlacIsAnnouncedAndSeeksLikeNativeFlac)
 
 	// Without tags the name is the path: only ".flac" is cut.
 	std::string bare = make("b.oga", 1000, {}, {}, 16, nullptr, true);
-	r = session("LOAD " + bare + "\n");
+	// QUIT comes with the LOAD: the end of input alone could come after the
+	// stream's end, and that one frame would be followed by "@P 0".
+	r = session("LOAD " + bare + "\nQUIT\n");
 	EXPECT_EQ(r.err, "@I " + bare + "\n");
 	EXPECT_EQ(r.out, greeting + "@F 1000 0 0.12 0.00\n");
 }
