@@ -4,6 +4,7 @@
 // stream's data is awaited, as keys are.
 #include "mpris/mpris.h"
 #include "mpris/objects.h"
+#include "mpris/sdbus.h"
 #include "playback/stream.h"
 
 #include <unistd.h>
@@ -48,23 +49,23 @@ static uint64_t monotonic_us()
 
 static void leave()
 {
-	mpris.name_request = sd_bus_slot_unref(mpris.name_request);
-	mpris.root = sd_bus_slot_unref(mpris.root);
-	mpris.player = sd_bus_slot_unref(mpris.player);
-	mpris.bus = sd_bus_close_unref(mpris.bus);
+	mpris.name_request = sdbus.slot_unref(mpris.name_request);
+	mpris.root = sdbus.slot_unref(mpris.root);
+	mpris.player = sdbus.slot_unref(mpris.player);
+	mpris.bus = sdbus.close_unref(mpris.bus);
 }
 
 static int name_answered(sd_bus_message *m, void *, sd_bus_error *)
 {
-	mpris.name_request = sd_bus_slot_unref(mpris.name_request);
+	mpris.name_request = sdbus.slot_unref(mpris.name_request);
 	uint32_t answer = 0;
-	if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "u", &answer) < 0)
+	if (sdbus.message_is_method_error(m, nullptr) || sdbus.message_read(m, "u", &answer) < 0)
 		return 0;
 	// Another wendrop has the name: each instance is seen by a name of its
 	// own, as the interface allows.
 	if (answer == name_exists && !mpris.asked_instance++) {
 		const std::string instance = std::string(player_name) + ".instance" + std::to_string(getpid());
-		sd_bus_request_name_async(mpris.bus, &mpris.name_request, instance.c_str(), 0, name_answered, nullptr);
+		sdbus.request_name_async(mpris.bus, &mpris.name_request, instance.c_str(), 0, name_answered, nullptr);
 	}
 	return 0;
 }
@@ -74,16 +75,17 @@ int mpris_start()
 	mpris.repeat = mpris.told.repeat = mpris_config.repeat;
 	mpris.told.status = "Stopped";
 	mpris.told.volume = volume;
-	if (!mpris_config.enabled)
+	// Without a bus to be seen, sd-bus is not even loaded.
+	if (!mpris_config.enabled || !sdbus_address_known() || !sdbus_load())
 		return 0;
 	// Connecting only starts the handshake; the name is asked for without
 	// waiting, so a bus that is slow or refuses costs the start nothing.
-	if (sd_bus_open_user(&mpris.bus) < 0) {
+	if (sdbus.open_user(&mpris.bus) < 0) {
 		mpris.bus = nullptr;
 		return 0;
 	}
 	if (mpris_add_objects(mpris.bus, &mpris.root, &mpris.player) < 0 ||
-	    sd_bus_request_name_async(mpris.bus, &mpris.name_request, player_name, 0, name_answered, nullptr) < 0) {
+	    sdbus.request_name_async(mpris.bus, &mpris.name_request, player_name, 0, name_answered, nullptr) < 0) {
 		leave();
 		return 0;
 	}
@@ -98,11 +100,11 @@ void mpris_stop()
 	// has not finished the handshake: what is queued is given a moment.
 	const uint64_t until = monotonic_us() + flush_ms * 1000u;
 	for (uint64_t now = monotonic_us(); now < until; now = monotonic_us()) {
-		const int events = sd_bus_get_events(mpris.bus);
+		const int events = sdbus.get_events(mpris.bus);
 		if (events < 0 || !(events & POLLOUT))
 			break;
-		pollfd p = {sd_bus_get_fd(mpris.bus), static_cast<short>(events), 0};
-		if (poll(&p, 1, static_cast<int>((until - now + 999) / 1000)) < 0 || sd_bus_process(mpris.bus, nullptr) < 0)
+		pollfd p = {sdbus.get_fd(mpris.bus), static_cast<short>(events), 0};
+		if (poll(&p, 1, static_cast<int>((until - now + 999) / 1000)) < 0 || sdbus.process(mpris.bus, nullptr) < 0)
 			break;
 	}
 	leave();
@@ -112,10 +114,10 @@ int mpris_watch(pollfd *p, int *timeout_ms)
 {
 	if (!mpris.bus)
 		return 0;
-	const int fd = sd_bus_get_fd(mpris.bus);
-	const int events = sd_bus_get_events(mpris.bus);
+	const int fd = sdbus.get_fd(mpris.bus);
+	const int events = sdbus.get_events(mpris.bus);
 	uint64_t until = UINT64_MAX;
-	if (fd < 0 || events < 0 || sd_bus_get_timeout(mpris.bus, &until) < 0) {
+	if (fd < 0 || events < 0 || sdbus.get_timeout(mpris.bus, &until) < 0) {
 		leave();
 		return 0;
 	}
@@ -136,7 +138,7 @@ void mpris_take(short revents)
 	if (!mpris.bus || (!revents && (!mpris.deadline || monotonic_us() < mpris.deadline)))
 		return;
 	for (int i = 0; i < messages_per_look; i++) {
-		const int r = sd_bus_process(mpris.bus, nullptr);
+		const int r = sdbus.process(mpris.bus, nullptr);
 		if (r < 0) {
 			leave();
 			return;
@@ -172,12 +174,12 @@ void mpris_changed(int repeat)
 	names[n] = nullptr;
 	mpris.told = {status, mpris_playing().generation, volume, mpris_can_seek(), repeat};
 	if (n)
-		sd_bus_emit_properties_changed_strv(mpris.bus, mpris_object, mpris_player_interface,
+		sdbus.emit_properties_changed_strv(mpris.bus, mpris_object, mpris_player_interface,
 						    const_cast<char **>(names));
 }
 
 void mpris_seeked()
 {
 	if (mpris.bus)
-		sd_bus_emit_signal(mpris.bus, mpris_object, mpris_player_interface, "Seeked", "x", mpris_position_us());
+		sdbus.emit_signal(mpris.bus, mpris_object, mpris_player_interface, "Seeked", "x", mpris_position_us());
 }

@@ -2,6 +2,7 @@
 // the stream's tags and the list's path, and sent as the desktop reads it.
 #include "mpris/mpris.h"
 #include "mpris/objects.h"
+#include "mpris/sdbus.h"
 #include "playback/printable.h"
 #include "playback/stream.h"
 
@@ -92,16 +93,16 @@ const mpris_metadata &mpris_playing()
 // One entry of the dictionary: key, then a variant of type.
 template <typename... T> static int append_entry(sd_bus_message *m, const char *key, const char *type, T... values)
 {
-	int r = sd_bus_message_open_container(m, 'e', "sv");
+	int r = sdbus.message_open_container(m, 'e', "sv");
 	if (r >= 0)
-		r = sd_bus_message_append(m, "s", key);
+		r = sdbus.message_append(m, "s", key);
 	if (r >= 0)
-		r = sd_bus_message_open_container(m, 'v', type);
+		r = sdbus.message_open_container(m, 'v', type);
 	if (r >= 0)
-		r = sd_bus_message_append(m, type, values...);
+		r = sdbus.message_append(m, type, values...);
 	if (r >= 0)
-		r = sd_bus_message_close_container(m);
-	return r >= 0 ? sd_bus_message_close_container(m) : r;
+		r = sdbus.message_close_container(m);
+	return r >= 0 ? sdbus.message_close_container(m) : r;
 }
 
 // A text entry, left out when empty; as a list of one for the "as" keys.
@@ -115,7 +116,7 @@ static int append_text(sd_bus_message *m, const char *key, const std::string &te
 int mpris_metadata_append(sd_bus_message *m)
 {
 	const mpris_metadata &p = playing;
-	int r = sd_bus_message_open_container(m, 'a', "{sv}");
+	int r = sdbus.message_open_container(m, 'a', "{sv}");
 	if (r >= 0)
 		r = append_entry(m, "mpris:trackid", "o", p.track_id.c_str());
 	if (r >= 0 && p.length_us)
@@ -132,5 +133,5 @@ int mpris_metadata_append(sd_bus_message *m)
 		r = append_text(m, "xesam:url", p.url, false);
 	if (r >= 0 && p.track_number)
 		r = append_entry(m, "xesam:trackNumber", "i", p.track_number);
-	return r >= 0 ? sd_bus_message_close_container(m) : r;
+	return r >= 0 ? sdbus.message_close_container(m) : r;
 }

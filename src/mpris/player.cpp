@@ -3,6 +3,7 @@
 // the stream and what the loop told this room.
 #include "mpris/mpris.h"
 #include "mpris/objects.h"
+#include "mpris/sdbus.h"
 #include "playback/request.h"
 #include "playback/source.h"
 #include "playback/stream.h"
@@ -41,7 +42,7 @@ int mpris_can_seek()
 static int ask(sd_bus_message *m, const request &r)
 {
 	request_push(r);
-	return sd_bus_reply_method_return(m, "");
+	return sdbus.reply_method_return(m, "");
 }
 
 static int ask_stop(sd_bus_message *m, void *, sd_bus_error *) { return ask(m, {act_stop, 0, 0}); }
@@ -50,16 +51,16 @@ static int ask_previous(sd_bus_message *m, void *, sd_bus_error *) { return ask(
 static int ask_play(sd_bus_message *m, void *, sd_bus_error *) { return ask(m, {act_play, 0, 0}); }
 static int ask_pause(sd_bus_message *m, void *, sd_bus_error *) { return ask(m, {act_pause, 0, 0}); }
 static int ask_toggle(sd_bus_message *m, void *, sd_bus_error *) { return ask(m, {act_toggle_pause, 0, 0}); }
-static int do_nothing(sd_bus_message *m, void *, sd_bus_error *) { return sd_bus_reply_method_return(m, ""); }
+static int do_nothing(sd_bus_message *m, void *, sd_bus_error *) { return sdbus.reply_method_return(m, ""); }
 
 static int ask_seek(sd_bus_message *m, void *, sd_bus_error *)
 {
 	int64_t offset;
-	int r = sd_bus_message_read(m, "x", &offset);
+	int r = sdbus.message_read(m, "x", &offset);
 	if (r < 0)
 		return r;
 	if (!mpris_can_seek())
-		return sd_bus_reply_method_return(m, "");
+		return sdbus.reply_method_return(m, "");
 	return ask(m, {act_seek_by, offset, 0});
 }
 
@@ -67,64 +68,64 @@ static int ask_set_position(sd_bus_message *m, void *, sd_bus_error *)
 {
 	const char *track;
 	int64_t position;
-	int r = sd_bus_message_read(m, "ox", &track, &position);
+	int r = sdbus.message_read(m, "ox", &track, &position);
 	if (r < 0)
 		return r;
 	// Meant for another entry than the one playing (a client that has not
 	// seen the change yet), or out of the entry: ignored.
 	const mpris_metadata &p = mpris_playing();
 	if (!mpris_can_seek() || p.track_id != track || position < 0 || (p.length_us && position > p.length_us))
-		return sd_bus_reply_method_return(m, "");
+		return sdbus.reply_method_return(m, "");
 	return ask(m, {act_seek_to, position, 0});
 }
 
 static int refuse_open_uri(sd_bus_message *, void *, sd_bus_error *error)
 {
-	return sd_bus_error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "wendrop plays the list it was started with");
+	return sdbus.error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "wendrop plays the list it was started with");
 }
 
 static int get_true(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *, sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "b", 1);
+	return sdbus.message_append(reply, "b", 1);
 }
 
 static int get_false(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *, sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "b", 0);
+	return sdbus.message_append(reply, "b", 0);
 }
 
 static int get_one(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *, sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "d", 1.0);
+	return sdbus.message_append(reply, "d", 1.0);
 }
 
 static int get_identity(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 			sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "s", "wendrop");
+	return sdbus.message_append(reply, "s", "wendrop");
 }
 
 static int get_schemes(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 		       sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "as", 1, "file");
+	return sdbus.message_append(reply, "as", 1, "file");
 }
 
 static int get_mime_types(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 			  sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "as", 4, "audio/flac", "audio/x-flac", "audio/ogg", "application/ogg");
+	return sdbus.message_append(reply, "as", 4, "audio/flac", "audio/x-flac", "audio/ogg", "application/ogg");
 }
 
 static int get_status(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 		      sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "s", mpris_status_now());
+	return sdbus.message_append(reply, "s", mpris_status_now());
 }
 
 static int get_loop(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *, sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "s", mpris_repeat_now() ? "Playlist" : "None");
+	return sdbus.message_append(reply, "s", mpris_repeat_now() ? "Playlist" : "None");
 }
 
 // wendrop repeats the whole list or nothing.
@@ -132,13 +133,13 @@ static int set_loop(sd_bus *, const char *, const char *, const char *, sd_bus_m
 		    sd_bus_error *error)
 {
 	const char *status;
-	int r = sd_bus_message_read(value, "s", &status);
+	int r = sdbus.message_read(value, "s", &status);
 	if (r < 0)
 		return r;
 	if (strcmp(status, "Track") == 0)
-		return sd_bus_error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "wendrop repeats the whole list only");
+		return sdbus.error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "wendrop repeats the whole list only");
 	if (strcmp(status, "None") != 0 && strcmp(status, "Playlist") != 0)
-		return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "No loop status %s", status);
+		return sdbus.error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "No loop status %s", status);
 	request_push({act_repeat, strcmp(status, "Playlist") == 0, 0});
 	return 0;
 }
@@ -146,7 +147,7 @@ static int set_loop(sd_bus *, const char *, const char *, const char *, sd_bus_m
 static int get_shuffle(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 		       sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "b", mpris_config.shuffle);
+	return sdbus.message_append(reply, "b", mpris_config.shuffle);
 }
 
 // Played at the normal rate only; a rate of 0 is a pause, as the
@@ -154,7 +155,7 @@ static int get_shuffle(sd_bus *, const char *, const char *, const char *, sd_bu
 static int set_rate(sd_bus *, const char *, const char *, const char *, sd_bus_message *value, void *, sd_bus_error *)
 {
 	double rate;
-	int r = sd_bus_message_read(value, "d", &rate);
+	int r = sdbus.message_read(value, "d", &rate);
 	if (r >= 0 && rate == 0)
 		request_push({act_pause, 0, 0});
 	return r < 0 ? r : 0;
@@ -169,18 +170,18 @@ static int get_metadata(sd_bus *, const char *, const char *, const char *, sd_b
 static int get_volume(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 		      sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "d", static_cast<double>(volume));
+	return sdbus.message_append(reply, "d", static_cast<double>(volume));
 }
 
 static int set_volume(sd_bus *, const char *, const char *, const char *, sd_bus_message *value, void *,
 		      sd_bus_error *error)
 {
 	double gain;
-	int r = sd_bus_message_read(value, "d", &gain);
+	int r = sdbus.message_read(value, "d", &gain);
 	if (r < 0)
 		return r;
 	if (std::isnan(gain))
-		return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS, "Volume is not a number");
+		return sdbus.error_set(error, SD_BUS_ERROR_INVALID_ARGS, "Volume is not a number");
 	request_push({act_volume_to, 0, static_cast<float>(std::clamp(gain, 0.0, volume_max))});
 	return 0;
 }
@@ -188,20 +189,20 @@ static int set_volume(sd_bus *, const char *, const char *, const char *, sd_bus
 static int get_position(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 			sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "x", mpris_position_us());
+	return sdbus.message_append(reply, "x", mpris_position_us());
 }
 
 static int get_can_seek(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 			sd_bus_error *)
 {
-	return sd_bus_message_append(reply, "b", mpris_can_seek());
+	return sdbus.message_append(reply, "b", mpris_can_seek());
 }
 
 static constexpr uint64_t fixed = SD_BUS_VTABLE_PROPERTY_CONST;
 static constexpr uint64_t changes = SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE;
 
-static const sd_bus_vtable root_vtable[] = {
-	SD_BUS_VTABLE_START(0),
+static sd_bus_vtable root_vtable[] = {
+	SDBUS_VTABLE_START(0),
 	SD_BUS_METHOD("Raise", "", "", do_nothing, 0),
 	SD_BUS_METHOD("Quit", "", "", ask_stop, 0),
 	SD_BUS_PROPERTY("CanQuit", "b", get_true, 0, fixed),
@@ -213,8 +214,8 @@ static const sd_bus_vtable root_vtable[] = {
 	SD_BUS_VTABLE_END,
 };
 
-static const sd_bus_vtable player_vtable[] = {
-	SD_BUS_VTABLE_START(0),
+static sd_bus_vtable player_vtable[] = {
+	SDBUS_VTABLE_START(0),
 	SD_BUS_METHOD("Next", "", "", ask_next, 0),
 	SD_BUS_METHOD("Previous", "", "", ask_previous, 0),
 	SD_BUS_METHOD("Pause", "", "", ask_pause, 0),
@@ -246,6 +247,8 @@ static const sd_bus_vtable player_vtable[] = {
 
 int mpris_add_objects(sd_bus *bus, sd_bus_slot **root, sd_bus_slot **player)
 {
-	int r = sd_bus_add_object_vtable(bus, root, mpris_object, mpris_root_interface, root_vtable, nullptr);
-	return r < 0 ? r : sd_bus_add_object_vtable(bus, player, mpris_object, mpris_player_interface, player_vtable, nullptr);
+	root_vtable[0].x.start.vtable_format_reference = player_vtable[0].x.start.vtable_format_reference =
+		sdbus.object_vtable_format;
+	int r = sdbus.add_object_vtable(bus, root, mpris_object, mpris_root_interface, root_vtable, nullptr);
+	return r < 0 ? r : sdbus.add_object_vtable(bus, player, mpris_object, mpris_player_interface, player_vtable, nullptr);
 }
