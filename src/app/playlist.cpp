@@ -244,8 +244,10 @@ int playlist_loop(poptContext con)
 		fputs("signal handler setup failed.\n", stderr);
 
 	// The terminal is taken before anything is awaited: no key typed while
-	// the list is made or the first stream comes is echoed, or lost.
-	signals_install_terminal(terminal_release);
+	// the list is made or the first stream comes is echoed, or lost. Its
+	// signals are only caught when there is a terminal to give back.
+	if (terminal_present())
+		signals_install_terminal(terminal_release);
 	terminal_start();
 
 	std::vector<std::string> args;

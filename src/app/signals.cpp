@@ -33,8 +33,11 @@ static void (*volatile release_terminal)();
 static volatile sig_atomic_t terminal_changed;
 // The wake-up pipe: read end, write end.
 static int wake[2] = {-1, -1};
-// Signals the process was started ignoring, by number.
+// Signals the process was started ignoring, by number: each looked at
+// when first installed, not all at start (a short run pays for every
+// system call).
 static bool ignored_at_start[NSIG];
+static bool looked_at[NSIG];
 
 static void wake_up()
 {
@@ -94,6 +97,11 @@ static void fatal_hdl(int sig)
 // ignored (nohup, a shell's background job): that choice is kept.
 static int install(int sig, void (*handler)(int))
 {
+	if (!looked_at[sig]) {
+		looked_at[sig] = true;
+		struct sigaction old;
+		ignored_at_start[sig] = sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
+	}
 	if (ignored_at_start[sig])
 		return 0;
 	struct sigaction sa = {};
@@ -165,10 +173,6 @@ static void install_ending(int remote)
 
 void signals_install(int remote)
 {
-	for (int sig = 1; sig < NSIG; sig++) {
-		struct sigaction old;
-		ignored_at_start[sig] = sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
-	}
 	if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
 		wake[0] = wake[1] = -1;
 	install_ending(remote);

@@ -169,9 +169,14 @@ static void take_terminal()
 	});
 }
 
+int terminal_present()
+{
+	return isatty(STDERR_FILENO);
+}
+
 void terminal_start()
 {
-	if (!isatty(STDERR_FILENO))
+	if (!terminal_present())
 		return;
 	term.active = 1;
 	const char *name = getenv("TERM");

@@ -52,6 +52,9 @@ extern const char *const key_help_text;
 /// all is done otherwise. The terminal's settings are only touched while
 /// this process is in its foreground.
 void terminal_start();
+/// 1 when standard error is a terminal: the only case in which
+/// terminal_start does anything, and the terminal may need giving back.
+int terminal_present();
 /// Erases the status line and gives the terminal its settings back.
 void terminal_stop();
 /// The same, from a signal handler: async-signal-safe. Touches the
