@@ -150,6 +150,17 @@ static FLAC__bool file_eof_hdl(const FLAC__StreamDecoder *, void *)
 	return reader.at >= reader.link_end;
 }
 
+// The next page that checks, at c or after it; a run of junk before it
+// counts against the link.
+static int find_page(ogg_cursor &c, ogg_page_head *h, const unsigned char **p)
+{
+	int junk = 0;
+	int r = ogg_find_page(c, true, h, p, &junk);
+	if (junk)
+		ogg_link_junk(&reader.link);
+	return r;
+}
+
 // Read once: moves on to the next page of the link's FLAC stream, passing
 // over the pages of its other streams and junk. 1 when one is there to
 // serve; 0 when the FLAC stream has ended, with its last page or where
@@ -160,10 +171,7 @@ static int next_page()
 	while (!reader.link.flac_ended) {
 		ogg_page_head h;
 		const unsigned char *p;
-		int junk = 0;
-		int r = ogg_find_page(c, true, &h, &p, &junk);
-		if (junk)
-			ogg_link_junk(&reader.link);
+		int r = find_page(c, &h, &p);
 		if (r <= 0)
 			return r;
 		int role = ogg_link_take(&reader.link, h, ogg_page_begins_flac(p, h));
@@ -258,10 +266,7 @@ static int next_pipe_link(int *skipped)
 	for (int told = 0;;) {
 		ogg_page_head h;
 		const unsigned char *p;
-		int junk = 0;
-		int r = ogg_find_page(c, true, &h, &p, &junk);
-		if (junk)
-			ogg_link_junk(&reader.link);
+		int r = find_page(c, &h, &p);
 		if (r > 0 && (ogg_link_over(reader.link) || ((h.flags & ogg_bos) && reader.link.data))) {
 			reader.damage += reader.link.lost;
 			reader.link = {};
