@@ -12,7 +12,7 @@
 namespace {
 // The stream's own tag texts, kept when it opens: each of its tracks shows
 // its cue sheet's texts over them.
-struct {
+struct tag_texts {
 	char title[tag_room(tag_width)], artist[tag_room(tag_width)], album[tag_room(tag_width)],
 		genre[tag_room(tag_width)], comment[tag_room(tag_width)], year[tag_room(year_width)];
 } own_tags;
@@ -23,21 +23,18 @@ void copy(char (&to)[N], const char (&from)[N])
 	memcpy(to, from, N);
 }
 
-void keep_own_tags()
+// The six texts, from the stream's record to own_tags or back.
+template <typename To, typename From>
+void copy_tags(To &to, const From &from)
 {
-	const stream_record &s = file_info;
-	auto &o = own_tags;
-	copy(o.title, s.title), copy(o.artist, s.artist), copy(o.album, s.album);
-	copy(o.genre, s.genre), copy(o.comment, s.comment), copy(o.year, s.year);
+	copy(to.title, from.title), copy(to.artist, from.artist), copy(to.album, from.album);
+	copy(to.genre, from.genre), copy(to.comment, from.comment), copy(to.year, from.year);
 }
 
 void show_track(const cue_track &track)
 {
-	stream_record &s = file_info;
-	const auto &o = own_tags;
-	copy(s.title, o.title), copy(s.artist, o.artist), copy(s.album, o.album);
-	copy(s.genre, o.genre), copy(s.comment, o.comment), copy(s.year, o.year);
-	apply_cue_track(&s, track);
+	copy_tags(file_info, own_tags);
+	apply_cue_track(&file_info, track);
 }
 
 void take_range(const cue_track *track)
@@ -53,7 +50,7 @@ int start_track(const cue_track *track)
 	take_range(track);
 	if (!track)
 		return 1;
-	keep_own_tags();
+	copy_tags(own_tags, file_info);
 	show_track(*track);
 	// Not yet playing: the frame the seek lands in is held for the first
 	// decode call, as the first frame was.

@@ -24,21 +24,6 @@ std::string folder_of(const std::string &path)
 	return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-// The text of the cue sheet at path, unless it is bigger than any cue text.
-bool read_cue_text(const std::string &path, std::string *text)
-{
-	FILE *f = fopen(path.c_str(), "rbe");
-	if (!f)
-		return false;
-	char buf[65536];
-	std::size_t n;
-	while (text->size() <= cue_text_max + 3 && (n = fread(buf, 1, sizeof buf, f)) > 0)
-		text->append(buf, n);
-	const bool ok = !ferror(f) && text->size() <= cue_text_max + 3;
-	fclose(f);
-	return ok;
-}
-
 void push_tracks(playlist *list, const std::string &path, std::vector<cue_track> *tracks)
 {
 	for (cue_track &t : *tracks)
@@ -63,7 +48,7 @@ bool read_album(playlist *list, const std::string &cue_path, bool named, cue_she
 		std::vector<album_file> *files)
 {
 	std::string text;
-	if (!read_cue_text(cue_path, &text) || !cue_parse(text, sheet)) {
+	if (!read_whole(cue_path, cue_text_max + 3, &text) || !cue_parse(text, sheet)) {
 		walk_report(list, problem_bad_cue, cue_path, named);
 		return false;
 	}

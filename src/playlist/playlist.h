@@ -126,6 +126,9 @@ void walk_report(playlist *list, int problem, const std::string &path, bool coun
 std::string joined(const std::string &folder, const std::string &name);
 /// Whether s ends with suffix, in any case.
 bool ends_with_nocase(std::string_view s, std::string_view suffix);
+/// Appends the bytes of the file at path to *bytes; false when it cannot be
+/// read, or holds more than most (what was read of it then stays).
+bool read_whole(const std::string &path, std::size_t most, std::string *bytes);
 /// Adds the regular file at path: the tracks of its own cue sheet (a
 /// CUESHEET block, else a CUESHEET tag), or the whole stream.
 void add_stream(playlist *list, const std::string &path);

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <iterator>
 #include <cstdlib>
 #include <strings.h>
@@ -143,16 +144,16 @@ bool ends_with_nocase(std::string_view s, std::string_view suffix)
 	return s.size() >= suffix.size() && strncasecmp(s.data() + s.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
 }
 
-static bool read_bytes(const std::string &path, std::string *bytes)
+bool read_whole(const std::string &path, std::size_t most, std::string *bytes)
 {
 	FILE *f = fopen(path.c_str(), "rbe");
 	if (!f)
 		return false;
 	char buf[65536];
 	std::size_t n;
-	while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+	while (bytes->size() <= most && (n = fread(buf, 1, sizeof buf, f)) > 0)
 		bytes->append(buf, n);
-	const bool ok = !ferror(f);
+	const bool ok = !ferror(f) && bytes->size() <= most;
 	fclose(f);
 	return ok;
 }
@@ -162,7 +163,7 @@ static bool read_bytes(const std::string &path, std::string *bytes)
 static bool enter_list(playlist *list, const std::string &path, const struct stat &st)
 {
 	std::string bytes, text;
-	if (!read_bytes(path, &bytes))
+	if (!read_whole(path, SIZE_MAX, &bytes))
 		return false;
 	int depth = 0;
 	for (const walk_frame &f : list->walk) {
