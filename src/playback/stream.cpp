@@ -264,7 +264,8 @@ static int report_damage(uint64_t frames)
 		return 1;
 	std::string reasons = file_info.md5_mismatch ? "MD5 mismatch" : "";
 	if (frames)
-		reasons += (reasons.empty() ? "" : ", ") + std::to_string(frames) + " damaged frames";
+		reasons += (reasons.empty() ? "" : ", ") + std::to_string(frames) +
+			   (frames == 1 ? " damaged frame" : " damaged frames");
 	fprintf(stderr, "%sDamaged stream: %s (%s)\n", failure_prefix(), shown_path.c_str(), reasons.c_str());
 	return 1;
 }

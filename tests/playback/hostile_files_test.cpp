@@ -166,7 +166,7 @@ struct HostileFiles : testing::Test {
 			return "";
 		const bool mismatch = short_line(c, path).empty() && c.pcm != frames({0, 1, 2, 3, 4, 5});
 		return "Damaged stream: " + path + " (" + (mismatch ? "MD5 mismatch, " : "") + std::to_string(errors) +
-		       " damaged frames)\n";
+		       (errors == 1 ? " damaged frame)\n" : " damaged frames)\n");
 	}
 	std::string expected_err(const hostile &c, const std::string &path) const
 	{
@@ -388,10 +388,10 @@ TEST_F(HostileFiles, DamageWithoutErrorReportsIsToldAtTheEnd)
 		std::string reasons;
 		int reference_status;  // of flac -t
 	} cases[] = {
-		{"bad-page-crc.oga", variant(true, {}), "MD5 mismatch, 1 damaged frames", 1},
+		{"bad-page-crc.oga", variant(true, {}), "MD5 mismatch, 1 damaged frame", 1},
 		// Without a signature the lost page is still counted, where the
 		// reference decoder passes the stream.
-		{"bad-page-crc-no-md5.oga", variant(true, none), "1 damaged frames", 0},
+		{"bad-page-crc-no-md5.oga", variant(true, none), "1 damaged frame", 0},
 		{"md5-mismatch.flac", variant(false, wrong), "MD5 mismatch", 1},
 	};
 	for (int i : {0, 1}) {

@@ -194,7 +194,7 @@ TEST_F(LegalStreams, AChainPlaysOnPastABadLink)
 		bytes file, pcm;
 		std::string err;  // FILE for the path
 	} cases[] = {
-		{"junk", one.file + junk + two.file, one.pcm + two.pcm, "Damaged stream: FILE (1 damaged frames)\n"},
+		{"junk", one.file + junk + two.file, one.pcm + two.pcm, "Damaged stream: FILE (1 damaged frame)\n"},
 		{"not-flac", one.file + vorbis + two.file, one.pcm + two.pcm, "Skipped a link that is not FLAC in FILE\n"},
 		{"cut", cut + two.file, bytes(one.pcm.begin(), one.pcm.begin() + static_cast<long>(kept * 4)) + two.pcm,
 		 "Stream ended early: FILE (" + std::to_string(kept) + " of 23040 samples)\n"},
