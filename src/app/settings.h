@@ -98,13 +98,14 @@ void options_free(poptContext con);
 /// interrupt or a signal ends the run. Gives 1 when a WAV output misses
 /// part of what was named: a folder without FLAC, an entry that could not
 /// be read or opened, a playlist file too deep or not text, or a stream
-/// that ended before its stated total (a Ctrl-C skip is not a miss); 0
-/// otherwise.
+/// that ended before its stated total (a Ctrl-C skip is not a miss); and
+/// when nothing played because the live device did not open. 0 otherwise.
 int playlist_loop(poptContext con);
-/// Prints the line for a playlist_problem met with path: "Error opening
-/// %s", "No FLAC files in %s", "Playlist nested too deep: %s" or "Not a
-/// playlist: %s", the path in printable form.
-void playlist_report(int problem, const char *path);
+/// Prints the line for a playlist_problem met with path (err: the error
+/// number behind it, 0 when none): "Error opening %s (%s)" with the reason
+/// err gives, or without one, "No FLAC files in %s", "Playlist nested too
+/// deep: %s" or "Not a playlist: %s (not text)", the path in printable form.
+void playlist_report(int problem, const char *path, int err);
 
 /// The one poll over the front ends (the terminal's keys, the desktop's
 /// bus) and the signals' wake-up pipe, and fd when it is not -1: waits up

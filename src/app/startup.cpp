@@ -6,6 +6,7 @@
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/probe.h"
+#include "playback/reason.h"
 #include "playback/tags.h"
 #include "playlist/playlist.h"
 #include "remote/remote.h"
@@ -64,7 +65,11 @@ int wendrop_main(int argc, const char **argv)
 	signals_install(opt_remote);
 	// The rooms below read the choices from records of their own.
 	const std::string wav_name = opt_wav ? printable(opt_wav) : "";
-	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
+	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr, nullptr};
+	// The listener is told why an output file cannot be made; a front end
+	// reads the lines it always read.
+	if (!opt_remote)
+		output_config.explain = [](int err) { return failure_text(failure_from_errno(err, true)); };
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
 				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain};

@@ -2,6 +2,7 @@
 // streams while their sample format stays the same.
 #include "output/output.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,12 @@ void output_shutdown()
 int output_driver_id()
 {
 	return driver_id;
+}
+
+const char *output_driver_name()
+{
+	const ao_info *info = ao_ready ? ao_driver_info(driver_id) : nullptr;
+	return info && info->short_name ? info->short_name : "";
 }
 
 void output_close()
@@ -159,7 +166,7 @@ int output_open(const ao_sample_format &format)
 		// before it is opened again.
 		output_close();
 		if (!wav_open(output_config.wav, f)) {
-			output_print_open_failure();
+			output_print_open_failure(output_config.explain ? output_config.explain(errno) : "");
 			return 0;
 		}
 		return 1;
@@ -171,7 +178,7 @@ int output_open(const ao_sample_format &format)
 	device = ao_open_live(driver_id, &f, options);
 	ao_free_options(options);
 	if (!device) {
-		output_print_open_failure();
+		output_print_open_failure("");
 		return 0;
 	}
 	last_format = {f.bits, f.rate, f.channels};
@@ -207,9 +214,11 @@ static const char *wav_name()
 	return output_config.wav_name ? output_config.wav_name : output_config.wav;
 }
 
-void output_print_open_failure()
+void output_print_open_failure(const std::string &why)
 {
-	if (output_config.wav)
+	if (output_config.wav && !why.empty())
+		fprintf(stderr, "Error opening wav file %s (%s)\n", wav_name(), why.c_str());
+	else if (output_config.wav)
 		fprintf(stderr, "Error opening wav file %s\n", wav_name());
 	else
 		fprintf(stderr, "Error opening ao device %d\n", driver_id);

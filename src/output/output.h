@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 /// What the command line chose. Set by start-up before output_init() and
 /// read-only afterwards; texts are absent (null) and numbers 0 when not
@@ -16,6 +17,9 @@ struct output_settings {
 	const char *driver;  // libao driver name for live output
 	int buffer_time_ms;  // live buffer, 1 to 10000: libao's "buffer_time", the pulse driver's latency
 	const char *wav_name;  // wav as lines show it (printable); wav when null
+	// The words for error number err met creating the WAV output, shown
+	// after its name. Null: the line gives no reason.
+	std::string (*explain)(int err);
 };
 extern output_settings output_config;
 
@@ -27,6 +31,8 @@ int output_init();
 void output_shutdown();
 /// The libao driver id for live output (after output_init()).
 int output_driver_id();
+/// The short name of that driver ("pulse"); "" when libao has none for it.
+const char *output_driver_name();
 
 /// Makes the output ready for a stream of the given format: a live device
 /// is kept while the format equals the last one, otherwise (re)opened; a
@@ -47,8 +53,9 @@ int output_accepts(const char *stream_name, const ao_sample_format &format,
 /// The named file a WAV output writes; null for live output and for "-".
 const char *output_wav_file();
 /// Prints the line for an output that cannot be opened: "Error opening wav
-/// file %s" or "Error opening ao device %d".
-void output_print_open_failure();
+/// file %s", followed by " (%s)" with why when it is not empty, or "Error
+/// opening ao device %d".
+void output_print_open_failure(const std::string &why);
 /// Plays size bytes on the open device. 1 when they went out; 0 when the
 /// output failed (or a WAV file would pass its size limit): the device is
 /// then closed, so the next stream opens a fresh one, and the failure is

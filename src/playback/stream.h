@@ -2,6 +2,7 @@
 // actions on it, the decoder's handlers and frame output.
 #pragma once
 
+#include "playback/reason.h"
 #include "playback/tags.h"
 
 #include <FLAC/stream_decoder.h>
@@ -70,6 +71,7 @@ struct stream_record {
 	int is_loaded;
 	int is_playing;
 	int stopped;                  // a stream_stop
+	open_failure failure;         // why the last open failed
 	int missed;                   // an earlier link of the chain ended early, or one was skipped (reported)
 	// What tells a damaged stream: the decoder's error reports (and links
 	// that could not be read), and a link whose audio did not match the MD5
@@ -114,10 +116,10 @@ extern float volume;
 /// at path, with an output device ready for the frames' format. 1 when open
 /// (loaded and playing), 0 on failure with the decoder released: also for
 /// anything that does not begin as FLAC, and for a stream with neither
-/// STREAMINFO nor a frame; file_info.stopped is stop_given_up when the open
-/// gave up waiting for the stream. The format and counters are reset first,
-/// so a failed open never leaves an earlier stream's values. Only called
-/// with no stream open.
+/// STREAMINFO nor a frame; file_info.failure then says why, and
+/// file_info.stopped is stop_given_up when the open gave up waiting for the
+/// stream. The format and counters are reset first, so a failed open never
+/// leaves an earlier stream's values. Only called with no stream open.
 int stream_open(const char *path);
 /// Opens the file at path as stream_open does, to play track of it (null:
 /// the whole stream). A track is announced with its own texts

@@ -176,16 +176,23 @@ TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 	EXPECT_GT(read_file(dir.file("o.wav")).size(), 8000u);
 }
 
-TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFile)
+// Each file gives the device's line; the first also says, once, which
+// driver gave no sound and what to try. A run that played nothing for want
+// of a device failed; a missing file does not change that.
+TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFileAndFailsTheRun)
 {
-	std::string flac = short_file();
+	std::string flac = short_file(), missing = dir.file("missing.flac");
 	// No sound server runs at this address, so the pulse device fails.
 	auto no_server = env;
 	no_server.push_back("PULSE_SERVER=unix:" + dir.file("no-such-socket"));
-	run_result r = run(wendrop_args({"-q", "-d", "pulse", flac, flac}), "", 30, {.env = no_server});
-	EXPECT_EQ(r.status, 0);
+	run_result r = run(wendrop_args({"-q", "-d", "pulse", flac, missing, flac}), "", 30, {.env = no_server});
+	EXPECT_EQ(r.status, 1);
 	ao_initialize();
 	std::string device_line = "Error opening ao device " + std::to_string(ao_driver_id("pulse")) + "\n";
 	ao_shutdown();
-	EXPECT_EQ(r.err, device_line + "Error opening " + flac + "\n" + device_line + "Error opening " + flac + "\n");
+	const std::string failed = device_line + "Error opening " + flac + " (no sound device)\n";
+	EXPECT_EQ(r.err, failed +
+				 "No sound from libao's \"pulse\" driver: is a sound server running? Choose another with -d, "
+				 "or write a file with --wav.\n"
+				 "Error opening " + missing + " (no such file)\n" + failed);
 }

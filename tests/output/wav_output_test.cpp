@@ -257,10 +257,11 @@ TEST_F(WavOutput, AWavOutputThatCannotBeCreatedOrWhoseReaderLeavesFails)
 {
 	std::string a = make("a.flac", 16, 2, 44100, 44100 * 2), fifo = dir.file("fifo.wav");
 	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-	for (const std::string &wav : {dir.file("no/such/dir/out.wav"), dir.path, fifo}) {
+	for (const auto &[wav, why] : {std::pair{dir.file("no/such/dir/out.wav"), "no such folder"},
+				       {dir.path, "a folder"}, {fifo, "no reader"}}) {
 		run_result r = wendrop({"-q", "--wav", wav, a, a});
 		EXPECT_TRUE(r.status == 1 && !r.timed_out) << wav;
-		std::string lines = "Error opening wav file " + wav + "\nError opening " + a + "\n";
+		std::string lines = "Error opening wav file " + wav + " (" + why + ")\nError opening " + a + " (no output file)\n";
 		EXPECT_EQ(r.err, lines + lines);
 	}
 	int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -275,8 +276,8 @@ TEST_F(WavOutput, AWavOutputThatCannotBeCreatedOrWhoseReaderLeavesFails)
 	close(reader);
 	ASSERT_GT(n, 0) << "the player wrote less than was read for";
 	EXPECT_EQ(process_finish(p, 20), 1);
-	EXPECT_EQ(p.err_text, "Error writing wav file " + fifo + "\nError opening wav file " + fifo + "\nError opening " +
-				      a + "\n");
+	EXPECT_EQ(p.err_text, "Error writing wav file " + fifo + "\nError opening wav file " + fifo +
+				      " (no reader)\nError opening " + a + " (no output file)\n");
 }
 
 // libao's wav driver reports success on a full disk; the player sees the
@@ -290,7 +291,7 @@ TEST_F(WavOutput, AFullDiskEndsEachStreamWithOneLineAndStatusOne)
 	run_result r = wendrop({"-q", "--wav=/dev/full", a, missing, b});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error writing wav file /dev/full\nError opening " + missing +
-				 "\nError writing wav file /dev/full\n");
+				 " (no such file)\nError writing wav file /dev/full\n");
 	r = wendrop({"-q", "--wav=-", a, b}, {.env = env, .stdout_path = "/dev/full"});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error writing wav file -\nError writing wav file -\n");
@@ -396,12 +397,12 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	for (const std::string &target : {a, c}) {
 		run_result r = wendrop({"-q", "-w", target, b});
 		EXPECT_EQ(r.status, 1);
-		EXPECT_EQ(r.err, "Error opening wav file " + target + "\nError opening " + b + "\n");
+		EXPECT_EQ(r.err, "Error opening wav file " + target + " (a FLAC file)\nError opening " + b + " (no output file)\n");
 	}
 	EXPECT_TRUE(read_file(a) == flac);
 	run_result r = wendrop({"-q", "--wav=" + c, c});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening " + c + "\n");
+	EXPECT_EQ(r.err, "Error opening wav file " + c + " (a FLAC file)\nError opening " + c + " (no output file)\n");
 	EXPECT_TRUE(read_file(c) == tagged);
 
 	// FLAC in Ogg is FLAC too; and standard input is the stream itself.
@@ -412,10 +413,10 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	ASSERT_TRUE(write_flac(d, f));
 	std::vector<unsigned char> ogg = read_file(d);
 	r = wendrop({"-q", "-w", d, b});
-	EXPECT_EQ(r.err, "Error opening wav file " + d + "\nError opening " + b + "\n");
+	EXPECT_EQ(r.err, "Error opening wav file " + d + " (a FLAC file)\nError opening " + b + " (no output file)\n");
 	EXPECT_TRUE(read_file(d) == ogg);
 	r = wendrop({"-q", "--wav=" + c, "-"}, {.env = env, .stdin_path = c});
-	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening -\n");
+	EXPECT_EQ(r.err, "Error opening wav file " + c + " (a FLAC file)\nError opening - (no output file)\n");
 	EXPECT_TRUE(read_file(c) == tagged);
 }
 
