@@ -48,7 +48,8 @@ extern volatile sig_atomic_t quit_requested;
 extern volatile sig_atomic_t fatal_signal;
 
 /// The SIGINT handler: sets interrupted, and quit_requested as well when
-/// the previous interrupt fell into the same whole second.
+/// the previous interrupt came less than a second before, by the monotonic
+/// clock.
 void sigint_hdl(int sig);
 /// Installs sigint_hdl for SIGINT (kept installed, interrupted calls
 /// restarted), unless the process was started ignoring it. 0 on success.
