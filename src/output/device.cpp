@@ -59,6 +59,16 @@ int output_driver_id()
 	return driver_id;
 }
 
+std::string output_default_driver()
+{
+	ao_initialize();
+	const int id = ao_default_driver_id();
+	const ao_info *info = id >= 0 ? ao_driver_info(id) : nullptr;
+	std::string name = info && info->short_name ? info->short_name : "";
+	ao_shutdown();
+	return name;
+}
+
 const char *output_driver_name()
 {
 	const ao_info *info = ao_ready ? ao_driver_info(driver_id) : nullptr;

@@ -33,6 +33,10 @@ void output_shutdown();
 int output_driver_id();
 /// The short name of that driver ("pulse"); "" when libao has none for it.
 const char *output_driver_name();
+/// The short name of the driver libao chooses when none is named (from its
+/// configuration, else the first that works here); "" when none works.
+/// Initialises libao for the question, and shuts it down again.
+std::string output_default_driver();
 
 /// Makes the output ready for a stream of the given format: a live device
 /// is kept while the format equals the last one, otherwise (re)opened; a

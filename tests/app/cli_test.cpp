@@ -10,10 +10,13 @@
 namespace {
 const std::string banner = "wendrop version 2.1.1   'wendrop --help' for more info\n";
 
-const std::string help_text =
-	"Usage: wendrop [OPTIONS] FILES...\n"
+// The default named is the one libao's configuration gives.
+std::string help_text(const std::string &driver)
+{
+	return "Usage: wendrop [OPTIONS] FILES...\n"
 	"  -d, --driver=STRING              set libao output driver (pulse, macosx,\n"
-	"                                   oss, etc).  Default is oss\n"
+	"                                   oss, etc).  Default is libao's default\n"
+	"                                   (here: " + driver + ")\n"
 	"  -w, --wav=FILENAME               send output to wav file (use --wav=- and -q\n"
 	"                                   for stdout)\n"
 	"  -R, --remote                     set remote mode for programmatic control\n"
@@ -35,6 +38,7 @@ const std::string help_text =
 	"Help options:\n"
 	"  -?, --help                       Show this help message\n"
 	"      --usage                      Display brief usage message\n";
+}
 
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
@@ -66,9 +70,11 @@ TEST_F(Cli, HelpAndUsageComeFromTheOptionTable)
 	for (const char *opt : {"--help", "-?"}) {
 		run_result r = wendrop({opt, "ignored.flac"});
 		EXPECT_EQ(r.status, 0) << opt;
-		EXPECT_EQ(r.out, help_text) << opt;
+		EXPECT_EQ(r.out, help_text("null")) << opt;
 		EXPECT_EQ(r.err, "") << opt;
 	}
+	run_result pulse = run(wendrop_args({"-q?"}), "", 30, {.env = player_env(dir, "pulse")});
+	EXPECT_EQ(pulse.out, help_text("pulse"));
 	run_result r = wendrop({"--usage"});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, usage_text);
