@@ -103,6 +103,7 @@ struct stream_record {
 	char genre[tag_room(tag_width)];
 	char comment[tag_room(tag_width)];
 	char year[tag_room(year_width)];
+	int has_description;  // comment holds a DESCRIPTION, which a COMMENT does not replace
 	replaygain_tags replaygain;
 	replaygain_choice gain;  // chosen at open from replaygain
 };

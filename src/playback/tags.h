@@ -43,7 +43,8 @@ struct replaygain_choice {
 void tags_reset(stream_record *rec);
 /// Applies one comment entry (length bytes, not terminated) to the tag
 /// texts of rec, in printable form, cut to whole characters, or to its
-/// ReplayGain tags. 1 when its name is a known tag (ReplayGain is none), 0
+/// ReplayGain tags. COMMENT fills the comment text unless a DESCRIPTION
+/// has (since tags_reset). 1 when its name is a known tag (ReplayGain is none), 0
 /// otherwise.
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
 /// Applies one comment entry to tags when its name (any case) is
