@@ -195,10 +195,10 @@ int play_in_track(stream_record *rec, std::size_t bytes, unsigned block);
 /// Finishes and releases the open stream's decoder and ends the stream on
 /// the output (a live device stays open); a failed close of a WAV output is
 /// reported. A damaged stream, one with damaged frames (the decoder's error
-/// reports, Ogg pages lost, junk between links) or a link whose audio does
-/// not match its MD5 signature, gets one line: "Damaged stream: FILE
-/// (REASONS)" after the failure prefix (none while a signal ends the run).
-/// 1 when the stream was damaged.
+/// reports, Ogg pages lost) or a link whose audio does not match its MD5
+/// signature, gets one line: "Damaged stream: FILE (REASONS)" after the
+/// failure prefix (none while a signal ends the run). 1 when the stream was
+/// damaged.
 int stream_close();
 /// What a stream's failure lines begin with: "@E " in remote mode, where
 /// they are event lines; "" otherwise.
