@@ -244,6 +244,10 @@ int stream_next_link()
 		if (s.stopped != stop_none)
 			return 0;
 	}
+	// The first link's cue sheet cuts the first link only: the next one
+	// plays whole, counted from its own start.
+	s.range_start = s.range_end = 0;
+	s.range_done = 0;
 	const ao_sample_format &now = s.format;
 	if ((now.bits != before.bits || now.rate != before.rate || now.channels != before.channels) &&
 	    !stream_follow_format(now)) {
