@@ -167,8 +167,7 @@ int stream_follow_format(const ao_sample_format &f)
 	return 1;
 }
 
-// The line for a stream or link that ended short of its stated total.
-static int report_short(uint64_t played, uint64_t total)
+int report_short(uint64_t played, uint64_t total)
 {
 	if (!total || played >= total)
 		return 0;
@@ -186,7 +185,10 @@ int stream_report_end()
 	// purpose.
 	if (s.stopped != stop_none || s.range_done)
 		return s.missed;
-	return report_short(s.current_sample, s.total_samples) || s.missed;
+	if (!report_short(s.current_sample, s.total_samples))
+		return s.missed;
+	note_early_end(s.current_sample);
+	return 1;
 }
 
 // Finishes the decoder on the link it is on, and notes a link whose audio

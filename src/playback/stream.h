@@ -41,6 +41,7 @@ enum hold_kind {
 	hold_none,
 	hold_at_open,  // the output is not open yet: the frame gives its format
 	hold_paused,   // a seek while paused: nothing is played until resumed
+	hold_seek_failed,  // a failed seek goes back: the frame is played next, if at all
 };
 
 /// Why the decoder stopped before its stream ended, if it did.
@@ -50,6 +51,7 @@ enum stream_stop {
 	stop_given_up,       // a read waited, and give_up said to stop
 	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
 	stop_skipped,        // the listener moved on (a key, Ctrl-C): not a fault of the stream
+	stop_past_end,       // opening: the track begins past where the stream's data ends (told)
 };
 
 struct stream_record {
@@ -125,7 +127,10 @@ int stream_open(const char *path);
 /// decoder is moved there when it is not at the start) to its last, inside
 /// a frame where it must: stream_ended() then says so, and the rest of that
 /// frame is held for stream_next_track. 0 also when the decoder cannot get
-/// to the track's start.
+/// to the track's start; file_info.stopped is then stop_past_end when the
+/// track begins past where the stream's data ends (a file cut short): that
+/// is told once for the stream, with the line of its early end (see
+/// stream_report_end), by whichever of its tracks meets it first.
 int stream_open_track(const char *path, const cue_track *track);
 /// 1 when track of the file at path begins where the open stream's track
 /// ended at its last sample, so that stream_next_track goes on with it.
@@ -141,6 +146,9 @@ int stream_next_track(const cue_track &track);
 /// and texts of track (null: the whole stream) and moves the decoder to its
 /// start when it must, the frame it lands in held. 1 when it is there.
 int start_track(const cue_track *track);
+/// Notes that the open stream ended early, after played samples: its tracks
+/// that begin there or later are past its data.
+void note_early_end(uint64_t played);
 /// The open stream's position from its track's start, and the length of
 /// its track (of the whole stream when it is not one): 0 when not known.
 uint64_t stream_track_position();
@@ -164,9 +172,15 @@ int stream_ended();
 int stream_next_link();
 /// Moves the open stream to target (a sample), as the frame that holds it
 /// is played next: at once, or on resuming when paused. 1 when the decoder
-/// got there; 0 when it could not (a stream read once cannot seek), and
-/// playback goes on from where it was.
+/// got there; 0 when it could not (a stream read once cannot seek, a file
+/// cut short ends before target), and playback goes on from where it was:
+/// nothing of the failed seek is played before the next decode call.
 int stream_seek(uint64_t target);
+/// Where the data of the open stream ends below sample limit, as far as
+/// seeking tells: the sample after the last one the decoder reaches, for a
+/// stream it cannot get to limit in. Plays nothing, and leaves the decoder
+/// anywhere: for a stream about to be closed.
+uint64_t stream_data_end(uint64_t limit);
 /// Pauses the playing stream, or resumes the paused one. 1 when it is now
 /// paused.
 int stream_toggle_pause();
@@ -178,6 +192,11 @@ void volume_set(float gain);
 /// failure prefix. 1 when the output misses part of the stream for that
 /// reason or because the format changed under a WAV file; else 0.
 int stream_report_end();
+/// The line for the open stream (or a link of it) that ended short of its
+/// stated total, after played samples: "Stream ended early: FILE (N of M
+/// samples)" after the failure prefix, unless total is 0 or reached. 1 when
+/// printed.
+int report_short(uint64_t played, uint64_t total);
 /// Makes the output follow the frames into format f (the record's format
 /// then becomes f): a live device reopens, standard output begins a new
 /// WAV stream; a named WAV file, which holds one format, is completed and
