@@ -15,6 +15,8 @@
 
 #include <cinttypes>
 #include <cstring>
+#include <set>
+#include <utility>
 
 stream_record file_info;
 playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off};
@@ -33,9 +35,20 @@ const char *failure_prefix()
 	return playback_config.remote ? "@E " : "";
 }
 
-// A named WAV output is never opened over the stream being played, nor
-// over anything that the player would play as FLAC: an input named where
-// the output was meant ("wendrop -w a.flac b.flac"). 1 when it may be.
+// The playlists and cue sheets read on the way to the streams.
+static std::set<std::pair<dev_t, ino_t>> guarded_inputs;
+
+void stream_guard_input(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
+		guarded_inputs.insert({st.st_dev, st.st_ino});
+}
+
+// A named WAV output is never opened over the stream being played, over a
+// list or sheet read on the way to it, nor over anything that the player
+// would play as FLAC: an input named where the output was meant ("wendrop
+// -w a.flac b.flac", "-w Album.cue Album.cue"). 1 when it may be.
 static int wav_target_allowed(const char *path)
 {
 	const char *target = output_wav_file();
@@ -43,7 +56,8 @@ static int wav_target_allowed(const char *path)
 	if (!target || stat(target, &out) != 0)
 		return 1;
 	int in_ok = strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &in) : stat(path, &in);
-	if ((in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) || file_holds_flac(target)) {
+	if ((in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) ||
+	    guarded_inputs.contains({out.st_dev, out.st_ino}) || file_holds_flac(target)) {
 		output_print_open_failure();
 		return 0;
 	}

@@ -121,6 +121,10 @@ extern float volume;
 /// so a failed open never leaves an earlier stream's values. Only called
 /// with no stream open.
 int stream_open(const char *path);
+/// Guards the regular file at path, an input read on the way to the
+/// streams (a playlist, a cue sheet): a named WAV output is never opened
+/// over it ("Error opening wav file FILE", as over a FLAC file).
+void stream_guard_input(const char *path);
 /// Opens the file at path as stream_open does, to play track of it (null:
 /// the whole stream). A track is announced with its own texts
 /// (apply_cue_track) and length, and plays from its first sample (the

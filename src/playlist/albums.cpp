@@ -149,6 +149,8 @@ void claim_album(playlist *list, const std::string &name)
 	// A FLAC file named .cue plays in its place.
 	if (stat(cue_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (is_flac && is_flac(cue_path.c_str()) > 0))
 		return;
+	if (list->settings->input)
+		list->settings->input(cue_path.c_str());
 	cue_sheet sheet;
 	std::vector<album_file> files;
 	if (!read_album(list, cue_path, false, &sheet, &files))
