@@ -59,6 +59,10 @@ bool read_album(playlist *list, const std::string &cue_path, bool named, cue_she
 		if (!seen.insert(t.file).second)
 			continue;
 		album_file f{t.file, cue_file_path(folder, t.file), {}};
+		// A sheet written on Windows names the files in its own code page,
+		// which are UTF-8 on disk here.
+		if (f.path.empty() && !sheet->utf8)
+			f.path = cue_file_path(folder, cp1252_to_utf8(t.file));
 		if (f.path.empty())
 			missing = true;
 		else

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 /// One track of a cue sheet: a sample range of one stream, and what the
@@ -46,20 +47,45 @@ struct cue_sheet {
 		std::string file;  // the FILE it is in, as written (bytes for a path)
 		long index1;       // INDEX 01 in CD frames (75 a second); -1 when none
 		std::string title, performer, date, genre;
+		int number = 0;    // its TRACK number; 0 when the line has none
 	};
 	std::string title, performer, date, genre;  // the album's
 	std::vector<track> tracks;
+	bool utf8 = true;  // the text was UTF-8 (else Windows-1252, FILE names too)
 };
+
+/// Fields whose value libcue reads as one word unless it is quoted.
+enum cue_quoted_field { cue_title, cue_performer, cue_songwriter };
+
+/// Cue text made fit for libcue, and what libcue does not give back of it.
+struct cue_prepared {
+	std::string text;          // each line ends with a line feed
+	std::vector<int> numbers;  // each TRACK line's number, in order (0: none)
+	// The values quoted here with backslashes in them: (the TRACK lines
+	// before it, 0 for the album's; a cue_quoted_field).
+	std::vector<std::pair<int, int>> escaped;
+};
+/// Cue text as rippers write it, for libcue: a TITLE, PERFORMER or
+/// SONGWRITER value not in quotes is the rest of its line, quoted (its
+/// quotes and backslashes escaped, as told in escaped), so that libcue
+/// reads it whole rather than its first word; every line ends with a line
+/// feed, as libcue's grammar needs, the last one too.
+cue_prepared cue_prepare(std::string_view text);
+/// A value that cue_prepare escaped, as it was written.
+std::string cue_unescaped(std::string_view value);
+/// Windows-1252 text in UTF-8: Latin-1 outside 0x80-0x9F, where a byte
+/// without a character stands for its own code point.
+std::string cp1252_to_utf8(std::string_view s);
 
 /// Cue text bigger than this is not read.
 inline constexpr std::size_t cue_text_max = 1 << 20;
 
 /// Reads cue text with libcue, in a child process of its own: whatever the
 /// text makes libcue do (crash, leak, print) ends with that child, and its
-/// messages never reach standard error. A UTF-8 byte-order mark is dropped;
-/// texts (not FILE names) of cue text that is not valid UTF-8 are read as
-/// Latin-1. false when libcue cannot read it, it is too big or it holds no
-/// track.
+/// messages never reach standard error. A UTF-8 byte-order mark is dropped,
+/// and the text is made fit for libcue first (cue_prepare); texts (not FILE
+/// names) of cue text that is not valid UTF-8 are read as Windows-1252.
+/// false when libcue cannot read it, it is too big or it holds no track.
 bool cue_parse(std::string_view text, cue_sheet *sheet);
 /// The same, with libcue in this process (what the child runs): libcue
 /// writes on standard error, and keeps what it built of text that does not
