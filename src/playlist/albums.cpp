@@ -30,12 +30,13 @@ void push_tracks(playlist *list, const std::string &path, std::vector<cue_track>
 		list->entries.push_back({path, std::make_shared<const cue_track>(std::move(t))});
 }
 
-// The tracks of the stream at path by its own cue sheet, into *tracks;
-// false when it has none that can be used (told when it has one).
+// The tracks of the stream at path by its own cue sheet (titled by named,
+// the sheet that names it as file, where that fits), into *tracks; false
+// when it has none that can be used (told when it has one).
 bool own_tracks(playlist *list, const std::string &path, const stream_cue_facts &facts,
-		std::vector<cue_track> *tracks)
+		std::vector<cue_track> *tracks, const cue_sheet *named = nullptr, const std::string *file = nullptr)
 {
-	if (stream_tracks(facts, tracks) != cue_ok)
+	if (stream_tracks(facts, tracks, named, file) != cue_ok)
 		walk_report(list, problem_bad_cue, path, false);
 	return !tracks->empty();
 }
@@ -82,7 +83,8 @@ bool cut_album(playlist *list, const std::string &cue_path, const cue_sheet &she
 	std::vector<album_file *> by_sheet;
 	for (album_file &f : *files) {
 		stream_cue_facts facts;
-		if (!list->settings->cue_facts(f.path.c_str(), &facts) || own_tracks(list, f.path, facts, &f.tracks))
+		if (!list->settings->cue_facts(f.path.c_str(), &facts) ||
+		    own_tracks(list, f.path, facts, &f.tracks, &sheet, &f.name))
 			continue;
 		const int verdict = cue_tracks(sheet, &f.name, facts.rate, facts.total, &f.tracks);
 		bad |= verdict == cue_bad;

@@ -14,9 +14,9 @@
 /// sheet says of it. Texts are UTF-8 as the sheet gives them (not yet in
 /// printable form); empty where the sheet says nothing.
 struct cue_track {
-	int number = 0;       // the track's number (its place in cue text), from 1
-	uint64_t start = 0;   // its first sample: its INDEX 01
-	uint64_t end = 0;     // the next track's INDEX 01; 0: the stream's end
+	int number = 0;       // the sheet's TRACK number (else its place there); a hidden track's is one less
+	uint64_t start = 0;   // its first sample: its INDEX 01 (the first track's: 0)
+	uint64_t end = 0;     // the next track's start; 0: the stream's end
 	std::string title{};      // its own TITLE only
 	std::string performer{};  // its PERFORMER, else the album's
 	std::string album{};      // the sheet's TITLE
@@ -97,21 +97,30 @@ enum cue_verdict {
 	cue_ok,
 	cue_bad,  // a track without INDEX 01, or out of order, or none at all: play the stream whole
 	cue_cut,  // tracks at or beyond the stream's end were dropped; the others stand
+	cue_stood_in,  // the stream's CUESHEET block cannot be used: its tag's tracks stand in
 };
 
 /// The tracks of sheet that lie in file (every track when file is null: the
 /// sheet of a stream itself), for a stream of rate samples a second and
-/// total samples (0: not known). A time mm:ss:ff is (mm*60+ss)*rate +
-/// ff*rate/75 samples, rounded down. Each track ends where the next one
-/// begins, the last at the stream's end; INDEX 01 points must rise. Gives a
-/// cue_verdict; *tracks is empty for cue_bad.
+/// total samples (0: not known). A sheet that names several files has cut
+/// the album already: a file of one track plays whole, as that track. A
+/// file of several tracks is an image: a time mm:ss:ff is (mm*60+ss)*rate +
+/// ff*rate/75 samples, rounded down; each track ends where the next one's
+/// INDEX 01 begins it, the last at the stream's end; INDEX 01 points must
+/// rise. What lies before the first INDEX 01 begins the first track, or,
+/// 10 s or longer (a hidden track), is an entry of its own before it, with
+/// no title. Gives a cue_verdict; *tracks is empty for cue_bad.
 int cue_tracks(const cue_sheet &sheet, const std::string *file, int rate, uint64_t total,
 	       std::vector<cue_track> *tracks);
-/// The tracks a stream's own cue sheet gives: its CUESHEET block's, with
-/// the texts of its CUESHEET tag when that has as many tracks (the block
-/// holds no titles); without a block, its tag's. A cue_verdict; cue_ok with
-/// no tracks when the stream has no cue sheet.
-int stream_tracks(const stream_cue_facts &facts, std::vector<cue_track> *tracks);
+/// The tracks a stream's own cue sheet gives, as cue_tracks cuts an image:
+/// its CUESHEET block's points with the texts of named (a cue sheet that
+/// names the stream as file) when that has as many tracks for it, else of
+/// its CUESHEET tag when that has as many (the block holds no texts); a
+/// block that cannot be used gives way to a good tag (cue_stood_in);
+/// without a block, its tag's. A cue_verdict; cue_ok with no tracks when
+/// the stream has no cue sheet.
+int stream_tracks(const stream_cue_facts &facts, std::vector<cue_track> *tracks, const cue_sheet *named = nullptr,
+		  const std::string *file = nullptr);
 
 /// Whether the whole of text is UTF-8.
 bool utf8_valid(std::string_view text);
