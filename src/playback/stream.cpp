@@ -199,6 +199,10 @@ int stream_report_end()
 	// purpose.
 	if (s.stopped != stop_none || s.range_done)
 		return s.missed;
+	// A file cut short is told once, by whichever of its tracks meets its
+	// end first.
+	if (s.total_samples && s.current_sample < s.total_samples && early_end_told(s.current_sample))
+		return 1;
 	if (!report_short(s.current_sample, s.total_samples))
 		return s.missed;
 	note_early_end(s.current_sample);

@@ -150,9 +150,13 @@ int stream_next_track(const cue_track &track);
 /// and texts of track (null: the whole stream) and moves the decoder to its
 /// start when it must, the frame it lands in held. 1 when it is there.
 int start_track(const cue_track *track);
-/// Notes that the open stream ended early, after played samples: its tracks
-/// that begin there or later are past its data.
+/// Notes that the open stream ended early, after played samples, which has
+/// been told: its tracks that begin there or later are past its data.
 void note_early_end(uint64_t played);
+/// 1 when the open stream's early end has been told, at sample at or
+/// before it: it is not told again, and a track from there on is past the
+/// data.
+int early_end_told(uint64_t at);
 /// The open stream's position from its track's start, and the length of
 /// its track (of the whole stream when it is not one): 0 when not known.
 uint64_t stream_track_position();
@@ -182,8 +186,9 @@ int stream_next_link();
 int stream_seek(uint64_t target);
 /// Where the data of the open stream ends below sample limit, as far as
 /// seeking tells: the sample after the last one the decoder reaches, for a
-/// stream it cannot get to limit in. Plays nothing, and leaves the decoder
-/// anywhere: for a stream about to be closed.
+/// stream it cannot get to limit in; its stated total when it reaches
+/// beyond limit (its data goes on). Plays nothing, and leaves the
+/// decoder anywhere: for a stream about to be closed.
 uint64_t stream_data_end(uint64_t limit);
 /// Pauses the playing stream, or resumes the paused one. 1 when it is now
 /// paused.
@@ -192,9 +197,10 @@ int stream_toggle_pause();
 void volume_set(float gain);
 /// Reports how the open stream ended, once it has: a stream that stopped
 /// short of the total it states for another reason than a failed output,
-/// giving up or a skip prints "Stream ended early: FILE (N of M samples)" after the
-/// failure prefix. 1 when the output misses part of the stream for that
-/// reason or because the format changed under a WAV file; else 0.
+/// giving up or a skip prints "Stream ended early: FILE (N of M samples)"
+/// after the failure prefix, unless a track of it has told that end
+/// already (early_end_told). 1 when the output misses part of the stream
+/// for that reason or because the format changed under a WAV file; else 0.
 int stream_report_end();
 /// The line for the open stream (or a link of it) that ended short of its
 /// stated total, after played samples: "Stream ended early: FILE (N of M

@@ -57,16 +57,20 @@ struct {
 void check_past_end(uint64_t start)
 {
 	stream_record &s = file_info;
-	const bool known = early_end.path == stream_path();
-	if (!known) {
+	if (early_end.path != stream_path()) {
 		const uint64_t end = stream_data_end(start);
-		if (end >= start || !report_short(end, s.total_samples))
+		if (end > start || !report_short(end, s.total_samples))
 			return;
 		note_early_end(end);
 	}
-	if (start >= early_end.end)
+	if (early_end_told(start))
 		s.stopped = stop_past_end;
 }
+}
+
+int early_end_told(uint64_t at)
+{
+	return early_end.path == stream_path() && at >= early_end.end;
 }
 
 int start_track(const cue_track *track)

@@ -72,9 +72,19 @@ uint64_t stream_data_end(uint64_t limit)
 {
 	stream_record &s = file_info;
 	// A seek succeeds where the frame holding its target decodes: the last
-	// sample that does is found by halving, a few dozen seeks at most.
-	uint64_t reached = 0, beyond = limit;
+	// sample that does is found by halving, a few dozen seeks at most. A
+	// stream that can be reached beyond limit has its data there. (libFLAC
+	// looks for a sample near the end of a file cut short frame by frame,
+	// for as long as a second: what it is asked for stays clear of that.)
 	s.holding = hold_seek_failed;
+	const uint64_t beyond_limit = limit + (s.total_samples - limit) / 2;
+	if (s.total_samples > limit && FLAC__stream_decoder_seek_absolute(s.decoder, beyond_limit)) {
+		s.holding = hold_none;
+		s.held_bytes = 0;
+		return s.total_samples;
+	}
+	FLAC__stream_decoder_flush(s.decoder);
+	uint64_t reached = 0, beyond = limit;
 	while (beyond - reached > 1) {
 		const uint64_t mid = reached + (beyond - reached) / 2;
 		if (FLAC__stream_decoder_seek_absolute(s.decoder, mid)) {
