@@ -47,7 +47,7 @@ std::string failure_text(const open_failure &f)
 		"a loop of links", "name too long", "no reader", "empty", "not FLAC", "not FLAC: an MP3 file",
 		"not FLAC: an MPEG audio file", "not FLAC: an Ogg Vorbis file", "not FLAC: an Ogg Opus file",
 		"not FLAC: an Ogg file", "not FLAC: a WAV file", "not text", "damaged", "cut short", "no audio",
-		"track out of reach", "too big for a WAV file", "a FLAC file", "no sound device", "no output file",
+		"track out of reach", "too big for a WAV file", "a FLAC file", "an input file", "no sound device", "no output file",
 	};
 	static_assert(std::size(texts) == reason_no_output + 1);
 	if (f.reason != reason_system)

@@ -33,6 +33,7 @@ enum open_reason {
 	reason_no_track,      // "track out of reach": the decoder cannot get to it
 	reason_too_big,       // "too big for a WAV file"
 	reason_flac_file,     // "a FLAC file": a WAV output named over one
+	reason_input_file,    // "an input file": a WAV output named over a playlist or cue sheet read
 	reason_no_device,     // "no sound device": the live device did not open
 	reason_no_output,     // "no output file": the WAV output did not open
 };
