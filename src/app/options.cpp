@@ -39,7 +39,7 @@ static struct poptOption option_table[] = {
 	{"raw", '\0', POPT_ARG_STRING, &opt_raw, 0,
 	 "send raw PCM to a file, a FIFO or stdout (-), as Snapcast reads it", "FILENAME"},
 	{"raw-format", '\0', POPT_ARG_STRING, &raw_format_text, 0,
-	 "convert every stream sent with --raw to this format, e.g. 48000:16:2", "RATE:BITS:CHANNELS"},
+	 "convert every stream sent with --raw to RATE:BITS:CHANNELS, e.g. 48000:16:2", "FORMAT"},
 	{"remote", 'R', POPT_ARG_NONE, &opt_remote, 0,
 	 "set remote mode for programmatic control", nullptr},
 	{"buffer-time", 'b', POPT_ARG_STRING, &opt_buffer_time, 0,

@@ -222,6 +222,13 @@ int pcm_converter_start(pcm_converter *c, const pcm_format &in, const pcm_format
 	pcm_mix_matrix(in.channels, out.channels, c->matrix);
 	if (!c->resampling)
 		return 1;
+	// Each frame is converted whole, so its size bounds memory: a frame of
+	// the largest size and channel count, made 32 times longer, is 64 MiB.
+	if (out.rate > static_cast<int64_t>(in.rate) * pcm_rate_up_max) {
+		fprintf(stderr, "Cannot convert the rate: %d Hz to %d Hz is more than %d times\n", in.rate, out.rate,
+			pcm_rate_up_max);
+		return 0;
+	}
 	if (!soxr_load())
 		return 0;
 	// Fewer channels are cheaper to resample: before an upmix, after a

@@ -69,9 +69,13 @@ struct pcm_converter {
 	std::vector<float> unpacked, mixed, resampled;
 };
 
+/// How many times higher than a stream's rate the declared one may be.
+inline constexpr int pcm_rate_up_max = 32;
+
 /// Sets c up to convert frames of format in to out, the dither seeded with
 /// seed. 0 (after the line that says why) when the rates differ and libsoxr
-/// cannot be loaded or refuses.
+/// cannot be loaded or refuses, or out's rate is more than pcm_rate_up_max
+/// times in's.
 int pcm_converter_start(pcm_converter *c, const pcm_format &in, const pcm_format &out, uint64_t seed);
 /// Converts frames sample frames of bytes in the in format, appending the
 /// result to *out.

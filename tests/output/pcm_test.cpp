@@ -183,4 +183,7 @@ TEST(PcmConversion, ARateChangeKeepsTheLengthWithinASamplePerSecond)
 		EXPECT_NEAR(static_cast<double>(out.size() / 4), static_cast<double>(r.to) * r.seconds, r.seconds)
 			<< r.from << " to " << r.to;
 	}
+	// A frame made more than 32 times longer is refused, not allocated.
+	pcm_converter c;
+	EXPECT_FALSE(pcm_converter_start(&c, {1000, 16, 2}, {48000, 16, 2}, 1));
 }
