@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,6 +112,17 @@ TEST_F(Rooms, ThePlayerPausedFromTheDesktopSilencesTheRoomsAndQEndsIt)
 	// and once the pipe and the server's buffer have run out, silence.
 	ASSERT_TRUE(process_wait_stdout(p, "[1/1]  0:02", 20)) << p.out_text;
 	EXPECT_EQ(playerctl(bus, {"status"}).out, "Playing\n");
+	// Raw PCM into a file, awaiting its input meanwhile, is a conversion:
+	// nobody's player, it stays off the bus.
+	const std::string input = dir.file("in.flac");
+	ASSERT_EQ(mkfifo(input.c_str(), 0600), 0);
+	process conversion;
+	ASSERT_TRUE(process_start(conversion, wendrop_args({"-q", "--raw=" + dir.file("c.raw"), input}), {.env = env}));
+	process_wait_until(conversion, [](const process &) { return false; }, 0.5);
+	for (const std::string &name : session_bus_names(bus))
+		EXPECT_EQ(name.find(std::to_string(conversion.pid)), std::string::npos) << name;
+	kill(conversion.pid, SIGTERM);
+	process_finish(conversion, 5);
 	const double asked = now_seconds();
 	EXPECT_EQ(playerctl(bus, {"pause"}).status, 0);
 	EXPECT_TRUE(process_wait_stdout(p, "paused", 5)) << p.out_text;
