@@ -159,3 +159,8 @@ int raw_close();
 int raw_target_paced(const char *path);
 /// 1 once a write to the raw output has failed.
 int raw_failed();
+/// Opens the FIFO at path for writing once a reader has it open, waiting
+/// in the one poll (output_settings.wait) meanwhile; output_settings
+/// .give_up abandons the wait, and sets *given_up. The descriptor; -1 with
+/// errno set.
+int fifo_open_writer(const char *path, int *given_up);

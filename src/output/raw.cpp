@@ -14,13 +14,11 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -80,70 +78,6 @@ static int wait_for(int fd, short events, int timeout_ms)
 	return poll(&p, 1, timeout_ms) > 0;
 }
 
-namespace {
-// open(2) of a FIFO for writing, done by a thread of its own.
-struct fifo_opener {
-	const char *path;
-	int fd, error;
-	int done[2];  // a byte comes when open returned
-};
-}
-
-static void *open_for_writing(void *arg)
-{
-	auto *o = static_cast<fifo_opener *>(arg);
-	o->fd = open(o->path, O_WRONLY | O_CLOEXEC);
-	o->error = errno;
-	const char byte = 0;
-	(void)!write(o->done[1], &byte, 1);
-	return nullptr;
-}
-
-// A FIFO is opened for writing once it has a reader. A reader such as
-// snapserver opens it only now and then, for a moment (at once reading
-// nothing, without a writer, it closes it again): only an open that waits
-// in the kernel catches it, as a writer counted there makes the reader
-// wait for data instead. So a thread waits in open(2) and wakes the one
-// poll when it returns; giving up, a reader of our own lets it return. The
-// descriptor, or -1 (errno set; raw.given_up when given up).
-static int wait_for_reader(const char *path)
-{
-	fifo_opener o = {path, -1, 0, {-1, -1}};
-	if (pipe2(o.done, O_CLOEXEC) != 0)
-		return -1;
-	// Signals are heard on the main thread: the thread starts with them
-	// blocked.
-	sigset_t all, old;
-	sigfillset(&all);
-	pthread_sigmask(SIG_BLOCK, &all, &old);
-	pthread_t thread;
-	const bool started = pthread_create(&thread, nullptr, open_for_writing, &o) == 0;
-	pthread_sigmask(SIG_SETMASK, &old, nullptr);
-	if (started) {
-		while (!wait_for(o.done[0], POLLIN, -1)) {
-			if (!asked(output_config.give_up))
-				continue;
-			raw.given_up = 1;
-			const int reader = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-			if (reader < 0)
-				pthread_cancel(thread);
-			pthread_join(thread, nullptr);
-			if (reader >= 0)
-				close(reader);
-			if (o.fd >= 0)
-				close(o.fd);
-			o.fd = -1;
-			break;
-		}
-		if (!raw.given_up)
-			pthread_join(thread, nullptr);
-	}
-	close(o.done[0]);
-	close(o.done[1]);
-	errno = started ? o.error : EAGAIN;
-	return o.fd;
-}
-
 static int open_target()
 {
 	const char *path = output_config.raw;
@@ -153,7 +87,7 @@ static int open_target()
 	if (!raw.owned)
 		fd = STDOUT_FILENO;
 	else if (stat(path, &st) == 0 && S_ISFIFO(st.st_mode))
-		fd = wait_for_reader(path);
+		fd = fifo_open_writer(path, &raw.given_up);
 	else
 		fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 	if (fd < 0)
