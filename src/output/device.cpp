@@ -244,12 +244,6 @@ void output_print_failure(const char *prefix)
 		fprintf(stderr, "%sError writing to ao device %d\n", prefix, driver_id);
 }
 
-const char *output_raw_file()
-{
-	const char *path = output_config.raw;
-	return path && strcmp(path, "-") != 0 ? path : nullptr;
-}
-
 int output_given_up()
 {
 	return output_config.raw && raw_given_up();

@@ -79,7 +79,8 @@ int output_accepts(const char *stream_name, const ao_sample_format &format,
 		   uint64_t total_samples, const char *prefix);
 /// The named file a WAV output writes; null for live output and for "-".
 const char *output_wav_file();
-/// The named file (or FIFO) a raw output writes; null otherwise.
+/// The named file (or FIFO) a raw output is to write, until it is open;
+/// null otherwise.
 const char *output_raw_file();
 /// Prints the line for an output that cannot be opened: "Error opening wav
 /// file %s", "Error opening raw output %s" (or, once a raw output failed,

@@ -53,6 +53,13 @@ int raw_target_paced(const char *path)
 	return found && !S_ISREG(st.st_mode);
 }
 
+const char *output_raw_file()
+{
+	// Once open, it holds what this run wrote: looked at no more.
+	const char *path = output_config.raw;
+	return path && strcmp(path, "-") != 0 && raw.fd < 0 ? path : nullptr;
+}
+
 int raw_given_up()
 {
 	return raw.given_up;
