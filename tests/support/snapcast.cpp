@@ -30,39 +30,31 @@ static bool log_says(const std::string &path, const std::string &text)
 	return std::string(log.begin(), log.end()).find(text) != std::string::npos;
 }
 
-static bool try_start(snapcast &s, const std::string &dir, const std::string &format)
-{
-	const std::string stream = std::to_string(free_port()), control = std::to_string(free_port());
-	const std::string server_log = dir + "/server.log", client_log = dir + "/client.log";
-	unlink(server_log.c_str());
-	unlink(client_log.c_str());
-	if (!process_start(s.server, {SNAPSERVER_BIN, "-c", "/dev/null", "--server.datadir=" + dir, "--http.enabled=false",
-				      "--tcp.bind_to_address=127.0.0.1", "--tcp.port=" + control,
-				      "--stream.bind_to_address=127.0.0.1", "--stream.port=" + stream,
-				      "--stream.source=pipe://" + s.fifo + "?name=default&sampleformat=" + format,
-				      "--logging.sink=file:" + server_log}))
-		return false;
-	for (double end = now_seconds() + 10; now_seconds() < end && !log_says(server_log, "Creating stream acceptor");)
-		usleep(20000);
-	if (!process_start(s.client, {SNAPCLIENT_BIN, "-h", "127.0.0.1", "-p", stream, "--player",
-				      "file:filename=" + s.recording, "--logsink=file:" + client_log}))
-		return false;
-	// In time with the server, it plays what comes from then on.
-	for (double end = now_seconds() + 10; now_seconds() < end; usleep(20000))
-		if (log_says(client_log, "diff to server"))
-			return true;
-	return false;
-}
-
 bool snapcast_start(snapcast &s, const std::string &dir, const std::string &format)
 {
 	s.fifo = dir + "/snapfifo";
 	s.recording = dir + "/room.raw";
+	const std::string server_log = dir + "/server.log", client_log = dir + "/client.log";
 	// Another program may take a port between its test and its use.
-	for (int attempt = 0; attempt < 3; attempt++) {
-		if (try_start(s, dir, format))
-			return true;
-		snapcast_stop(s);
+	for (int attempt = 0; attempt < 3; attempt++, snapcast_stop(s)) {
+		const std::string stream = std::to_string(free_port()), control = std::to_string(free_port());
+		unlink(server_log.c_str());
+		unlink(client_log.c_str());
+		if (!process_start(s.server, {SNAPSERVER_BIN, "-c", "/dev/null", "--server.datadir=" + dir,
+					      "--http.enabled=false", "--tcp.bind_to_address=127.0.0.1", "--tcp.port=" + control,
+					      "--stream.bind_to_address=127.0.0.1", "--stream.port=" + stream,
+					      "--stream.source=pipe://" + s.fifo + "?name=default&sampleformat=" + format,
+					      "--logging.sink=file:" + server_log}))
+			continue;
+		for (double end = now_seconds() + 10; now_seconds() < end && !log_says(server_log, "Creating stream acceptor");)
+			usleep(20000);
+		if (!process_start(s.client, {SNAPCLIENT_BIN, "-h", "127.0.0.1", "-p", stream, "--player",
+					      "file:filename=" + s.recording, "--logsink=file:" + client_log}))
+			continue;
+		// In time with the server, it plays what comes from then on.
+		for (double end = now_seconds() + 10; now_seconds() < end; usleep(20000))
+			if (log_says(client_log, "diff to server"))
+				return true;
 	}
 	return false;
 }
