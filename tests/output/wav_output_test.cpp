@@ -149,6 +149,9 @@ TEST_F(WavOutput, ReplayGainScalesTheReferenceAsTheVolumeDoesAndAddsNoClipping)
 	}
 	ASSERT_EQ(wendrop({"-q", "--replaygain=track", "--wav", wav, flac}).status, 0);
 	EXPECT_TRUE(!reference.empty() && parse_wav(read_file(wav)).data == scaled);
+	// Raw output in a declared format takes the samples so scaled.
+	ASSERT_EQ(wendrop({"-q", "--replaygain=track", "--raw", wav, "--raw-format=44100:16:2", flac}).status, 0);
+	EXPECT_TRUE(read_file(wav) == scaled);
 	// +6 dB would clip noise over the whole range: a peak of 1.0 holds it at unity.
 	ASSERT_EQ(wendrop({"-q", "--replaygain=album", "--wav", wav, flac}).status, 0);
 	EXPECT_TRUE(parse_wav(read_file(wav)).data == reference);
