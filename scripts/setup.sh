@@ -12,8 +12,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
 # libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
-# cue sheets.
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev cmake g++ pkg-config)
+# cue sheets; libsoxr-dev: rate conversion for raw output.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev cmake g++ pkg-config)
 # What the tests need besides, a group a line with what it is for.
 test_packages=(
 	libgtest-dev flac                  # the suite, and the reference decoder
@@ -24,6 +24,7 @@ test_packages=(
 	emacs-nox emms                     # a front end driving the player
 	dpkg-dev                           # the package's dependencies, which the tests check
 	dbus playerctl systemd             # a private session bus, steered and watched as a desktop does
+	snapserver snapclient              # raw output played in every room
 )
 case "$mode" in
 --tests) packages+=("${test_packages[@]}") ;;

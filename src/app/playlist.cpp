@@ -334,5 +334,5 @@ int playlist_loop(poptContext con)
 	terminal_stop();
 	// A run that played nothing for want of a device has failed, whatever
 	// else was wrong with the list.
-	return (opt_wav && (missed || list.problems)) || (device_failures && !opened_any);
+	return (output_is_conversion() && (missed || list.problems)) || (device_failures && !opened_any);
 }

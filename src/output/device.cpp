@@ -24,8 +24,8 @@ static struct {
 int output_init()
 {
 	// A WAV output is opened per stream and written without libao, whose
-	// initialisation loads every driver plugin.
-	if (output_config.wav)
+	// initialisation loads every driver plugin; so is a raw output.
+	if (output_config.wav || output_config.raw)
 		return 0;
 	ao_initialize();
 	ao_ready = 1;
@@ -59,6 +59,11 @@ int output_driver_id()
 	return driver_id;
 }
 
+std::string output_explain(int err)
+{
+	return output_config.explain ? output_config.explain(err) : "";
+}
+
 std::string output_default_driver()
 {
 	ao_initialize();
@@ -77,6 +82,8 @@ const char *output_driver_name()
 
 void output_close()
 {
+	if (output_config.raw)
+		raw_close();
 	if (output_config.wav)
 		wav_close();
 	if (device) {
@@ -169,6 +176,8 @@ static bool same_as_last_format(const ao_sample_format &f)
 
 int output_open(const ao_sample_format &format)
 {
+	if (output_config.raw)
+		return raw_open(format);
 	ao_sample_format f = format;
 	f.matrix = const_cast<char *>(channel_matrix(f.channels));
 	if (output_config.wav) {
@@ -176,7 +185,7 @@ int output_open(const ao_sample_format &format)
 		// before it is opened again.
 		output_close();
 		if (!wav_open(output_config.wav, f)) {
-			output_print_open_failure(output_config.explain ? output_config.explain(errno) : "");
+			output_print_open_failure(output_explain(errno));
 			return 0;
 		}
 		return 1;
@@ -188,7 +197,7 @@ int output_open(const ao_sample_format &format)
 	device = ao_open_live(driver_id, &f, options);
 	ao_free_options(options);
 	if (!device) {
-		output_print_open_failure("");
+		output_print_open_failure();
 		return 0;
 	}
 	last_format = {f.bits, f.rate, f.channels};
@@ -197,6 +206,14 @@ int output_open(const ao_sample_format &format)
 
 int output_play(const unsigned char *bytes, std::size_t size)
 {
+	// A raw output is opened once for the run: after a failure it stays
+	// failed, and refuses the streams that follow.
+	if (output_config.raw) {
+		if (raw_play(bytes, size))
+			return 1;
+		failures = 1;
+		return 0;
+	}
 	int ok = output_config.wav
 			 ? wav_play(bytes, size)
 			 : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
@@ -211,9 +228,9 @@ int output_play(const unsigned char *bytes, std::size_t size)
 
 int output_end_stream()
 {
-	if (!output_config.wav)
+	if (!output_config.wav && !output_config.raw)
 		return 1;
-	int ok = wav_close();
+	int ok = output_config.raw ? raw_end_stream() : wav_close();
 	if (!ok)
 		failures = 1;
 	return ok;
@@ -224,22 +241,55 @@ static const char *wav_name()
 	return output_config.wav_name ? output_config.wav_name : output_config.wav;
 }
 
+static const char *raw_name()
+{
+	return output_config.raw_name ? output_config.raw_name : output_config.raw;
+}
+
 void output_print_open_failure(const std::string &why)
 {
-	if (output_config.wav && !why.empty())
-		fprintf(stderr, "Error opening wav file %s (%s)\n", wav_name(), why.c_str());
+	// The reason, when there is one: after the name, in brackets.
+	const std::string reason = why.empty() ? "" : " (" + why + ")";
+	if (output_config.raw && raw_failed())
+		fprintf(stderr, "Error writing raw output %s\n", raw_name());
+	else if (output_config.raw)
+		fprintf(stderr, "Error opening raw output %s%s\n", raw_name(), reason.c_str());
 	else if (output_config.wav)
-		fprintf(stderr, "Error opening wav file %s\n", wav_name());
+		fprintf(stderr, "Error opening wav file %s%s\n", wav_name(), reason.c_str());
 	else
 		fprintf(stderr, "Error opening ao device %d\n", driver_id);
 }
 
 void output_print_failure(const char *prefix)
 {
-	if (output_config.wav)
+	if (output_config.raw)
+		fprintf(stderr, "%sError writing raw output %s\n", prefix, raw_name());
+	else if (output_config.wav)
 		fprintf(stderr, "%sError writing wav file %s\n", prefix, wav_name());
 	else
 		fprintf(stderr, "%sError writing to ao device %d\n", prefix, driver_id);
+}
+
+int output_given_up()
+{
+	return output_config.raw && raw_given_up();
+}
+
+int output_is_conversion()
+{
+	return output_config.wav || (output_config.raw && !raw_target_paced(output_config.raw));
+}
+
+void output_cut()
+{
+	if (output_config.raw)
+		raw_cut();
+}
+
+void output_jumped()
+{
+	if (output_config.raw)
+		raw_jumped();
 }
 
 const char *output_wav_file()
