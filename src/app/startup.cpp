@@ -64,7 +64,19 @@ int wendrop_main(int argc, const char **argv)
 	signals_install(opt_remote);
 	// The rooms below read the choices from records of their own.
 	const std::string wav_name = opt_wav ? printable(opt_wav) : "";
-	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
+	std::string device_options;
+	for (char **o = opt_device_options; o && *o; o++) {
+		if (o != opt_device_options)
+			device_options += ' ';
+		device_options += printable(*o);
+	}
+	output_config = {opt_wav,
+			 opt_driver,
+			 opt_buffer_ms,
+			 opt_wav ? wav_name.c_str() : nullptr,
+			 opt_device_options,
+			 opt_device_options ? device_options.c_str() : nullptr,
+			 !opt_remote && !opt_quiet};
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
 				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain};

@@ -271,6 +271,13 @@ static int report_damage(uint64_t frames)
 
 int stream_close()
 {
+	// What the device still holds of a stream stopped on purpose (a skip,
+	// STOP, a signal) is not waited for when the device closes; the end of
+	// a stream that played out is.
+	const stream_record &s = file_info;
+	if (s.stopped == stop_skipped || s.stopped == stop_given_up || (s.stopped == stop_none && !stream_ended()) ||
+	    (playback_config.ending && playback_config.ending()))
+		output_drop_tail();
 	finish_link();
 	const uint64_t frames = file_info.damaged_frames + source_damage();
 	delete_decoder();

@@ -3,6 +3,7 @@
 #include "playback/stream.h"
 #include "playback/convert.h"
 #include "playback/source.h"
+#include "output/output.h"
 
 int stream_decode()
 {
@@ -73,4 +74,14 @@ int stream_toggle_pause()
 void volume_set(float gain)
 {
 	volume = gain;
+}
+
+int stream_tail_grace_ms()
+{
+	return output_tail_grace_ms();
+}
+
+void stream_play_tail()
+{
+	output_play_tail();
 }
