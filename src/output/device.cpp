@@ -18,8 +18,8 @@ static ao_device *device;
 static int ao_ready;
 // A write or close of the output failed in this run.
 static int failures;
-// The format of the stream the open live device plays (and the width the
-// device was opened with, 32 for 24-bit samples that go out widened).
+// The format of the stream the open live device plays, and the width the
+// device was opened with: 32 for 24-bit samples that go out widened.
 static struct {
 	int bits, rate, channels;
 } last_format;
@@ -152,7 +152,7 @@ static int play_widened(const unsigned char *bytes, std::size_t size)
 {
 	constexpr std::size_t piece = 4096;  // samples
 	static unsigned char words[piece * 4];
-	for (std::size_t at = 0; at < size;) {
+	for (std::size_t at = 0; size - at >= 3;) {
 		const std::size_t samples = std::min((size - at) / 3, piece);
 		widen_24_to_32(bytes + at, samples, words);
 		if (!ao_play(device, reinterpret_cast<char *>(words), static_cast<uint_32>(samples * 4)))
