@@ -12,8 +12,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
 # libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
-# cue sheets; libsoxr-dev: rate conversion for raw output.
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev cmake g++ pkg-config)
+# cue sheets; libsoxr-dev: rate conversion for raw output; libpulse-dev: what
+# a pulse server does to the stream.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libpulse-dev cmake g++ pkg-config)
 # What the tests need besides, a group a line with what it is for.
 test_packages=(
 	libgtest-dev flac                  # the suite, and the reference decoder
@@ -25,6 +26,9 @@ test_packages=(
 	dpkg-dev                           # the package's dependencies, which the tests check
 	dbus playerctl systemd             # a private session bus, steered and watched as a desktop does
 	snapserver snapclient              # raw output played in every room
+	# PipeWire, its session manager and its pulse server, as Debian's
+	# desktops play (never pipewire-alsa, which conflicts with pulseaudio).
+	pipewire pipewire-pulse wireplumber
 )
 case "$mode" in
 --tests) packages+=("${test_packages[@]}") ;;

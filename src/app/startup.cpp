@@ -83,6 +83,12 @@ int wendrop_main(int argc, const char **argv)
 	// Audio on standard output keeps its place among the event lines: a
 	// command waits for the frame to be written.
 	const bool events_beside_audio = opt_remote && opt_raw && std::string(opt_raw) == "-";
+	std::string device_options;
+	for (char **o = opt_device_options; o && *o; o++) {
+		if (o != opt_device_options)
+			device_options += ' ';
+		device_options += printable(*o);
+	}
 	output_config = {opt_wav,
 			 opt_driver,
 			 opt_buffer_ms,
@@ -95,6 +101,9 @@ int wendrop_main(int argc, const char **argv)
 			 opt_remote ? remote_give_up : playlist_give_up,
 			 stop_requested,
 			 signals_output_gone,
+			 opt_device_options,
+			 opt_device_options ? device_options.c_str() : nullptr,
+			 !opt_remote && !opt_quiet,
 			 nullptr};
 	// The listener is told why an output file cannot be made; a front end
 	// reads the lines it always read.

@@ -28,6 +28,8 @@ std::string help_text(const std::string &driver)
 	"                                   milliseconds)\n"
 	"  -q, --quiet                      suppress text output\n"
 	"  -v, --version                    version info\n"
+	"  -o, --device-option KEY=VAL      set an option of the live driver (dev=hw:1,\n"
+	"                                   sink=NAME); repeatable\n"
 	"  -z, --shuffle                    play the list in a random order\n"
 	"  -r, --repeat                     play the list again and again\n"
 	"      --replaygain=MODE            apply the ReplayGain tags: track or album\n"
@@ -47,10 +49,11 @@ std::string help_text(const std::string &driver)
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
 	"        [--raw=FILENAME] [--raw-format=FORMAT] [-R|--remote]\n"
-	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version] [-z|--shuffle]\n"
-	"        [-r|--repeat] [--replaygain=MODE] [--no-keys] [--no-cue]\n"
-	"        [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames] [-?|--help]\n"
-	"        [--usage] [OPTIONS] FILES...\n";
+	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"        [-o|--device-option=KEY=VAL] [-z|--shuffle] [-r|--repeat]\n"
+	"        [--replaygain=MODE] [--no-keys] [--no-cue] [--no-mpris]\n"
+	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
+	"        [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;
@@ -140,6 +143,11 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"--raw=-", "--raw-format=48k:16:2"}, "--raw-format=48k:16:2" + raw_format_rule},
 		{{"--raw-format=48000:16:2", "a.flac"}, "--raw-format=48000:16:2: only with --raw\n"},
 		{{"--raw=-", "-w", "x.wav"}, "--raw and --wav: only one output may be given\n"},
+		// A device option needs a key and a "=", even with --wav, which
+		// ignores it.
+		{{"-o", "dev", "a.flac"}, "--device-option=dev: not KEY=VALUE\n"},
+		{{"-o", "dev=hw:1", "--device-option==hw:1"}, "--device-option==hw:1: not KEY=VALUE\n"},
+		{{"-w", "out.wav", "-o", ""}, "--device-option=: not KEY=VALUE\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);
@@ -190,8 +198,8 @@ TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "Error identifying libao driver nosuch\n");
 
-	// With a WAV output the driver is never looked at.
-	r = wendrop({"-q", "-d", "nosuch", "--wav", dir.file("o.wav"), flac});
+	// With a WAV output the driver is never looked at, nor its options.
+	r = wendrop({"-q", "-d", "nosuch", "-o", "dev=nosuch", "--wav", dir.file("o.wav"), flac});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	EXPECT_GT(read_file(dir.file("o.wav")).size(), 8000u);
@@ -216,4 +224,14 @@ TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFileAndFailsTheRun)
 				 "No sound from libao's \"pulse\" driver: is a sound server running? Choose another with -d, "
 				 "or write a file with --wav.\n"
 				 "Error opening " + missing + " (no such file)\n" + failed);
+
+	// libao does not say which option it refused: the line after names
+	// them all, as given, in their printable form.
+	const std::string socket = "unix:" + dir.file("no-such-socket");
+	r = run(wendrop_args({"-q", "-d", "pulse", "-o", "server=" + socket, "-o", "client_name=a\tb", flac}), "", 30,
+		{.env = env});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, device_line + "Device options given: server=" + socket + " client_name=a?b\nError opening " +
+				 flac + " (no sound device)\nNo sound from libao's \"pulse\" driver: is a sound server running? "
+				 "Choose another with -d, or write a file with --wav.\n");
 }
