@@ -25,25 +25,32 @@ elapsed() {
 	printf '%dm %02ds' $((s / 60)) $((s % 60))
 }
 
-# begin NAME: the stage's line, finished by ok or fail.
+# begin NAME: the stage's line, finished by finish or skip.
 begin() {
 	stage=$((stage + 1))
+	name=$1
 	started=$SECONDS
-	printf '[%d/%d] %-24s ' "$stage" "$stages" "$1"
+	printf '[%d/%d] %-24s ' "$stage" "$stages" "$name"
 }
-ok() {
-	echo "ok${1:+: $1} ($(elapsed "$started"))"
-}
-# fail WHAT LOG: the stage failed; its log is named and its end shown.
-fail() {
+# finish STATUS COUNTS LOG: the stage's result (0: ok) and counts on its
+# line and in the summary; when it failed, its log is named and its end
+# shown.
+finish() {
+	if [ "$1" = 0 ]; then
+		echo "ok${2:+: $2} ($(elapsed "$started"))"
+		summary+=("$name: ${2:-ok}")
+		return 0
+	fi
 	failed=1
-	echo "FAILED${1:+: $1} ($(elapsed "$started")); see ${2#"$root"/}"
-	tail -n 40 "$2" | sed 's/^/    | /'
+	echo "FAILED${2:+: $2} ($(elapsed "$started")); see ${3#"$root"/}"
+	tail -n 40 "$3" | sed 's/^/    | /'
+	summary+=("$name: ${2:+$2, }FAILED")
+	return 1
 }
 skip() {
-	stage=$((stage + 1))
-	printf '[%d/%d] %-24s skipped: %s\n' "$stage" "$stages" "$1" "$2"
-	summary+=("$1 skipped")
+	begin "$1"
+	echo "skipped: $2"
+	summary+=("$1: skipped")
 }
 
 # The counts ctest ends with: "N tests, F failed, S skipped".
@@ -62,23 +69,14 @@ run_suite() {
 
 log="$build/setup.log"
 begin "set-up and build"
-if "$root/scripts/setup.sh" --tests >"$log" 2>&1; then
-	ok "" && summary+=("build ok")
-	built=1
-else
-	fail "" "$log" && summary+=("build FAILED")
-	built=0
-fi
+"$root/scripts/setup.sh" --tests >"$log" 2>&1
+finish $? "" "$log" && built=1 || built=0
 
 if [ "$built" = 1 ]; then
 	log="$build/ctest.log"
 	begin "tests"
-	if run_suite "$build" "$log"; then
-		ok "$(ctest_counts "$log")"
-	else
-		fail "$(ctest_counts "$log")" "$log"
-	fi
-	summary+=("tests: $(ctest_counts "$log")")
+	run_suite "$build" "$log"
+	finish $? "$(ctest_counts "$log")" "$log"
 else
 	skip "tests" "no build"
 fi
@@ -87,14 +85,9 @@ fi
 # ones, which this machine would never choose, are the ones checked here.
 log="$build/asan-build.log"
 begin "sanitizer build"
-if { cmake -S "$root" -B "$asan" -DWENDROP_TESTS=ON -DWENDROP_SANITIZE=ON -DWENDROP_CPU_CLONES=OFF \
-	-DWENDROP_WERROR=ON && cmake --build "$asan" -j"$jobs"; } >"$log" 2>&1; then
-	ok ""
-	asan_built=1
-else
-	fail "" "$log" && summary+=("sanitizer build FAILED")
-	asan_built=0
-fi
+{ cmake -S "$root" -B "$asan" -DWENDROP_TESTS=ON -DWENDROP_SANITIZE=ON -DWENDROP_CPU_CLONES=OFF \
+	-DWENDROP_WERROR=ON && cmake --build "$asan" -j"$jobs"; } >"$log" 2>&1
+finish $? "" "$log" && asan_built=1 || asan_built=0
 
 if [ "$asan_built" = 1 ]; then
 	# Reports go to files as well as failing the process that made them, so
@@ -110,13 +103,9 @@ if [ "$asan_built" = 1 ]; then
 	report_count=$(find "$reports" -type f | wc -l)
 	if [ "$report_count" -gt 0 ]; then
 		{ echo "sanitizer reports:"; cat "$reports"/*; } >>"$log"
+		status=1
 	fi
-	if [ "$status" = 0 ] && [ "$report_count" = 0 ]; then
-		ok "$(ctest_counts "$log")"
-	else
-		fail "$(ctest_counts "$log"), $report_count sanitizer reports" "$log"
-	fi
-	summary+=("sanitizer tests: $(ctest_counts "$log"), $report_count reports")
+	finish $status "$(ctest_counts "$log"), $report_count reports" "$log"
 else
 	skip "sanitizer tests" "no build"
 fi
@@ -127,24 +116,12 @@ begin "fuzzing"
 status=$?
 harnesses=$(grep -c '^== fuzz_' "$log")
 runs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\)/\1/p' "$log" | awk '{ n += $1 } END { print n + 0 }')
-if [ "$status" = 0 ]; then
-	ok "$harnesses harnesses, $runs runs"
-else
-	fail "$harnesses harnesses, $runs runs" "$log"
-fi
-summary+=("fuzzing: $harnesses harnesses, $runs runs$([ "$status" = 0 ] || echo ", FAILED")")
+finish $status "$harnesses harnesses, $runs runs" "$log"
 
 log="$build/package.log"
 begin "package and lintian"
 "$root/scripts/package.sh" >"$log" 2>&1
-status=$?
-lintian="lintian $(grep -c '^E: ' "$log") errors, $(grep -c '^W: ' "$log") warnings"
-if [ "$status" = 0 ]; then
-	ok "$lintian"
-else
-	fail "$lintian" "$log"
-fi
-summary+=("package: $lintian$([ "$status" = 0 ] || echo ", FAILED")")
+finish $? "lintian $(grep -c '^E: ' "$log") errors, $(grep -c '^W: ' "$log") warnings" "$log"
 
 verdict=passed
 [ "$failed" = 0 ] || verdict=FAILED
