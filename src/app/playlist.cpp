@@ -20,16 +20,33 @@ namespace {
 enum file_end { file_done, file_skipped, file_previous, run_quit };
 }
 
-// Repeat as the command line set it, switched at run time by a request.
-static int repeating;
+// What the run carries from entry to entry.
+static struct {
+	int repeat;        // as the command line set it, switched at run time by a request
+	int stay_paused;   // the listener moved to another entry while paused: it opens paused
+	// The entry being opened: the desktop is told of it once it is awaited.
+	const playlist *list;
+	const playlist_entry *opening;
+	int opening_told;
+} run;
+
+// How long a paused player sleeps between two steps of a walk that is not
+// done: the walk goes on, without spinning.
+static constexpr int paused_walk_ms = 100;
+
+// The list as the desktop sees it.
+static mpris_list list_state(const playlist &list)
+{
+	return {run.repeat, list.shuffle, run.repeat || playlist_has_next(list)};
+}
 
 // The desktop hears what a request carried out changed, and of every seek,
 // whoever asked for it.
-static void tell_desktop(const request &r)
+static void tell_desktop(const playlist &list, const request &r)
 {
 	if ((r.action == act_seek_by || r.action == act_seek_to || r.action == act_previous) && source_seekable())
 		mpris_seeked();
-	mpris_changed(repeating);
+	mpris_changed(list_state(list));
 }
 
 // How long the walk may go on between two frames: well within what an
@@ -44,8 +61,10 @@ void playlist_report(int problem, const char *path)
 		"Playlist nested too deep: %s\n",
 		"Not a playlist: %s\n",
 		"Error reading cue sheet %s\n",
+		"Playlist too long: %s\n",
+		"No entries in %s\n",
 	};
-	static_assert(problem_bad_cue == 4);
+	static_assert(problem_no_entries == 6);
 	fprintf(stderr, lines[problem], printable(path).c_str());
 }
 
@@ -86,7 +105,7 @@ static int seek_to(uint64_t target)
 
 // Carries out a request on the playing entry: the list's own here, the
 // stream's by request_apply. -1 when playback of the entry goes on.
-static int carry_out(const request &r)
+static int carry_out(playlist *list, const request &r)
 {
 	switch (r.action) {
 	case act_seek_by:
@@ -102,17 +121,33 @@ static int carry_out(const request &r)
 			return -1;
 		}
 		return file_previous;
+	case act_open:
+		// What it names plays next; nothing found (told) changes nothing.
+		return playlist_insert(list, r.text) ? file_skipped : -1;
 	case act_stop:
 		return run_quit;
 	case act_help:
 		terminal_help();
 		return -1;
 	case act_repeat:
-		repeating = r.amount != 0;
+		run.repeat = r.amount != 0;
+		return -1;
+	case act_shuffle:
+		playlist_shuffle(list, r.amount != 0);
 		return -1;
 	}
 	request_apply(r);
 	return -1;
+}
+
+// A request moved off the entry: one moved to from a paused stream opens
+// paused, as the desktop's Next does. A move while an entry is awaited
+// keeps what was asked before it.
+static int moved(int end)
+{
+	if (file_info.is_loaded)
+		run.stay_paused = end != run_quit && !file_info.is_playing;
+	return end;
 }
 
 // After a stream (or a link of a chain) opened and was announced: the sound
@@ -125,19 +160,43 @@ static void announced()
 		signals_output_gone();
 }
 
+// After a read of the stream gave up waiting (the stream opening, or one
+// that stalled): the request that moved off it, carried out here and only
+// here, with those before it; requests for the stream itself (a pause)
+// wait for the next one. An interrupt skips it.
+static int moved_off(playlist *list)
+{
+	if (interrupted == 1 || !request_moves_off()) {
+		interrupted = 0;
+		return file_skipped;
+	}
+	for (request r; request_pop(&r);) {
+		const int end = carry_out(list, r);
+		if (end >= 0)
+			return moved(end);
+	}
+	// Back to the start of a stream read once: it cannot go on.
+	return file_done;
+}
+
 // Plays the open stream, link after link of a chain, until it ends, fails,
 // is interrupted, a signal ends the run or a front end moves on. The walk
-// goes on between frames, and while paused.
+// goes on between frames, and now and then while paused.
 static int play_stream(playlist *list)
 {
-	for (;;) {
+	for (int changed = 1;; changed = 0) {
+		const bool walking = !list->walk.empty();
 		playlist_walk_for(list, walk_budget_us);
-		int changed = frontends_take_redraw();
+		// Once the walk is done, the desktop knows whether a next entry
+		// follows.
+		if (walking && list->walk.empty())
+			mpris_changed(list_state(*list));
+		changed |= frontends_take_redraw();
 		for (request r; request_pop(&r); changed = 1) {
-			const int end = carry_out(r);
+			const int end = carry_out(list, r);
 			if (end >= 0)
-				return end;
-			tell_desktop(r);
+				return moved(end);
+			tell_desktop(*list, r);
 		}
 		if (changed)
 			show_status(*list, 1);
@@ -145,48 +204,38 @@ static int play_stream(playlist *list)
 			return file_done;
 		if (file_info.is_playing) {
 			if (!stream_decode() || stream_ended()) {
+				// A read that gave up for a request: the request is
+				// carried out here, once, not again on the next entry.
+				if (file_info.stopped == stop_given_up)
+					return moved_off(list);
 				if (interrupted == 1 || fatal_signal || !stream_next_link())
 					return file_done;
 				announced();
 				mpris_next_link();
-				mpris_changed(repeating);
+				mpris_changed(list_state(*list));
 			}
 			// Never drawn more often than frames come, and then seldom.
 			show_status(*list, 0);
 		}
 		// Between frames the front ends are looked at without waiting;
-		// paused, once the walk is done, the wait sleeps until one of them,
-		// or a signal, has something.
-		frontends_wait(-1, file_info.is_playing || !list->walk.empty() ? 0 : -1);
-	}
-}
-
-// After an open that gave up waiting for its stream: the request that moved
-// off it, carried out with those before it; requests for the stream itself
-// (a pause) wait for the next one. An interrupt skips it.
-static int moved_off()
-{
-	request r;
-	if (interrupted == 1 || !request_moves_off()) {
-		interrupted = 0;
-		return file_skipped;
-	}
-	for (;;) {
-		request_pop(&r);
-		const int end = carry_out(r);
-		if (end >= 0)
-			return end;
+		// paused, the wait sleeps until one of them, or a signal, has
+		// something, and while the walk goes on, a step at a time.
+		frontends_wait(-1, file_info.is_playing ? 0 : !list->walk.empty() ? paused_walk_ms : -1);
 	}
 }
 
 // Ends the open stream after end (a file_end): tells how it ended, and
-// closes it. Sets *missed when a WAV output would miss part of it or hold
-// damaged audio.
+// closes it. Sets *missed when a WAV output would miss part of it (a
+// listener left it before its end: a skip, a stop) or hold damaged audio.
 static void end_stream(int end, int *missed)
 {
-	// A skip the listener asked for is not a stream that ended early.
-	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
+	const bool left = end != file_done || interrupted == 1 || file_info.stopped == stop_given_up;
+	// A skip the listener asked for is not a stream that ended early: no
+	// line, but not all of it is in the output.
+	if (left && file_info.stopped == stop_none)
 		file_info.stopped = stop_skipped;
+	if (left)
+		*missed = 1;
 	if (!fatal_signal && stream_report_end())
 		*missed = 1;
 	interrupted = 0;
@@ -219,18 +268,45 @@ static int start_entry(const playlist_entry &entry, int *missed)
 	return 0;
 }
 
+int playlist_give_up()
+{
+	// The entry being opened is awaited: the desktop is told which it is,
+	// and that nothing plays yet, instead of the entry before.
+	if (run.opening && !run.opening_told && !file_info.is_loaded) {
+		const playlist_entry &e = *run.opening;
+		run.opening_told = 1;
+		mpris_now_playing({run.list->position, e.path.c_str(), e.track ? e.track->number : 0});
+		mpris_changed(list_state(*run.list));
+	}
+	return interrupted == 1 || fatal_signal || request_moves_off();
+}
+
 // Plays one entry: a stream, or a track of one. Sets *opened when it
 // opened, and *missed when a WAV output would miss part of it or hold
 // damaged audio. A track that ended at its last sample leaves its stream
 // open, for the track that follows to go on from there.
 static int play_entry(const playlist_entry &entry, playlist *list, int *opened, int *missed)
 {
-	if (!start_entry(entry, missed))
-		return file_info.stopped == stop_given_up ? moved_off() : file_done;
+	run.list = list;
+	run.opening = &entry;
+	run.opening_told = 0;
+	const int started = start_entry(entry, missed);
+	run.opening = nullptr;
+	if (!started) {
+		if (file_info.stopped != stop_given_up)
+			return file_done;
+		// Given up for a listener's request: the entry is missing.
+		*missed = 1;
+		return moved_off(list);
+	}
 	*opened = 1;
 	announced();
+	if (run.stay_paused) {
+		request_apply({act_pause, 0, 0});
+		run.stay_paused = 0;
+	}
 	mpris_now_playing({list->position, entry.path.c_str(), entry.track ? entry.track->number : 0});
-	mpris_changed(repeating);
+	mpris_changed(list_state(*list));
 	int end = play_stream(list);
 	if (end == file_done && file_info.range_done && interrupted != 1 && !fatal_signal)
 		return end;
@@ -264,7 +340,7 @@ int playlist_loop(poptContext con)
 	// read or found empty is as good as a file that could not be opened.
 	int missed = 0, quit = 0;
 	playlist_entry entry;
-	repeating = playlist_config.repeat;
+	run.repeat = playlist_config.repeat;
 	for (;;) {
 		int opened = 0;
 		while (!fatal_signal && !quit && playlist_entry_at(&list, list.position, &entry)) {
@@ -276,7 +352,7 @@ int playlist_loop(poptContext con)
 			quit = end == run_quit || quit_requested == 1;
 		}
 		// A list of which nothing opens must not go round for ever.
-		rounds.repeat = repeating;
+		rounds.repeat = run.repeat;
 		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
 			break;
 	}

@@ -97,14 +97,19 @@ void options_free(poptContext con);
 /// with repeat, until the list is done, a round opened no file, a double
 /// interrupt or a signal ends the run. Gives 1 when a WAV output misses
 /// part of what was named: a folder without FLAC, an entry that could not
-/// be read or opened, a playlist file too deep or not text, or a stream
-/// that ended before its stated total (a Ctrl-C skip is not a miss); 0
-/// otherwise.
+/// be read or opened, a playlist file too deep, too long, empty or not
+/// text, a stream that ended before its stated total, or one that a
+/// listener left before its end (a skip, a stop, Ctrl-C); 0 otherwise.
 int playlist_loop(poptContext con);
 /// Prints the line for a playlist_problem met with path: "Error opening
-/// %s", "No FLAC files in %s", "Playlist nested too deep: %s" or "Not a
-/// playlist: %s", the path in printable form.
+/// %s", "No FLAC files in %s", "Playlist nested too deep: %s", "Not a
+/// playlist: %s", "Error reading cue sheet %s", "Playlist too long: %s" or
+/// "No entries in %s", the path in printable form.
 void playlist_report(int problem, const char *path);
+/// What playback asks while a read of the stream waits in playlist mode:
+/// nonzero for an interrupt, a signal, or a front end that moved on (a
+/// key). Once the entry being opened is awaited, the desktop is told of it.
+int playlist_give_up();
 
 /// The one poll over the front ends (the terminal's keys, the desktop's
 /// bus) and the signals' wake-up pipe, and fd when it is not -1: waits up
