@@ -148,7 +148,8 @@ std::size_t playlist_insert(playlist *list, const std::string &target)
 		;
 	list->problems += found.problems;
 	std::vector<playlist_entry> &e = list->entries;
-	const std::size_t room = playlist_entries_max - std::min(playlist_entries_max, e.size());
+	const std::size_t most = list->settings->entries_max;
+	const std::size_t room = most - std::min(most, e.size());
 	const std::size_t n = std::min(found.entries.size(), room);
 	if (n == 0)
 		return 0;

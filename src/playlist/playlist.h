@@ -34,8 +34,9 @@ enum playlist_problem {
 
 /// Playlists read within one another, at most.
 inline constexpr int playlist_depth_max = 64;
-/// Entries a run's list holds at most: lists that name each other many
-/// times over would otherwise make a walk without end.
+/// Entries a run's list holds at most (unless its settings say fewer):
+/// lists that name each other many times over would otherwise make a walk
+/// without end.
 inline constexpr std::size_t playlist_entries_max = 1000000;
 /// Bytes of a playlist file read at most; the rest is not read.
 inline constexpr uint64_t playlist_file_max = 16 << 20;
@@ -62,6 +63,8 @@ struct playlist_settings {
 	// What the regular file at path says of its tracks; 1 when it was read
 	// as FLAC. Null: as for cue 0.
 	int (*cue_facts)(const char *path, stream_cue_facts *facts) = nullptr;
+	// Entries the list holds at most.
+	std::size_t entries_max = playlist_entries_max;
 };
 extern playlist_settings playlist_config;
 
@@ -196,7 +199,7 @@ int playlist_has_next(const playlist &list);
 /// done (or stopped, or the list is full), 1 otherwise.
 int walk_step(playlist *list);
 /// Appends entry to the list, in list order, unless it is full: the entry
-/// that meets playlist_entries_max ends the walk with "Playlist too long"
+/// that meets settings.entries_max ends the walk with "Playlist too long"
 /// for the list or folder being walked (or the entry itself).
 void add_entry(playlist *list, playlist_entry entry);
 

@@ -321,7 +321,7 @@ void add_entry(playlist *list, playlist_entry entry)
 {
 	if (list->full)
 		return;
-	if (list->entries.size() == playlist_entries_max) {
+	if (list->entries.size() >= list->settings->entries_max) {
 		// Not ended here: the step that met the cap may still hold frames.
 		list->full = true;
 		const std::string place = walk_place(*list);
