@@ -2,29 +2,20 @@
 // round after round with repeat. Frame by frame, so that the keys at the
 // terminal (and the desktop's) are heard between frames, as the remote loop
 // hears its commands: all of them ask for the same actions, carried out
-// here.
+// by requests.cpp.
 #include "app/settings.h"
 #include "mpris/mpris.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/request.h"
-#include "playback/source.h"
 #include "playlist/playlist.h"
 #include "terminal/terminal.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace {
-// Where the list goes after a file.
-enum file_end { file_done, file_skipped, file_previous, run_quit };
-}
-
-// What the run carries from entry to entry.
+// The entry being opened: the desktop is told of it once it is awaited.
 static struct {
-	int repeat;        // as the command line set it, switched at run time by a request
-	int stay_paused;   // the listener moved to another entry while paused: it opens paused
-	// The entry being opened: the desktop is told of it once it is awaited.
 	const playlist *list;
 	const playlist_entry *opening;
 	int opening_told;
@@ -33,21 +24,6 @@ static struct {
 // How long a paused player sleeps between two steps of a walk that is not
 // done: the walk goes on, without spinning.
 static constexpr int paused_walk_ms = 100;
-
-// The list as the desktop sees it.
-static mpris_list list_state(const playlist &list)
-{
-	return {run.repeat, list.shuffle, run.repeat || playlist_has_next(list)};
-}
-
-// The desktop hears what a request carried out changed, and of every seek,
-// whoever asked for it.
-static void tell_desktop(const playlist &list, const request &r)
-{
-	if ((r.action == act_seek_by || r.action == act_seek_to || r.action == act_previous) && source_seekable())
-		mpris_seeked();
-	mpris_changed(list_state(list));
-}
 
 // How long the walk may go on between two frames: well within what an
 // output device holds, so that the walk never makes playback stutter.
@@ -79,77 +55,6 @@ static void show_status(const playlist &list, int now)
 			now);
 }
 
-// The stream's sample at us microseconds from sample from, never before
-// the start of the entry (the track's first sample).
-static uint64_t sample_after(uint64_t from, int64_t us)
-{
-	const __int128 step = static_cast<__int128>(us) * file_info.format.rate / 1000000;
-	const __int128 target = static_cast<__int128>(from) + step;
-	const uint64_t start = file_info.range_start;
-	return target < start ? start : target > INT64_MAX ? INT64_MAX : static_cast<uint64_t>(target);
-}
-
-// A seek to target: on past a stated end (of the stream, or of its track)
-// is the next entry (file_skipped); a stream read once does not move at
-// all. -1 when playback goes on.
-static int seek_to(uint64_t target)
-{
-	if (!source_seekable())
-		return -1;
-	const uint64_t end = file_info.range_end ? file_info.range_end : file_info.total_samples;
-	if (end && target >= end)
-		return file_skipped;
-	request_apply({act_seek_sample, static_cast<int64_t>(target), 0});
-	return -1;
-}
-
-// Carries out a request on the playing entry: the list's own here, the
-// stream's by request_apply. -1 when playback of the entry goes on.
-static int carry_out(playlist *list, const request &r)
-{
-	switch (r.action) {
-	case act_seek_by:
-		return seek_to(sample_after(file_info.current_sample, r.amount));
-	case act_seek_to:
-		return seek_to(sample_after(file_info.range_start, r.amount));
-	case act_next:
-		return file_skipped;
-	case act_previous:
-		// Some way into a file, "back" is its start.
-		if (file_info.is_loaded && stream_track_position() > 3 * static_cast<uint64_t>(file_info.format.rate)) {
-			stream_seek(file_info.range_start);
-			return -1;
-		}
-		return file_previous;
-	case act_open:
-		// What it names plays next; nothing found (told) changes nothing.
-		return playlist_insert(list, r.text) ? file_skipped : -1;
-	case act_stop:
-		return run_quit;
-	case act_help:
-		terminal_help();
-		return -1;
-	case act_repeat:
-		run.repeat = r.amount != 0;
-		return -1;
-	case act_shuffle:
-		playlist_shuffle(list, r.amount != 0);
-		return -1;
-	}
-	request_apply(r);
-	return -1;
-}
-
-// A request moved off the entry: one moved to from a paused stream opens
-// paused, as the desktop's Next does. A move while an entry is awaited
-// keeps what was asked before it.
-static int moved(int end)
-{
-	if (file_info.is_loaded)
-		run.stay_paused = end != run_quit && !file_info.is_playing;
-	return end;
-}
-
 // After a stream (or a link of a chain) opened and was announced: the sound
 // server's client takes SIGPIPE for itself when it connects, and the reader
 // of standard output going away must still end the run.
@@ -158,25 +63,6 @@ static void announced()
 	signals_reclaim();
 	if (ferror(stdout))
 		signals_output_gone();
-}
-
-// After a read of the stream gave up waiting (the stream opening, or one
-// that stalled): the request that moved off it, carried out here and only
-// here, with those before it; requests for the stream itself (a pause)
-// wait for the next one. An interrupt skips it.
-static int moved_off(playlist *list)
-{
-	if (interrupted == 1 || !request_moves_off()) {
-		interrupted = 0;
-		return file_skipped;
-	}
-	for (request r; request_pop(&r);) {
-		const int end = carry_out(list, r);
-		if (end >= 0)
-			return moved(end);
-	}
-	// Back to the start of a stream read once: it cannot go on.
-	return file_done;
 }
 
 // Plays the open stream, link after link of a chain, until it ends, fails,
@@ -190,13 +76,13 @@ static int play_stream(playlist *list)
 		// Once the walk is done, the desktop knows whether a next entry
 		// follows.
 		if (walking && list->walk.empty())
-			mpris_changed(list_state(*list));
+			mpris_changed(playlist_list_state(*list));
 		changed |= frontends_take_redraw();
 		for (request r; request_pop(&r); changed = 1) {
-			const int end = carry_out(list, r);
+			const int end = playlist_carry_out(list, r);
 			if (end >= 0)
-				return moved(end);
-			tell_desktop(*list, r);
+				return playlist_moved(end);
+			playlist_tell_desktop(*list, r);
 		}
 		if (changed)
 			show_status(*list, 1);
@@ -207,12 +93,12 @@ static int play_stream(playlist *list)
 				// A read that gave up for a request: the request is
 				// carried out here, once, not again on the next entry.
 				if (file_info.stopped == stop_given_up)
-					return moved_off(list);
+					return playlist_moved_off(list);
 				if (interrupted == 1 || fatal_signal || !stream_next_link())
 					return file_done;
 				announced();
 				mpris_next_link();
-				mpris_changed(list_state(*list));
+				mpris_changed(playlist_list_state(*list));
 			}
 			// Never drawn more often than frames come, and then seldom.
 			show_status(*list, 0);
@@ -276,7 +162,7 @@ int playlist_give_up()
 		const playlist_entry &e = *run.opening;
 		run.opening_told = 1;
 		mpris_now_playing({run.list->position, e.path.c_str(), e.track ? e.track->number : 0});
-		mpris_changed(list_state(*run.list));
+		mpris_changed(playlist_list_state(*run.list));
 	}
 	return interrupted == 1 || fatal_signal || request_moves_off();
 }
@@ -297,16 +183,16 @@ static int play_entry(const playlist_entry &entry, playlist *list, int *opened, 
 			return file_done;
 		// Given up for a listener's request: the entry is missing.
 		*missed = 1;
-		return moved_off(list);
+		return playlist_moved_off(list);
 	}
 	*opened = 1;
 	announced();
-	if (run.stay_paused) {
+	if (playlist_state.stay_paused) {
 		request_apply({act_pause, 0, 0});
-		run.stay_paused = 0;
+		playlist_state.stay_paused = 0;
 	}
 	mpris_now_playing({list->position, entry.path.c_str(), entry.track ? entry.track->number : 0});
-	mpris_changed(list_state(*list));
+	mpris_changed(playlist_list_state(*list));
 	int end = play_stream(list);
 	if (end == file_done && file_info.range_done && interrupted != 1 && !fatal_signal)
 		return end;
@@ -340,7 +226,7 @@ int playlist_loop(poptContext con)
 	// read or found empty is as good as a file that could not be opened.
 	int missed = 0, quit = 0;
 	playlist_entry entry;
-	run.repeat = playlist_config.repeat;
+	playlist_state.repeat = playlist_config.repeat;
 	for (;;) {
 		int opened = 0;
 		while (!fatal_signal && !quit && playlist_entry_at(&list, list.position, &entry)) {
@@ -352,7 +238,7 @@ int playlist_loop(poptContext con)
 			quit = end == run_quit || quit_requested == 1;
 		}
 		// A list of which nothing opens must not go round for ever.
-		rounds.repeat = run.repeat;
+		rounds.repeat = playlist_state.repeat;
 		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
 			break;
 	}

@@ -8,6 +8,7 @@
 #include "playlist/cue.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -95,10 +96,15 @@ struct m3u_reader {
 	std::string cut_line{};   // the start of a line cut by the end of a piece
 };
 
+/// What a step of the walk goes through. A folder's cue sheets are read
+/// before its names are taken, one a step: the albums they claim are then
+/// known wherever the files come.
+enum frame_kind { frame_arguments, frame_list, frame_folder, frame_cue_sheets };
+
 /// A step of the walk still to be taken: the rest of the arguments, of a
 /// playlist file's entries or of a folder's names.
 struct walk_frame {
-	int kind = 0;                      // a frame kind (see walk.cpp)
+	int kind = 0;                      // a frame_kind
 	std::vector<std::string> items{};  // paths (arguments, lists) or names (folders)
 	std::size_t next = 0;            // the first item not yet taken
 	std::string path{};              // the folder or list; "" for the arguments
@@ -214,6 +220,22 @@ bool ends_with_nocase(std::string_view s, std::string_view suffix);
 /// Appends the bytes of the file at path to *bytes; false when it cannot be
 /// read, or holds more than most (what was read of it then stays).
 bool read_whole(const std::string &path, std::size_t most, std::string *bytes);
+/// Pushes the playlist file at path (st: what stat says of it) on the
+/// walk, unless it is being read already higher up (it includes itself)
+/// or lies too deep (told). Only its first piece is read here, judged by
+/// its first bytes (told when it is not text); a small list read whole is
+/// kept in the memo, and one kept is not read again. false when it is no
+/// playlist to read at all (it cannot be opened).
+bool enter_list(playlist *list, const std::string &path, const struct stat &st);
+/// Reads the next piece of the list frame f into its items. At its end, at
+/// its cap (playlist_file_max), or where it turns out not to be text, the
+/// file is closed, and told of but at its end.
+void read_list_piece(playlist *list, walk_frame *f);
+/// The entries of the playlist file st, as the memo keeps them; null when
+/// it was not kept, or has changed since.
+const walk_memo::list_read *list_known(const playlist &list, const struct stat &st);
+/// The identity of the file stat described.
+file_identity file_identity_of(const struct stat &st);
 /// Adds the regular file at path: the tracks of its own cue sheet (a
 /// CUESHEET block, else a CUESHEET tag), or the whole stream.
 void add_stream(playlist *list, const std::string &path);
