@@ -483,7 +483,7 @@ fi
 		if ((u SUBSEP "to the bus daemon") in burst) {
 			d = median(burst[u SUBSEP "to the bus daemon"]); w = median(burst[u SUBSEP "to the player, playing live"])
 			printf "| %s: answered by the bus daemon itself, median (s) | %.3f | |\n", u, d
-			printf "| %s: answered by the player playing live, median (s); calls that failed | %.3f; %d | ≤ 3 × the daemon's; 0 |\n", u, w, burst_errors[u SUBSEP "to the player, playing live"]
+			printf "| %s: answered by the player playing live, median (s); calls that failed | %.3f; %d | ≤ 3 × the daemon, 0 |\n", u, w, burst_errors[u SUBSEP "to the player, playing live"]
 			printf "| %s: player / bus daemon | %.2f | ≤ 3 |\n", u, w / d
 		}
 		if (keys != "") {

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -18,6 +19,9 @@ mpris_settings mpris_config;
 static const char *const player_name = "org.mpris.MediaPlayer2.wendrop";
 // How long the end of the run may wait for what is queued to go out.
 static constexpr int flush_ms = 100;
+// How long a look at the bus that has read it dry waits for more of a
+// burst.
+static constexpr int burst_gap_ms = 1;
 // The bus daemon's answer to RequestName when another owner has the name.
 static constexpr uint32_t name_exists = 3;
 
@@ -138,13 +142,23 @@ void mpris_take(short revents)
 	// A client that floods the bus must not hold up the next frame for
 	// long, nor wait for a frame a message: what does not fit in the
 	// budget waits for the next look (the bus's timeout is then 0).
-	for (const uint64_t until = monotonic_us() + mpris_budget_ms * 1000u; monotonic_us() < until;) {
+	const uint64_t until = monotonic_us() + mpris_budget_ms * 1000u;
+	bool took = false;
+	for (uint64_t now = monotonic_us(); now < until; now = monotonic_us()) {
 		const int r = sdbus.process(mpris.bus, nullptr);
 		if (r < 0) {
 			leave();
 			return;
 		}
-		if (r == 0)
+		took |= r > 0;
+		if (r > 0)
+			continue;
+		if (!took)
+			return;
+		// Read dry: a burst still coming from the bus daemon is taken as it
+		// comes, for a moment, rather than a frame later.
+		pollfd p = {sdbus.get_fd(mpris.bus), POLLIN, 0};
+		if (poll(&p, 1, static_cast<int>(std::min<uint64_t>(burst_gap_ms * 1000, until - now) / 1000)) <= 0)
 			return;
 	}
 }
