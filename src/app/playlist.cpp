@@ -70,7 +70,9 @@ static void announced()
 // goes on between frames, and now and then while paused.
 static int play_stream(playlist *list)
 {
-	for (int changed = 1;; changed = 0) {
+	// A stream opened paused shows so at once; a playing one once its first
+	// frame has gone out.
+	for (int changed = !file_info.is_playing;; changed = 0) {
 		const bool walking = !list->walk.empty();
 		playlist_walk_for(list, walk_budget_us);
 		// Once the walk is done, the desktop knows whether a next entry
