@@ -150,6 +150,11 @@ static int start_entry(const playlist_entry &entry, int *missed)
 			return 1;
 		if (file_info.stopped == stop_given_up)
 			return 0;
+		// Told already, with the stream's early end.
+		if (file_info.stopped == stop_past_end) {
+			*missed = 1;
+			return 0;
+		}
 	}
 	playlist_report(problem_unreadable, path);
 	*missed = 1;

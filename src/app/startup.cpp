@@ -66,7 +66,8 @@ int wendrop_main(int argc, const char **argv)
 				   stop_requested, opt_replaygain, 0};
 	remote_config = {opt_mpeg_frames, stop_requested};
 	playlist_config = {opt_shuffle,    opt_repeat,      shuffle_seed(), file_sniff_flac,
-			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts};
+			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts,
+			   stream_guard_input};
 	terminal_config = {!opt_no_keys, !opt_quiet};
 	// A conversion is no media player: a media key meant for one must not
 	// pause it, nor a stop leave the file short.

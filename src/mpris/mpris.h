@@ -55,7 +55,7 @@ struct mpris_track {
 /// mpris_changed().
 void mpris_now_playing(const mpris_track &track);
 /// The same entry goes on with the next link of its chain: its tags are
-/// taken afresh.
+/// taken afresh, and it has no track number.
 void mpris_next_link();
 /// What the loop knows of the list.
 struct mpris_list {

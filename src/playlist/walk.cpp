@@ -152,6 +152,11 @@ bool ends_with_nocase(std::string_view s, std::string_view suffix)
 	return s.size() >= suffix.size() && strncasecmp(s.data() + s.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
 }
 
+bool names_list_or_sheet(std::string_view path)
+{
+	return ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8") || ends_with_nocase(path, ".cue");
+}
+
 bool read_whole(const std::string &path, std::size_t most, std::string *bytes)
 {
 	FILE *f = fopen(path.c_str(), "rbe");
@@ -196,10 +201,12 @@ static void take_path(playlist *list, const std::string &path)
 		// A FLAC file that happens to be named .m3u plays, as it always
 		// did; so does one named .cue.
 		auto *is_flac = list->settings->is_flac;
-		const bool list_name = ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8");
 		const bool cue_name = ends_with_nocase(path, ".cue");
-		const bool known = list_name && list_known(*list, st);
-		if (S_ISREG(st.st_mode) && (list_name || cue_name) && (known || !(is_flac && is_flac(path.c_str()) > 0))) {
+		// A list read before (and unchanged) was not FLAC then.
+		const bool known = !cue_name && names_list_or_sheet(path) && list_known(*list, st);
+		if (S_ISREG(st.st_mode) && names_list_or_sheet(path) && (known || !(is_flac && is_flac(path.c_str()) > 0))) {
+			if (list->settings->input)
+				list->settings->input(path.c_str());
 			if (cue_name) {
 				add_cue_sheet(list, path);
 				return;
