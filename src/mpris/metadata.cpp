@@ -114,19 +114,30 @@ const mpris_metadata &mpris_playing()
 	return playing;
 }
 
-// One entry of the dictionary: key, then a variant of type.
-template <typename... T> static int append_entry(sd_bus_message *m, const char *key, const char *type, T... values)
+// Opens an entry of the dictionary: key, then a variant of type.
+static int open_entry(sd_bus_message *m, const char *key, const char *type)
 {
 	int r = sdbus.message_open_container(m, 'e', "sv");
 	if (r >= 0)
 		r = sdbus.message_append(m, "s", key);
-	if (r >= 0)
-		r = sdbus.message_open_container(m, 'v', type);
-	if (r >= 0)
-		r = sdbus.message_append(m, type, values...);
+	return r >= 0 ? sdbus.message_open_container(m, 'v', type) : r;
+}
+
+// Closes the variant and the entry that open_entry opened, after r.
+static int close_entry(sd_bus_message *m, int r)
+{
 	if (r >= 0)
 		r = sdbus.message_close_container(m);
 	return r >= 0 ? sdbus.message_close_container(m) : r;
+}
+
+// One entry of the dictionary: key, then a variant of type.
+template <typename... T> static int append_entry(sd_bus_message *m, const char *key, const char *type, T... values)
+{
+	int r = open_entry(m, key, type);
+	if (r >= 0)
+		r = sdbus.message_append(m, type, values...);
+	return close_entry(m, r);
 }
 
 // A text entry, left out when empty.
@@ -140,19 +151,15 @@ static int append_list(sd_bus_message *m, const char *key, const std::vector<std
 {
 	if (texts.empty())
 		return 0;
-	int r = sdbus.message_open_container(m, 'e', "sv");
-	if (r >= 0)
-		r = sdbus.message_append(m, "s", key);
-	if (r >= 0)
-		r = sdbus.message_open_container(m, 'v', "as");
+	int r = open_entry(m, key, "as");
 	if (r >= 0)
 		r = sdbus.message_open_container(m, 'a', "s");
 	for (const std::string &t : texts)
 		if (r >= 0)
 			r = sdbus.message_append(m, "s", t.c_str());
-	for (int i = 0; i < 3 && r >= 0; i++)
+	if (r >= 0)
 		r = sdbus.message_close_container(m);
-	return r;
+	return close_entry(m, r);
 }
 
 int mpris_metadata_append(sd_bus_message *m)
