@@ -20,8 +20,10 @@ static const char *const player_name = "org.mpris.MediaPlayer2.wendrop";
 // How long the end of the run may wait for what is queued to go out.
 static constexpr int flush_ms = 100;
 // How long a look at the bus that has read it dry waits for more of a
-// burst.
-static constexpr int burst_gap_ms = 1;
+// burst: the bus daemon has only about fifty small messages in flight to a
+// connection (their socket buffers fill), so a burst comes in as fast as
+// it is read, and stops coming while it is not.
+static constexpr int burst_gap_ms = 5;
 // The bus daemon's answer to RequestName when another owner has the name.
 static constexpr uint32_t name_exists = 3;
 
