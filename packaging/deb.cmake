@@ -11,7 +11,8 @@ from standard input, on any libao output driver, or decodes them into WAV
 files. It prints each file's tags and stream properties, checks the MD5
 signature of the decoded audio, and skips to the next file on Ctrl-C.
 
-On a desktop, media keys and playerctl steer it through MPRIS.
+On a desktop, media keys and playerctl steer it through MPRIS. As a
+source for Snapcast it plays raw PCM of one fixed format in every room.
 
 In remote mode a front end drives it with one-line commands on standard
 input (load, jump, stop, pause, volume, quit) and reads event lines.")
@@ -19,10 +20,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Depends: from the shared libraries the program links, by dpkg-shlibdeps,
-# and libsystemd, which it loads only when a session bus is there (so
-# dpkg-shlibdeps cannot see it); vtable_format_reference came in 246.
+# and those it loads only when they are first needed, which dpkg-shlibdeps
+# cannot see: libsystemd when a session bus is there
+# (vtable_format_reference came in 246), libsoxr when a raw output's rate
+# is converted, libpulse to ask a pulse server about a stream.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0 (>= 246)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0 (>= 246), libsoxr0, libpulse0")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

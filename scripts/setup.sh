@@ -12,17 +12,21 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
 # libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
-# cue sheets.
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev cmake g++ pkg-config)
+# cue sheets; libsoxr-dev: rate conversion for raw output; libpulse-dev: what
+# a pulse server does to the stream.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libpulse-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page;
 # emacs and EMMS drive the player as a front end does; dpkg-dev makes the
 # package's dependencies, which the tests check; dbus (a private session
 # bus, dbus-monitor), playerctl and systemd's busctl steer and watch the
-# player as a desktop does.
+# player as a desktop does; snapserver and snapclient play raw output in
+# every room; PipeWire, its session manager and its pulse server play it as
+# Debian's desktops do (never pipewire-alsa, which conflicts with
+# pulseaudio).
 --tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
-	emacs-nox emms dpkg-dev dbus playerctl systemd) ;;
+	emacs-nox emms dpkg-dev dbus playerctl systemd snapserver snapclient pipewire pipewire-pulse wireplumber) ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils dbus) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;

@@ -5,6 +5,7 @@
 // by requests.cpp.
 #include "app/settings.h"
 #include "mpris/mpris.h"
+#include "output/output.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/request.h"
@@ -253,5 +254,5 @@ int playlist_loop(poptContext con)
 	if (file_info.is_loaded)
 		end_stream(file_done, &missed);
 	terminal_stop();
-	return opt_wav && (missed || list.problems);
+	return output_is_conversion() && (missed || list.problems);
 }

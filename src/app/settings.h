@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mpris/mpris.h"
+#include "output/pcm.h"
 #include "playback/request.h"
 #include "playlist/playlist.h"
 
@@ -16,6 +17,7 @@ inline constexpr const char *wendrop_version = "2.1.1";
 /// owned by the settings and released by options_free().
 extern char *opt_driver;
 extern char *opt_wav;
+extern char *opt_raw;
 extern char *opt_buffer_time;
 /// Flags, 0 or 1.
 extern int opt_remote;
@@ -36,12 +38,17 @@ extern int opt_shuffle;
 extern int opt_repeat;
 /// A replaygain_mode; replaygain_off when the option was not given.
 extern int opt_replaygain;
+/// The -o KEY=VALUE texts, in order, ending with a null; null when none
+/// was given. Each holds a "=" after a key of at least one character.
+extern char **opt_device_options;
 /// No keys from the terminal; 0 or 1.
 extern int opt_no_keys;
 /// Whole files, no tracks from cue sheets; 0 or 1.
 extern int opt_no_cue;
 /// Not on the session bus (MPRIS); 0 or 1.
 extern int opt_no_mpris;
+/// The raw output's declared format; rate 0 when the option was not given.
+extern pcm_format opt_raw_format;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.
@@ -146,6 +153,8 @@ int playlist_give_up();
 /// to timeout_ms (-1: no limit) until one of them has something, and takes
 /// in what the front ends have as requests. 1 when fd is readable.
 int frontends_wait(int fd, int timeout_ms);
+/// The same, for events on fd (POLLOUT: room to write): 1 when fd has them.
+int frontends_wait_for(int fd, short events, int timeout_ms);
 /// 1 once after the process was continued or the terminal resized: the
 /// status line is to be drawn afresh.
 int frontends_take_redraw();

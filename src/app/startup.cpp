@@ -18,6 +18,20 @@
 #include <ctime>
 #include <string>
 
+// What a raw output's write asks while it waits for its reader in
+// playlist mode: a request (a key, the desktop's), an interrupt or a
+// signal is carried out at once, the rest written after.
+static int playlist_interrupt()
+{
+	return request_waiting() || interrupted == 1 || fatal_signal;
+}
+
+// The same in remote mode: a command line, or a signal.
+static int remote_interrupt()
+{
+	return remote_has_input() || stop_requested();
+}
+
 // What the folder walk asks between entries: a signal, or a double
 // interrupt, ends it.
 static int walk_stop()
@@ -57,7 +71,31 @@ int wendrop_main(int argc, const char **argv)
 	signals_install(opt_remote);
 	// The rooms below read the choices from records of their own.
 	const std::string wav_name = opt_wav ? printable(opt_wav) : "";
-	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
+	const std::string raw_name = opt_raw ? printable(opt_raw) : "";
+	// Audio on standard output keeps its place among the event lines: a
+	// command waits for the frame to be written.
+	const bool events_beside_audio = opt_remote && opt_raw && std::string(opt_raw) == "-";
+	std::string device_options;
+	for (char **o = opt_device_options; o && *o; o++) {
+		if (o != opt_device_options)
+			device_options += ' ';
+		device_options += printable(*o);
+	}
+	output_config = {opt_wav,
+			 opt_driver,
+			 opt_buffer_ms,
+			 opt_wav ? wav_name.c_str() : nullptr,
+			 opt_raw,
+			 opt_raw ? raw_name.c_str() : nullptr,
+			 opt_raw_format,
+			 frontends_wait_for,
+			 opt_remote ? (events_beside_audio ? nullptr : remote_interrupt) : playlist_interrupt,
+			 opt_remote ? remote_give_up : playlist_give_up,
+			 stop_requested,
+			 signals_output_gone,
+			 opt_device_options,
+			 opt_device_options ? device_options.c_str() : nullptr,
+			 !opt_remote && !opt_quiet};
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
 				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain, 0};
@@ -70,8 +108,10 @@ int wendrop_main(int argc, const char **argv)
 			   stream_guard_input};
 	terminal_config = {!opt_no_keys, !opt_quiet};
 	// A conversion is no media player: a media key meant for one must not
-	// pause it, nor a stop leave the file short.
-	mpris_config = {!opt_remote && !opt_no_mpris && !opt_wav, opt_shuffle, opt_repeat};
+	// pause it, nor a stop leave the file short. A WAV output always is
+	// one; raw PCM when it goes into a file, nobody listening.
+	mpris_config = {!opt_remote && !opt_no_mpris && !opt_wav && !(opt_raw && output_is_conversion()), opt_shuffle,
+			opt_repeat};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;

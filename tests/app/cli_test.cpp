@@ -16,11 +16,17 @@ const std::string help_text =
 	"                                   oss, etc).  Default is oss\n"
 	"  -w, --wav=FILENAME               send output to wav file (use --wav=- and -q\n"
 	"                                   for stdout)\n"
+	"      --raw=FILENAME               send raw PCM to a file, a FIFO or stdout\n"
+	"                                   (-), as Snapcast reads it\n"
+	"      --raw-format=FORMAT          convert every stream sent with --raw to\n"
+	"                                   RATE:BITS:CHANNELS, e.g. 48000:16:2\n"
 	"  -R, --remote                     set remote mode for programmatic control\n"
 	"  -b, --buffer-time=INT            override default hardware buffer size (in\n"
 	"                                   milliseconds)\n"
 	"  -q, --quiet                      suppress text output\n"
 	"  -v, --version                    version info\n"
+	"  -o, --device-option KEY=VAL      set an option of the live driver (dev=hw:1,\n"
+	"                                   sink=NAME); repeatable\n"
 	"  -z, --shuffle                    play the list in a random order\n"
 	"  -r, --repeat                     play the list again and again\n"
 	"      --replaygain=MODE            apply the ReplayGain tags: track or album\n"
@@ -38,10 +44,12 @@ const std::string help_text =
 
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
-	"        [-R|--remote] [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
-	"        [-z|--shuffle] [-r|--repeat] [--replaygain=MODE] [--no-keys]\n"
-	"        [--no-cue] [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames]\n"
-	"        [-?|--help] [--usage] [OPTIONS] FILES...\n";
+	"        [--raw=FILENAME] [--raw-format=FORMAT] [-R|--remote]\n"
+	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"        [-o|--device-option=KEY=VAL] [-z|--shuffle] [-r|--repeat]\n"
+	"        [--replaygain=MODE] [--no-keys] [--no-cue] [--no-mpris]\n"
+	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
+	"        [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;
@@ -98,6 +106,8 @@ TEST_F(Cli, NoFilesPrintsTheBannerUnlessQuiet)
 TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 {
 	const std::string ms_range = ": not a whole number of milliseconds from 1 to 10000\n";
+	const std::string raw_format_rule =
+		": not RATE:BITS:CHANNELS (1000 to 768000 Hz, 16, 24 or 32 bits, 1 to 8 channels)\n";
 	struct {
 		std::vector<std::string> args;
 		std::string err;
@@ -119,6 +129,19 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"-b", " 20"}, "--buffer-time= 20" + ms_range},
 		{{"--replaygain=Track", "a.flac"}, "--replaygain=Track: not track or album\n"},
 		{{"--replaygain", ""}, "--replaygain=: not track or album\n"},
+		// Snapcast's notation, a format the converter makes, one output.
+		{{"--raw=-", "--raw-format=44100:20:2"}, "--raw-format=44100:20:2" + raw_format_rule},
+		{{"--raw=-", "--raw-format", "48000:16"}, "--raw-format=48000:16" + raw_format_rule},
+		{{"-R", "--raw=-", "--raw-format=48000:16:9"}, "--raw-format=48000:16:9" + raw_format_rule},
+		{{"--raw=-", "--raw-format=500:16:2", "a.flac"}, "--raw-format=500:16:2" + raw_format_rule},
+		{{"--raw=-", "--raw-format=48k:16:2"}, "--raw-format=48k:16:2" + raw_format_rule},
+		{{"--raw-format=48000:16:2", "a.flac"}, "--raw-format=48000:16:2: only with --raw\n"},
+		{{"--raw=-", "-w", "x.wav"}, "--raw and --wav: only one output may be given\n"},
+		// A device option needs a key and a "=", even with --wav, which
+		// ignores it.
+		{{"-o", "dev", "a.flac"}, "--device-option=dev: not KEY=VALUE\n"},
+		{{"-o", "dev=hw:1", "--device-option==hw:1"}, "--device-option==hw:1: not KEY=VALUE\n"},
+		{{"-w", "out.wav", "-o", ""}, "--device-option=: not KEY=VALUE\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);
@@ -169,8 +192,8 @@ TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "Error identifying libao driver nosuch\n");
 
-	// With a WAV output the driver is never looked at.
-	r = wendrop({"-q", "-d", "nosuch", "--wav", dir.file("o.wav"), flac});
+	// With a WAV output the driver is never looked at, nor its options.
+	r = wendrop({"-q", "-d", "nosuch", "-o", "dev=nosuch", "--wav", dir.file("o.wav"), flac});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	EXPECT_GT(read_file(dir.file("o.wav")).size(), 8000u);
@@ -188,4 +211,13 @@ TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFile)
 	std::string device_line = "Error opening ao device " + std::to_string(ao_driver_id("pulse")) + "\n";
 	ao_shutdown();
 	EXPECT_EQ(r.err, device_line + "Error opening " + flac + "\n" + device_line + "Error opening " + flac + "\n");
+
+	// libao does not say which option it refused: the line after names
+	// them all, as given, in their printable form.
+	const std::string socket = "unix:" + dir.file("no-such-socket");
+	r = run(wendrop_args({"-q", "-d", "pulse", "-o", "server=" + socket, "-o", "client_name=a\tb", flac}), "", 30,
+		{.env = env});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, device_line + "Device options given: server=" + socket + " client_name=a?b\nError opening " +
+				 flac + "\n");
 }
