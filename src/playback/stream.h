@@ -33,6 +33,7 @@ struct playback_settings {
 	// (a reader gone from standard output) is not reported. May be null.
 	int (*ending)();
 	int replaygain;  // a replaygain_mode
+	int cover_art;   // keep each stream's front cover (file_info.cover)
 };
 extern playback_settings playback_config;
 
@@ -103,6 +104,8 @@ struct stream_record {
 	char genre[tag_room(tag_width)];
 	char comment[tag_room(tag_width)];
 	char year[tag_room(year_width)];
+	whole_tags whole;
+	cover_art cover;
 	replaygain_tags replaygain;
 	replaygain_choice gain;  // chosen at open from replaygain
 };
