@@ -4,12 +4,15 @@
 //      back), ROUNDS times; the median and the slowest;
 //   2. a burst of 200 volume keys, then "q": until the player has exited;
 //   3. paused, sent to the background (Ctrl-Z, then bg from a job-control
-//      shell): its CPU seconds over 10 s.
+//      shell): its CPU seconds over 10 s;
+//   4. with --walk LIST: paused at the terminal while the walk of LIST (a
+//      list that does not end soon) goes on: its CPU seconds over 10 s.
 //
-//   bench_keys ROUNDS BASH WENDROP ARGS...
+//   bench_keys [--walk LIST] ROUNDS BASH WENDROP ARGS...
 //
 // The player runs with ARGS (a long file on a live driver, for instance).
 // Prints: key_median_ms=N key_max_ms=N burst_exit_ms=N paused_background_cpu_s=N
+// [paused_walk_cpu_s=N]
 #include <dirent.h>
 #include <poll.h>
 #include <pty.h>
@@ -107,10 +110,34 @@ static double cpu_seconds(pid_t pid)
 	return total;
 }
 
+// The CPU seconds over 10 s of the player, paused at the terminal as soon
+// as it plays.
+static double paused_cpu(const std::vector<std::string> &player)
+{
+	session s;
+	if (!start(s, player) || !wait_for(s, "\r[", 0, 20))
+		return -1;
+	send(s, "p");
+	wait_for(s, "paused", 0, 5);
+	usleep(500000);
+	const double before = cpu_seconds(s.pid);
+	sleep(10);
+	const double cpu = cpu_seconds(s.pid) - before;
+	send(s, "q");
+	until_exit(s, 5);
+	return cpu;
+}
+
 int main(int argc, char **argv)
 {
+	std::string walk;
+	if (argc > 2 && strcmp(argv[1], "--walk") == 0) {
+		walk = argv[2];
+		argc -= 2;
+		argv += 2;
+	}
 	if (argc < 4) {
-		fputs("usage: bench_keys ROUNDS BASH WENDROP ARGS...\n", stderr);
+		fputs("usage: bench_keys [--walk LIST] ROUNDS BASH WENDROP ARGS...\n", stderr);
 		return 2;
 	}
 	const int rounds = std::max(1, atoi(argv[1]));
@@ -159,8 +186,16 @@ int main(int argc, char **argv)
 	kill(j.pid, SIGTERM);
 	until_exit(j, 5);
 
+	// 4: paused while the walk goes on.
+	std::string walk_cpu;
+	if (!walk.empty()) {
+		std::vector<std::string> walking = player;
+		walking.push_back(walk);
+		walk_cpu = " paused_walk_cpu_s=" + std::to_string(paused_cpu(walking));
+	}
+
 	std::sort(delays.begin(), delays.end());
-	printf("key_median_ms=%.1f key_max_ms=%.1f burst_exit_ms=%.1f paused_background_cpu_s=%.3f\n",
-	       delays[delays.size() / 2], delays.back(), burst_exit * 1000, background_cpu);
+	printf("key_median_ms=%.1f key_max_ms=%.1f burst_exit_ms=%.1f paused_background_cpu_s=%.3f%s\n",
+	       delays[delays.size() / 2], delays.back(), burst_exit * 1000, background_cpu, walk_cpu.c_str());
 	return 0;
 }

@@ -27,12 +27,16 @@
 #      reading 4 KiB of every file with head); with -z (shuffle waits for
 #      the whole walk); and how soon SIGTERM ends a shuffle's walk;
 #  10. keys at a pseudo-terminal (bench_keys): from a pause key to the
-#      status line saying so, 200 keys then q to the exit, and the CPU of a
-#      paused player in the background over 10 s;
+#      status line saying so, 200 keys then q to the exit, the CPU of a
+#      paused player in the background over 10 s, and that of a paused
+#      player whose walk goes on (lists each naming the next twice, 40
+#      deep: 2^40 entries, a walk that ends only at the list's cap);
 #  11. the desktop's bus: 30 s of live playback, and the 20-minute file on
 #      the null driver, on a private session bus against --no-mpris; the
 #      start-up without a bus, with nothing at the bus's address and on the
-#      bus, against --no-mpris.
+#      bus, against --no-mpris; a burst of 10,000 calls (bus_burst) to the
+#      player during live playback, against the same to the bus daemon
+#      itself.
 #  12. cue sheets: the 20 minutes of 1 cut into 20 tracks by a CUESHEET
 #      block, each its own WAV stream on standard output, against the file
 #      whole (--no-cue); and a folder of 200 albums, each a .cue file beside
@@ -323,7 +327,15 @@ done
 # then q, and the CPU of a paused player left in the background.
 if wanted keys; then
 	echo "keys" >&2
-	keys=$("$build/bench/bench_keys" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
+	lists=$inputs/lists-2-40
+	if [ ! -d "$lists" ]; then
+		mkdir -p "$lists.part"
+		for i in $(seq 0 39); do printf '%s.m3u\n%s.m3u\n' $((i + 1)) $((i + 1)) >"$lists.part/$i.m3u"; done
+		cp "$short" "$lists.part/short.flac"
+		echo short.flac >"$lists.part/40.m3u"
+		mv "$lists.part" "$lists"
+	fi
+	keys=$("$build/bench/bench_keys" --walk "$lists/0.m3u" "$runs" "$(command -v bash)" env "${pa_env[@]}" "$wendrop" -d pulse "$live30")
 	echo "keys|$keys" >>"$results"
 fi
 
@@ -344,12 +356,25 @@ if wanted bus; then
 	done
 	bus_env=(DBUS_SESSION_BUS_ADDRESS="$(head -1 "$bus_out")")
 	mcase="live playback on the session bus, 30 s at 44.1 kHz"
+	ucase="a burst of 10,000 calls on the session bus"
 	bcase="20 min file on the null driver, on the session bus"
 	scase="a stream of no samples on the null driver, from the start"
 	for round in $(seq 0 "$runs"); do
 		echo "bus: round $round of $runs" >&2
 		measure "$mcase" "on the bus" "$round" -- env "${pa_env[@]}" "${bus_env[@]}" "$wendrop" -q -d pulse "$live30"
 		measure "$mcase" "--no-mpris" "$round" -- env "${pa_env[@]}" "${bus_env[@]}" "$wendrop" -q --no-mpris -d pulse "$live30"
+		# The player playing live, its name owned, then the burst; the bus
+		# daemon answering the same number of calls itself, beside it.
+		env "${pa_env[@]}" "${bus_env[@]}" "$wendrop" -q -d pulse "$live30" &
+		player=$!
+		for _ in $(seq 100); do
+			env "${bus_env[@]}" "$build/tests/support/bus_burst" org.mpris.MediaPlayer2.wendrop 1 | grep -q " errors=0 " && break
+			sleep 0.05
+		done
+		echo "$ucase|to the player, playing live|$round|$(env "${bus_env[@]}" "$build/tests/support/bus_burst" org.mpris.MediaPlayer2.wendrop 10000)" >>"$results"
+		kill "$player"
+		wait "$player" 2>/dev/null || true
+		echo "$ucase|to the bus daemon|$round|$(env "${bus_env[@]}" "$build/tests/support/bus_burst" org.freedesktop.DBus 10000)" >>"$results"
 		measure "$bcase" "on the bus" "$round" -- env "${bus_env[@]}" "$wendrop" -q -d null "$cd20"
 		measure "$bcase" "--no-mpris" "$round" -- env "${bus_env[@]}" "$wendrop" -q --no-mpris -d null "$cd20"
 		for start in 1 2 3 4 5; do
@@ -385,6 +410,7 @@ fi
 	$1 == "keys" { keys = $2; next }
 	$3 > 0 && $4 ~ /^latency_us=/ { latency[$1 SUBSEP $2] = latency[$1 SUBSEP $2] " " val($4, "latency_us"); next }
 	$4 ~ /^frame_ms=/ { frame[$1] = val($4, "frame_ms"); next }
+	$3 > 0 && $4 ~ /^calls=/ { burst[$1 SUBSEP $2] = burst[$1 SUBSEP $2] " " val($4, "seconds"); burst_errors[$1 SUBSEP $2] += val($4, "errors"); next }
 	$3 > 0 {
 		key = $1 SUBSEP $2
 		if (!(key in wall)) { order[++count] = key; cases[$1]; labels[$1] = labels[$1] SUBSEP $2 }
@@ -477,10 +503,19 @@ fi
 				printf "| %s, -b 2000: buffer latency (ms) | %.1f | |\n", c, median(latency[c SUBSEP "wendrop -d pulse -b 2000"]) / 1000
 			}
 		}
+		u = "a burst of 10,000 calls on the session bus"
+		if ((u SUBSEP "to the bus daemon") in burst) {
+			d = median(burst[u SUBSEP "to the bus daemon"]); w = median(burst[u SUBSEP "to the player, playing live"])
+			printf "| %s: answered by the bus daemon itself, median (s) | %.3f | |\n", u, d
+			printf "| %s: answered by the player playing live, median (s); calls that failed | %.3f; %d | ≤ 3 × the daemon, 0 |\n", u, w, burst_errors[u SUBSEP "to the player, playing live"]
+			printf "| %s: player / bus daemon | %.2f | ≤ 3 |\n", u, w / d
+		}
 		if (keys != "") {
 			printf "| keys at a terminal: a pause key to the status line saying so, median / slowest (ms) | %.1f / %.1f | |\n", val(keys, "key_median_ms"), val(keys, "key_max_ms")
 			printf "| keys at a terminal: 200 keys then q, to the exit (ms) | %.1f | ≤ 300 |\n", val(keys, "burst_exit_ms")
 			printf "| keys at a terminal: CPU of a paused player in the background over 10 s (s) | %.3f | ≤ 0.01 |\n", val(keys, "paused_background_cpu_s")
+			if (keys ~ /paused_walk_cpu_s=/)
+				printf "| keys at a terminal: CPU of a paused player whose walk goes on (2^40 entries), over 10 s (s) | %.3f | ≤ 0.3 |\n", val(keys, "paused_walk_cpu_s")
 		}
 		max = 0
 		for (i = 1; i <= count; i++) if (index(order[i], SUBSEP "wendrop") || index(order[i], SUBSEP "remote") || index(order[i], SUBSEP "playlist")) if (rss[order[i]] > max) max = rss[order[i]]

@@ -2,7 +2,7 @@
 // round after round with repeat. Frame by frame, so that the keys at the
 // terminal (and the desktop's) are heard between frames, as the remote loop
 // hears its commands: all of them ask for the same actions, carried out
-// here.
+// by requests.cpp.
 #include "app/settings.h"
 #include "mpris/mpris.h"
 #include "output/output.h"
@@ -10,7 +10,6 @@
 #include "playback/printable.h"
 #include "playback/reason.h"
 #include "playback/request.h"
-#include "playback/source.h"
 #include "playlist/playlist.h"
 #include "terminal/terminal.h"
 
@@ -18,22 +17,16 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-// Where the list goes after a file.
-enum file_end { file_done, file_skipped, file_previous, run_quit };
-}
+// The entry being opened: the desktop is told of it once it is awaited.
+static struct {
+	const playlist *list;
+	const playlist_entry *opening;
+	int opening_told;
+} run;
 
-// Repeat as the command line set it, switched at run time by a request.
-static int repeating;
-
-// The desktop hears what a request carried out changed, and of every seek,
-// whoever asked for it.
-static void tell_desktop(const request &r)
-{
-	if ((r.action == act_seek_by || r.action == act_seek_to || r.action == act_previous) && source_seekable())
-		mpris_seeked();
-	mpris_changed(repeating);
-}
+// How long a paused player sleeps between two steps of a walk that is not
+// done: the walk goes on, without spinning.
+static constexpr int paused_walk_ms = 100;
 
 // How long the walk may go on between two frames: well within what an
 // output device holds, so that the walk never makes playback stutter.
@@ -62,8 +55,10 @@ void playlist_report(int problem, const char *path, int err)
 		"Playlist nested too deep: %s\n",
 		"Not a playlist: %s (%s)\n",
 		"Error reading cue sheet %s\n",
+		"Playlist too long: %s\n",
+		"No entries in %s\n",
 	};
-	static_assert(problem_bad_cue == 4);
+	static_assert(problem_no_entries == 6);
 	if (problem == problem_unreadable)
 		print_open_error(path, err ? failure_of_path(err, path) : open_failure{});
 	else
@@ -98,61 +93,6 @@ static void show_status(const playlist &list, int now)
 			now);
 }
 
-// The stream's sample at us microseconds from sample from, never before
-// the start of the entry (the track's first sample).
-static uint64_t sample_after(uint64_t from, int64_t us)
-{
-	const __int128 step = static_cast<__int128>(us) * file_info.format.rate / 1000000;
-	const __int128 target = static_cast<__int128>(from) + step;
-	const uint64_t start = file_info.range_start;
-	return target < start ? start : target > INT64_MAX ? INT64_MAX : static_cast<uint64_t>(target);
-}
-
-// A seek to target: on past a stated end (of the stream, or of its track)
-// is the next entry (file_skipped); a stream read once does not move at
-// all. -1 when playback goes on.
-static int seek_to(uint64_t target)
-{
-	if (!source_seekable())
-		return -1;
-	const uint64_t end = file_info.range_end ? file_info.range_end : file_info.total_samples;
-	if (end && target >= end)
-		return file_skipped;
-	request_apply({act_seek_sample, static_cast<int64_t>(target), 0});
-	return -1;
-}
-
-// Carries out a request on the playing entry: the list's own here, the
-// stream's by request_apply. -1 when playback of the entry goes on.
-static int carry_out(const request &r)
-{
-	switch (r.action) {
-	case act_seek_by:
-		return seek_to(sample_after(file_info.current_sample, r.amount));
-	case act_seek_to:
-		return seek_to(sample_after(file_info.range_start, r.amount));
-	case act_next:
-		return file_skipped;
-	case act_previous:
-		// Some way into a file, "back" is its start.
-		if (file_info.is_loaded && stream_track_position() > 3 * static_cast<uint64_t>(file_info.format.rate)) {
-			stream_seek(file_info.range_start);
-			return -1;
-		}
-		return file_previous;
-	case act_stop:
-		return run_quit;
-	case act_help:
-		terminal_help();
-		return -1;
-	case act_repeat:
-		repeating = r.amount != 0;
-		return -1;
-	}
-	request_apply(r);
-	return -1;
-}
-
 // After a stream (or a link of a chain) opened and was announced: the sound
 // server's client takes SIGPIPE for itself when it connects, and the reader
 // of standard output going away must still end the run.
@@ -165,17 +105,24 @@ static void announced()
 
 // Plays the open stream, link after link of a chain, until it ends, fails,
 // is interrupted, a signal ends the run or a front end moves on. The walk
-// goes on between frames, and while paused.
+// goes on between frames, and now and then while paused.
 static int play_stream(playlist *list)
 {
-	for (;;) {
+	// A stream opened paused shows so at once; a playing one once its first
+	// frame has gone out.
+	for (int changed = !file_info.is_playing;; changed = 0) {
+		const bool walking = !list->walk.empty();
 		playlist_walk_for(list, walk_budget_us);
-		int changed = frontends_take_redraw();
+		// Once the walk is done, the desktop knows whether a next entry
+		// follows.
+		if (walking && list->walk.empty())
+			mpris_changed(playlist_list_state(*list));
+		changed |= frontends_take_redraw();
 		for (request r; request_pop(&r); changed = 1) {
-			const int end = carry_out(r);
+			const int end = playlist_carry_out(list, r);
 			if (end >= 0)
-				return end;
-			tell_desktop(r);
+				return playlist_moved(end);
+			playlist_tell_desktop(*list, r);
 		}
 		if (changed)
 			show_status(*list, 1);
@@ -183,48 +130,38 @@ static int play_stream(playlist *list)
 			return file_done;
 		if (file_info.is_playing) {
 			if (!stream_decode() || stream_ended()) {
+				// A read that gave up for a request: the request is
+				// carried out here, once, not again on the next entry.
+				if (file_info.stopped == stop_given_up)
+					return playlist_moved_off(list);
 				if (interrupted == 1 || fatal_signal || !stream_next_link())
 					return file_done;
 				announced();
 				mpris_next_link();
-				mpris_changed(repeating);
+				mpris_changed(playlist_list_state(*list));
 			}
 			// Never drawn more often than frames come, and then seldom.
 			show_status(*list, 0);
 		}
 		// Between frames the front ends are looked at without waiting;
-		// paused, once the walk is done, the wait sleeps until one of them,
-		// or a signal, has something.
-		frontends_wait(-1, file_info.is_playing || !list->walk.empty() ? 0 : -1);
-	}
-}
-
-// After an open that gave up waiting for its stream: the request that moved
-// off it, carried out with those before it; requests for the stream itself
-// (a pause) wait for the next one. An interrupt skips it.
-static int moved_off()
-{
-	request r;
-	if (interrupted == 1 || !request_moves_off()) {
-		interrupted = 0;
-		return file_skipped;
-	}
-	for (;;) {
-		request_pop(&r);
-		const int end = carry_out(r);
-		if (end >= 0)
-			return end;
+		// paused, the wait sleeps until one of them, or a signal, has
+		// something, and while the walk goes on, a step at a time.
+		frontends_wait(-1, file_info.is_playing ? 0 : !list->walk.empty() ? paused_walk_ms : -1);
 	}
 }
 
 // Ends the open stream after end (a file_end): tells how it ended, and
-// closes it. Sets *missed when a WAV output would miss part of it or hold
-// damaged audio.
+// closes it. Sets *missed when a WAV output would miss part of it (a
+// listener left it before its end: a skip, a stop) or hold damaged audio.
 static void end_stream(int end, int *missed)
 {
-	// A skip the listener asked for is not a stream that ended early.
-	if ((end != file_done || interrupted == 1) && file_info.stopped == stop_none)
+	const bool left = end != file_done || interrupted == 1 || file_info.stopped == stop_given_up;
+	// A skip the listener asked for is not a stream that ended early: no
+	// line, but not all of it is in the output.
+	if (left && file_info.stopped == stop_none)
 		file_info.stopped = stop_skipped;
+	if (left)
+		*missed = 1;
 	if (!fatal_signal && stream_report_end())
 		*missed = 1;
 	interrupted = 0;
@@ -266,18 +203,45 @@ static int start_entry(const playlist_entry &entry, int *missed)
 	return 0;
 }
 
+int playlist_give_up()
+{
+	// The entry being opened is awaited: the desktop is told which it is,
+	// and that nothing plays yet, instead of the entry before.
+	if (run.opening && !run.opening_told && !file_info.is_loaded) {
+		const playlist_entry &e = *run.opening;
+		run.opening_told = 1;
+		mpris_now_playing({run.list->position, e.path.c_str(), e.track ? e.track->number : 0});
+		mpris_changed(playlist_list_state(*run.list));
+	}
+	return interrupted == 1 || fatal_signal || request_moves_off();
+}
+
 // Plays one entry: a stream, or a track of one. Sets *opened when it
 // opened, and *missed when a WAV output would miss part of it or hold
 // damaged audio. A track that ended at its last sample leaves its stream
 // open, for the track that follows to go on from there.
 static int play_entry(const playlist_entry &entry, playlist *list, int *opened, int *missed)
 {
-	if (!start_entry(entry, missed))
-		return file_info.stopped == stop_given_up ? moved_off() : file_done;
+	run.list = list;
+	run.opening = &entry;
+	run.opening_told = 0;
+	const int started = start_entry(entry, missed);
+	run.opening = nullptr;
+	if (!started) {
+		if (file_info.stopped != stop_given_up)
+			return file_done;
+		// Given up for a listener's request: the entry is missing.
+		*missed = 1;
+		return playlist_moved_off(list);
+	}
 	*opened = 1;
 	announced();
+	if (playlist_state.stay_paused) {
+		request_apply({act_pause, 0, 0});
+		playlist_state.stay_paused = 0;
+	}
 	mpris_now_playing({list->position, entry.path.c_str(), entry.track ? entry.track->number : 0});
-	mpris_changed(repeating);
+	mpris_changed(playlist_list_state(*list));
 	int end = play_stream(list);
 	if (end == file_done && file_info.range_done && interrupted != 1 && !fatal_signal)
 		return end;
@@ -311,7 +275,7 @@ int playlist_loop(poptContext con)
 	// read or found empty is as good as a file that could not be opened.
 	int missed = 0, quit = 0, opened_any = 0;
 	playlist_entry entry;
-	repeating = playlist_config.repeat;
+	playlist_state.repeat = playlist_config.repeat;
 	for (;;) {
 		int opened = 0;
 		while (!fatal_signal && !quit && playlist_entry_at(&list, list.position, &entry)) {
@@ -324,7 +288,7 @@ int playlist_loop(poptContext con)
 		}
 		opened_any |= opened;
 		// A list of which nothing opens must not go round for ever.
-		rounds.repeat = repeating;
+		rounds.repeat = playlist_state.repeat;
 		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
 			break;
 	}

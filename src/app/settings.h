@@ -2,7 +2,10 @@
 // (and by the SIGINT handler), read by playback and the loops.
 #pragma once
 
+#include "mpris/mpris.h"
 #include "output/pcm.h"
+#include "playback/request.h"
+#include "playlist/playlist.h"
 
 #include <popt.h>
 
@@ -106,15 +109,48 @@ void options_free(poptContext con);
 /// with repeat, until the list is done, a round opened no file, a double
 /// interrupt or a signal ends the run. Gives 1 when a WAV output misses
 /// part of what was named: a folder without FLAC, an entry that could not
-/// be read or opened, a playlist file too deep or not text, or a stream
-/// that ended before its stated total (a Ctrl-C skip is not a miss); and
-/// when nothing played because the live device did not open. 0 otherwise.
+/// be read or opened, a playlist file too deep, too long, empty or not
+/// text, a stream that ended before its stated total, or one that a
+/// listener left before its end (a skip, a stop, Ctrl-C); and when nothing
+/// played because the live device did not open. 0 otherwise.
 int playlist_loop(poptContext con);
 /// Prints the line for a playlist_problem met with path (err: the error
 /// number behind it, 0 when none): "Error opening %s (%s)" with the reason
-/// err gives, or without one, "No FLAC files in %s", "Playlist nested too
-/// deep: %s" or "Not a playlist: %s (not text)", the path in printable form.
+/// err gives (or without one), "No FLAC files in %s", "Playlist nested too
+/// deep: %s", "Not a playlist: %s (not text)", "Error reading cue sheet
+/// %s", "Playlist too long: %s" or "No entries in %s", the path in
+/// printable form.
 void playlist_report(int problem, const char *path, int err);
+/// Where playlist mode's list goes after an entry.
+enum file_end { file_done, file_skipped, file_previous, run_quit };
+/// What playlist mode carries from entry to entry.
+struct playlist_run {
+	int repeat;       // as the command line set it, switched at run time by a request
+	int stay_paused;  // the listener moved to another entry while paused: it opens paused
+};
+extern playlist_run playlist_state;
+/// Carries out a request on the playing entry of list (or the one being
+/// opened): the list's own here (a seek past the end, next, previous, a
+/// URI put in to play next, stop: a file_end; shuffle and repeat
+/// switched), the stream's by request_apply. -1 when playback of the entry
+/// goes on.
+int playlist_carry_out(playlist *list, const request &r);
+/// Notes that a request moved off the entry with end, and gives end: one
+/// moved to from a paused stream opens paused, as the desktop's Next does.
+int playlist_moved(int end);
+/// After a read of the stream gave up waiting (the stream opening, or one
+/// that stalled): the request that moved off it, carried out there and
+/// only there, with those before it; an interrupt skips it. A file_end.
+int playlist_moved_off(playlist *list);
+/// The list as the desktop sees it.
+mpris_list playlist_list_state(const playlist &list);
+/// Tells the desktop what request r, carried out, changed, and of every
+/// seek.
+void playlist_tell_desktop(const playlist &list, const request &r);
+/// What playback asks while a read of the stream waits in playlist mode:
+/// nonzero for an interrupt, a signal, or a front end that moved on (a
+/// key). Once the entry being opened is awaited, the desktop is told of it.
+int playlist_give_up();
 
 /// The one poll over the front ends (the terminal's keys, the desktop's
 /// bus) and the signals' wake-up pipe, and fd when it is not -1: waits up

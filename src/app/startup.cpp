@@ -19,13 +19,6 @@
 #include <ctime>
 #include <string>
 
-// What playback asks while a read of the stream waits in playlist mode:
-// an interrupt, a signal, or a front end that moved on (a key).
-static int playlist_give_up()
-{
-	return interrupted == 1 || fatal_signal || request_moves_off();
-}
-
 // What a raw output's write asks while it waits for its reader in
 // playlist mode: a request (a key, the desktop's), an interrupt or a
 // signal is carried out at once, the rest written after.
@@ -111,18 +104,20 @@ int wendrop_main(int argc, const char **argv)
 		output_config.explain = [](int err) { return failure_text(failure_from_errno(err, true)); };
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
-				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain};
+				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain, 0};
 	else
 		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, frontends_wait, playlist_give_up, -1,
-				   stop_requested, opt_replaygain};
+				   stop_requested, opt_replaygain, 0};
 	remote_config = {opt_mpeg_frames, stop_requested};
 	playlist_config = {opt_shuffle,    opt_repeat,      shuffle_seed(), file_sniff_flac,
 			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts,
 			   stream_guard_input};
 	terminal_config = {!opt_no_keys, !opt_quiet};
-	// Raw PCM into a file is a conversion, nobody listening: not a player
-	// for the desktop to steer.
-	mpris_config = {!opt_remote && !opt_no_mpris && !(opt_raw && output_is_conversion()), opt_shuffle, opt_repeat};
+	// A conversion is no media player: a media key meant for one must not
+	// pause it, nor a stop leave the file short. A WAV output always is
+	// one; raw PCM when it goes into a file, nobody listening.
+	mpris_config = {!opt_remote && !opt_no_mpris && !opt_wav && !(opt_raw && output_is_conversion()), opt_shuffle,
+			opt_repeat};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;
@@ -132,8 +127,9 @@ int wendrop_main(int argc, const char **argv)
 	if (opt_remote)
 		remote_loop();
 	else {
-		// On the desktop's bus for as long as the list plays.
-		mpris_start();
+		// On the desktop's bus for as long as the list plays; the streams'
+		// cover art is kept for it then.
+		playback_config.cover_art = mpris_start();
 		missed = playlist_loop(con);
 		mpris_stop();
 	}

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -23,25 +24,27 @@ static constexpr int flush_ms = 100;
 // opened and frames have played (the handshake takes a round trip a step):
 // a bus that does not answer costs no more.
 static constexpr int name_wait_ms = 100;
+// How long a look at the bus that has read it dry waits for more of a
+// burst: the bus daemon has only about fifty small messages in flight to a
+// connection (their socket buffers fill), so a burst comes in as fast as
+// it is read, and stops coming while it is not.
+static constexpr int burst_gap_ms = 5;
 // The bus daemon's answer to RequestName when another owner has the name.
 static constexpr uint32_t name_exists = 3;
-// Messages taken in at one look: a client that floods the bus must not hold
-// up the next frame. The rest wait for the next look (the bus's timeout is
-// then 0).
-static constexpr int messages_per_look = 32;
 
 static struct {
 	sd_bus *bus;
 	sd_bus_slot *root, *player, *name_request;
 	uint64_t deadline;  // the bus's next timeout, CLOCK_MONOTONIC µs; 0: none
 	int asked_instance;  // the plain name was taken
-	int repeat;
+	mpris_list list;
 	// What the desktop was last told.
 	struct {
 		const char *status;
 		unsigned generation;
 		float volume;
-		int can_seek, repeat;
+		int can_seek;
+		mpris_list list;
 	} told;
 } mpris;
 
@@ -100,7 +103,7 @@ static void await_name()
 
 int mpris_start()
 {
-	mpris.repeat = mpris.told.repeat = mpris_config.repeat;
+	mpris.list = mpris.told.list = {mpris_config.repeat, mpris_config.shuffle, 1};
 	mpris.told.status = "Stopped";
 	mpris.told.volume = volume;
 	// Without a bus to be seen, sd-bus is not even loaded.
@@ -123,6 +126,7 @@ int mpris_start()
 
 void mpris_stop()
 {
+	mpris_art_clear();
 	if (!mpris.bus)
 		return;
 	// sd_bus_flush() waits without limit for a bus that does not read, or
@@ -166,28 +170,46 @@ void mpris_take(short revents)
 {
 	if (!mpris.bus || (!revents && (!mpris.deadline || monotonic_us() < mpris.deadline)))
 		return;
-	for (int i = 0; i < messages_per_look; i++) {
+	// A client that floods the bus must not hold up the next frame for
+	// long, nor wait for a frame a message: what does not fit in the
+	// budget waits for the next look (the bus's timeout is then 0).
+	const uint64_t until = monotonic_us() + mpris_budget_ms * 1000u;
+	bool took = false;
+	for (uint64_t now = monotonic_us(); now < until; now = monotonic_us()) {
 		const int r = sdbus.process(mpris.bus, nullptr);
 		if (r < 0) {
 			leave();
 			return;
 		}
-		if (r == 0)
+		took |= r > 0;
+		if (r > 0)
+			continue;
+		if (!took)
+			return;
+		// Read dry: a burst still coming from the bus daemon is taken as it
+		// comes, for a moment, rather than a frame later.
+		pollfd p = {sdbus.get_fd(mpris.bus), POLLIN, 0};
+		if (poll(&p, 1, static_cast<int>(std::min<uint64_t>(burst_gap_ms * 1000, until - now) / 1000)) <= 0)
 			return;
 	}
 }
 
-int mpris_repeat_now()
+int mpris_on_bus()
 {
-	return mpris.repeat;
+	return mpris.bus != nullptr;
 }
 
-void mpris_changed(int repeat)
+const mpris_list &mpris_list_now()
 {
-	mpris.repeat = repeat;
+	return mpris.list;
+}
+
+void mpris_changed(const mpris_list &list)
+{
+	mpris.list = list;
 	if (!mpris.bus)
 		return;
-	const char *names[6];
+	const char *names[8];
 	int n = 0;
 	const char *status = mpris_status_now();
 	if (strcmp(status, mpris.told.status) != 0)
@@ -198,10 +220,14 @@ void mpris_changed(int repeat)
 		names[n++] = "Volume";
 	if (mpris_can_seek() != mpris.told.can_seek)
 		names[n++] = "CanSeek";
-	if (repeat != mpris.told.repeat)
+	if (list.repeat != mpris.told.list.repeat)
 		names[n++] = "LoopStatus";
+	if (list.shuffle != mpris.told.list.shuffle)
+		names[n++] = "Shuffle";
+	if (list.can_go_next != mpris.told.list.can_go_next)
+		names[n++] = "CanGoNext";
 	names[n] = nullptr;
-	mpris.told = {status, mpris_playing().generation, volume, mpris_can_seek(), repeat};
+	mpris.told = {status, mpris_playing().generation, volume, mpris_can_seek(), list};
 	if (n)
 		sdbus.emit_properties_changed_strv(mpris.bus, mpris_object, mpris_player_interface,
 						    const_cast<char **>(names));

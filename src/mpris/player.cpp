@@ -8,12 +8,29 @@
 #include "playback/source.h"
 #include "playback/stream.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 // The gain the volume keys reach at most; the desktop's is clamped alike.
 static constexpr double volume_max = 2.0;
+
+// What OpenUri plays, and SupportedUriSchemes lists: a scheme more is a
+// line more.
+static const char *const uri_schemes[] = {
+	"file",
+};
+
+int mpris_scheme_supported(const std::string &uri)
+{
+	const std::size_t colon = uri.find(':');
+	return colon != std::string::npos && std::any_of(std::begin(uri_schemes), std::end(uri_schemes), [&](const char *s) {
+		       return strlen(s) == colon && strncasecmp(uri.c_str(), s, colon) == 0;
+	       });
+}
 
 const char *mpris_status_now()
 {
@@ -79,9 +96,16 @@ static int ask_set_position(sd_bus_message *m, void *, sd_bus_error *)
 	return ask(m, {act_seek_to, position, 0});
 }
 
-static int refuse_open_uri(sd_bus_message *, void *, sd_bus_error *error)
+// Plays the URI now, the list going on after it, as the next entry would.
+static int open_uri(sd_bus_message *m, void *, sd_bus_error *error)
 {
-	return sdbus.error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "wendrop plays the list it was started with");
+	const char *uri;
+	int r = sdbus.message_read(m, "s", &uri);
+	if (r < 0)
+		return r;
+	if (!mpris_scheme_supported(uri))
+		return sdbus.error_setf(error, SD_BUS_ERROR_NOT_SUPPORTED, "Not a URI wendrop plays: %s", uri);
+	return ask(m, {act_open, 0, 0, uri});
 }
 
 static int get_true(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *, sd_bus_error *)
@@ -108,7 +132,11 @@ static int get_identity(sd_bus *, const char *, const char *, const char *, sd_b
 static int get_schemes(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 		       sd_bus_error *)
 {
-	return sdbus.message_append(reply, "as", 1, "file");
+	int r = sdbus.message_open_container(reply, 'a', "s");
+	for (const char *scheme : uri_schemes)
+		if (r >= 0)
+			r = sdbus.message_append(reply, "s", scheme);
+	return r >= 0 ? sdbus.message_close_container(reply) : r;
 }
 
 static int get_mime_types(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
@@ -125,7 +153,7 @@ static int get_status(sd_bus *, const char *, const char *, const char *, sd_bus
 
 static int get_loop(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *, sd_bus_error *)
 {
-	return sdbus.message_append(reply, "s", mpris_repeat_now() ? "Playlist" : "None");
+	return sdbus.message_append(reply, "s", mpris_list_now().repeat ? "Playlist" : "None");
 }
 
 // wendrop repeats the whole list or nothing.
@@ -147,7 +175,23 @@ static int set_loop(sd_bus *, const char *, const char *, const char *, sd_bus_m
 static int get_shuffle(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
 		       sd_bus_error *)
 {
-	return sdbus.message_append(reply, "b", mpris_config.shuffle);
+	return sdbus.message_append(reply, "b", mpris_list_now().shuffle);
+}
+
+static int set_shuffle(sd_bus *, const char *, const char *, const char *, sd_bus_message *value, void *,
+		       sd_bus_error *)
+{
+	int on;
+	int r = sdbus.message_read(value, "b", &on);
+	if (r >= 0)
+		request_push({act_shuffle, on != 0, 0});
+	return r < 0 ? r : 0;
+}
+
+static int get_can_go_next(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *,
+			   sd_bus_error *)
+{
+	return sdbus.message_append(reply, "b", mpris_list_now().can_go_next);
 }
 
 // Played at the normal rate only; a rate of 0 is a pause, as the
@@ -225,18 +269,18 @@ static sd_bus_vtable player_vtable[] = {
 	SD_BUS_METHOD_WITH_NAMES("Seek", "x", SD_BUS_PARAM(Offset), "", , ask_seek, 0),
 	SD_BUS_METHOD_WITH_NAMES("SetPosition", "ox", SD_BUS_PARAM(TrackId) SD_BUS_PARAM(Position), "", ,
 				 ask_set_position, 0),
-	SD_BUS_METHOD_WITH_NAMES("OpenUri", "s", SD_BUS_PARAM(Uri), "", , refuse_open_uri, 0),
+	SD_BUS_METHOD_WITH_NAMES("OpenUri", "s", SD_BUS_PARAM(Uri), "", , open_uri, 0),
 	SD_BUS_SIGNAL_WITH_NAMES("Seeked", "x", SD_BUS_PARAM(Position), 0),
 	SD_BUS_PROPERTY("PlaybackStatus", "s", get_status, 0, changes),
 	SD_BUS_WRITABLE_PROPERTY("LoopStatus", "s", get_loop, set_loop, 0, changes),
 	SD_BUS_WRITABLE_PROPERTY("Rate", "d", get_one, set_rate, 0, changes),
-	SD_BUS_PROPERTY("Shuffle", "b", get_shuffle, 0, fixed),
+	SD_BUS_WRITABLE_PROPERTY("Shuffle", "b", get_shuffle, set_shuffle, 0, changes),
 	SD_BUS_PROPERTY("Metadata", "a{sv}", get_metadata, 0, changes),
 	SD_BUS_WRITABLE_PROPERTY("Volume", "d", get_volume, set_volume, 0, changes),
 	SD_BUS_PROPERTY("Position", "x", get_position, 0, 0),
 	SD_BUS_PROPERTY("MinimumRate", "d", get_one, 0, fixed),
 	SD_BUS_PROPERTY("MaximumRate", "d", get_one, 0, fixed),
-	SD_BUS_PROPERTY("CanGoNext", "b", get_true, 0, fixed),
+	SD_BUS_PROPERTY("CanGoNext", "b", get_can_go_next, 0, changes),
 	SD_BUS_PROPERTY("CanGoPrevious", "b", get_true, 0, fixed),
 	SD_BUS_PROPERTY("CanPlay", "b", get_true, 0, fixed),
 	SD_BUS_PROPERTY("CanPause", "b", get_true, 0, fixed),

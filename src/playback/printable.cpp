@@ -80,3 +80,21 @@ std::string printable(std::string_view text)
 	out.resize(n);
 	return out;
 }
+
+std::string unicode_text(std::string_view text)
+{
+	const auto *t = reinterpret_cast<const unsigned char *>(text.data());
+	std::string out;
+	out.reserve(text.size());
+	for (std::size_t at = 0; at < text.size();) {
+		uint32_t cp = 0;
+		const std::size_t n = utf8_sequence(t + at, text.size() - at, &cp);
+		const bool noncharacter = (cp >= 0xfdd0 && cp <= 0xfdef) || (cp & 0xfffe) == 0xfffe;
+		if (n && cp != 0 && !noncharacter)
+			out.append(text.substr(at, n));
+		else
+			out.append("\xef\xbf\xbd");
+		at += n ? n : 1;
+	}
+	return out;
+}

@@ -14,3 +14,8 @@ std::size_t printable_prefix(const unsigned char *text, std::size_t length, std:
 			     std::size_t max_bytes, char *out, std::size_t *chars);
 /// The printable form of the whole of text (as printable_prefix).
 std::string printable(std::string_view text);
+/// text as valid UTF-8 of Unicode characters, whole: each byte that is not
+/// part of a valid UTF-8 sequence, each NUL and each noncharacter (U+FDD0
+/// to U+FDEF, and the last two code points of every plane) becomes U+FFFD.
+/// Control characters stay.
+std::string unicode_text(std::string_view text);

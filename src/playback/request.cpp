@@ -12,7 +12,7 @@ static struct {
 
 static bool moves_off(int action)
 {
-	return action == act_next || action == act_previous || action == act_stop;
+	return action == act_next || action == act_previous || action == act_open || action == act_stop;
 }
 
 // Made moot by a request that moves off the stream.
@@ -34,8 +34,10 @@ int request_push(const request &r)
 		queue.count = kept;
 	} else if (r.action == act_seek_by && queue.count > 0 && queue.waiting[queue.count - 1].action == act_seek_by) {
 		int64_t &sum = queue.waiting[queue.count - 1].amount;
-		// A day of held keys is still far from wrapping.
-		sum = std::clamp<int64_t>(sum + r.amount, -(int64_t(1) << 60), int64_t(1) << 60);
+		// Added wider than either, so that no two amounts (the desktop may
+		// send any) wrap; 2^60 us is still past any stream's end.
+		constexpr int64_t far = int64_t(1) << 60;
+		sum = static_cast<int64_t>(std::clamp<__int128>(static_cast<__int128>(sum) + r.amount, -far, far));
 		return 1;
 	}
 	if (queue.count == request_queue_size) {
@@ -51,8 +53,8 @@ int request_pop(request *r)
 {
 	if (queue.count == 0)
 		return 0;
-	*r = queue.waiting[0];
-	std::copy(queue.waiting + 1, queue.waiting + queue.count, queue.waiting);
+	*r = std::move(queue.waiting[0]);
+	std::move(queue.waiting + 1, queue.waiting + queue.count, queue.waiting);
 	queue.count--;
 	return 1;
 }

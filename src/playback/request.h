@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 /// What a request asks for.
 enum action {
@@ -21,12 +22,15 @@ enum action {
 	act_stop,      // end the run
 	act_help,
 	act_repeat,    // amount 1: repeat the list; 0: don't
+	act_open,      // play text (a path or a URL) now, the list going on after it
+	act_shuffle,   // amount 1: shuffle what has not played yet; 0: list order
 };
 
 struct request {
 	int action;  // an action
 	int64_t amount;
 	float gain;
+	std::string text{};  // act_open's path or URL
 };
 
 /// Room for requests not yet carried out: more than a pasted burst leaves
@@ -34,14 +38,15 @@ struct request {
 inline constexpr int request_queue_size = 64;
 
 /// Queues r behind what is waiting. A seek by an amount right behind
-/// another adds up with it into one seek; next, previous and stop drop the
-/// seeks and pauses queued before them, which they make moot. 0 when the
-/// queue is full and r was dropped (a stop never is: it makes room).
+/// another adds up with it into one seek, saturating far beyond any
+/// stream's end; next, previous, open and stop drop the seeks and pauses
+/// queued before them, which they make moot. 0 when the queue is full and r
+/// was dropped (a stop never is: it makes room).
 int request_push(const request &r);
 /// Takes the first request waiting. 1 when there was one.
 int request_pop(request *r);
 /// 1 when a request waiting moves playback off the stream (next,
-/// previous, stop).
+/// previous, open, stop).
 int request_moves_off();
 /// 1 when any request waits.
 int request_waiting();

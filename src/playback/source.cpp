@@ -189,9 +189,17 @@ static int read_start(int fd, double deadline_ms, open_failure *why)
 
 // Sets the decoder up for a stream: the settings every stream gets, then
 // an init on the open source.
+// The pictures a stream holds, when the desktop is to be shown its cover.
+static void ask_for_pictures(FLAC__StreamDecoder *decoder)
+{
+	if (playback_config.cover_art)
+		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_PICTURE);
+}
+
 static int init_decoder(FLAC__StreamDecoder *decoder)
 {
 	FLAC__stream_decoder_set_md5_checking(decoder, true);
+	ask_for_pictures(decoder);
 	// The decoder's own pass gives the tags of what cannot be read twice
 	// (Ogg, which libFLAC's metadata iterator does not read, and pipes).
 	if (source.ogg || !source.seekable)
@@ -212,6 +220,7 @@ static int init_on_file(FLAC__StreamDecoder *decoder, int fd, off_t start)
 		return 0;
 	}
 	FLAC__stream_decoder_set_md5_checking(decoder, true);
+	ask_for_pictures(decoder);
 	if (FLAC__stream_decoder_init_FILE(decoder, file, flac_write_hdl, flac_metadata_hdl, flac_error_hdl,
 					   &file_info) == FLAC__STREAM_DECODER_INIT_STATUS_OK)
 		return 1;

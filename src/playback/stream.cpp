@@ -21,7 +21,7 @@
 #include <utility>
 
 stream_record file_info;
-playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off};
+playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off, 0};
 // The open stream's path, and as lines show it.
 static std::string open_path, shown_path;
 
@@ -72,6 +72,7 @@ static int wav_target_allowed(const char *path)
 static void reset_stream_values()
 {
 	tags_reset(&file_info);
+	file_info.cover = {};
 	file_info.stated = {0, 0, 0};
 	file_info.total_samples = file_info.current_sample = 0;
 	file_info.total_time = file_info.elapsed_time = 0;
@@ -363,6 +364,9 @@ void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *
 	// Only asked for when the metadata iterator cannot read the stream.
 	if (metadata->type == FLAC__METADATA_TYPE_VORBIS_COMMENT)
 		take_pass_tags(rec, metadata->data.vorbis_comment);
+	// Only asked for when the desktop is to be shown it.
+	if (metadata->type == FLAC__METADATA_TYPE_PICTURE)
+		take_cover_art(rec, metadata->data.picture);
 	if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
 		return;
 	const FLAC__StreamMetadata_StreamInfo &info = metadata->data.stream_info;

@@ -34,6 +34,7 @@ struct playback_settings {
 	// (a reader gone from standard output) is not reported. May be null.
 	int (*ending)();
 	int replaygain;  // a replaygain_mode
+	int cover_art;   // keep each stream's front cover (file_info.cover)
 };
 extern playback_settings playback_config;
 
@@ -106,6 +107,8 @@ struct stream_record {
 	char comment[tag_room(tag_width)];
 	char year[tag_room(year_width)];
 	int has_description;  // comment holds a DESCRIPTION, which a COMMENT does not replace
+	whole_tags whole;
+	cover_art cover;
 	replaygain_tags replaygain;
 	replaygain_choice gain;  // chosen at open from replaygain
 };

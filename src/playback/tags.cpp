@@ -48,8 +48,31 @@ void tags_reset(stream_record *rec)
 	for (const tag_field &t : tag_fields)
 		fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width, nullptr, 0);
 	rec->has_description = 0;
+	rec->whole = {};
 	rec->replaygain = {NAN, NAN, NAN, NAN};
 	rec->gain = replaygain_choose(rec->replaygain, replaygain_off);
+}
+
+// The entry's whole text, for the tags the desktop is shown.
+static void take_whole(whole_tags *w, std::string_view name, std::string_view value)
+{
+	const auto is = [&](std::string_view tag) {
+		return name.size() == tag.size() && strncasecmp(name.data(), tag.data(), tag.size()) == 0;
+	};
+	if (is("title"))
+		w->title = value;
+	else if (is("album"))
+		w->album = value;
+	else if (is("date"))
+		w->date = value;
+	else if (is("tracknumber"))
+		w->track_number = value;
+	else if (is("artist"))
+		w->artists.emplace_back(value);
+	else if (is("albumartist") || is("album artist"))
+		w->album_artists.emplace_back(value);
+	else if (is("genre"))
+		w->genres.emplace_back(value);
 }
 
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length)
@@ -59,6 +82,8 @@ int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_
 	if (!eq)
 		return 0;
 	std::size_t name_length = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - entry);
+	take_whole(&rec->whole, {reinterpret_cast<const char *>(entry), name_length},
+		   {reinterpret_cast<const char *>(entry) + name_length + 1, length - name_length - 1});
 	for (std::size_t i = 0; i < std::size(tag_fields); i++) {
 		const tag_field &t = tag_fields[i];
 		if (strlen(t.name) != name_length ||
@@ -132,6 +157,26 @@ void apply_cue_track(stream_record *rec, const cue_track &track)
 	show(rec->album, tag_width, track.album);
 	show(rec->year, year_width, track.date);
 	show(rec->genre, tag_width, track.genre);
+	whole_tags &w = rec->whole;
+	w.title = track.title.empty() ? number : track.title;
+	if (!track.performer.empty())
+		w.artists = {track.performer};
+	if (!track.album.empty())
+		w.album = track.album;
+	if (!track.date.empty())
+		w.date = track.date;
+	if (!track.genre.empty())
+		w.genres = {track.genre};
+	w.track_number = std::to_string(track.number);
+}
+
+void take_cover_art(stream_record *rec, const FLAC__StreamMetadata_Picture &picture)
+{
+	if (picture.type != FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER || !rec->cover.data.empty() ||
+	    picture.data_length == 0 || picture.data_length > cover_art_max)
+		return;
+	rec->cover.mime = picture.mime_type ? picture.mime_type : "";
+	rec->cover.data.assign(picture.data, picture.data + picture.data_length);
 }
 
 void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment &block)

@@ -10,8 +10,26 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct stream_record;
+
+/// A stream's tags as whole texts, the bytes the tags hold (neither cut nor
+/// in printable form): what the desktop is shown. Of a tag given more than
+/// once, a text takes the last (as the announcement does), a list every
+/// one.
+struct whole_tags {
+	std::string title, album, date, track_number;
+	std::vector<std::string> artists, album_artists, genres;
+};
+/// A stream's front cover: its first PICTURE block of that type, kept when
+/// playback_settings.cover_art asks for it.
+struct cover_art {
+	std::string mime;
+	std::vector<unsigned char> data;  // empty: none
+};
+/// A picture bigger than this is not kept.
+inline constexpr std::size_t cover_art_max = 16 << 20;
 
 /// Widths of the tag texts: characters in the tag block, bytes in "@I ID3:".
 inline constexpr int tag_width = 30;
@@ -38,13 +56,15 @@ struct replaygain_choice {
 	int source;    // the replaygain_mode of the gain used; replaygain_off: none
 };
 
-/// Sets every tag text of rec to blanks, its ReplayGain tags to absent and
-/// its gain to unity.
+/// Sets every tag text of rec to blanks (its whole texts to none), its
+/// ReplayGain tags to absent and its gain to unity.
 void tags_reset(stream_record *rec);
 /// Applies one comment entry (length bytes, not terminated) to the tag
 /// texts of rec, in printable form, cut to whole characters, or to its
-/// ReplayGain tags. COMMENT fills the comment text unless a DESCRIPTION
-/// has (since tags_reset). 1 when its name is a known tag (ReplayGain is none), 0
+/// ReplayGain tags; and to its whole texts: TITLE, ARTIST, ALBUM, GENRE,
+/// DATE, ALBUMARTIST (or ALBUM ARTIST) and TRACKNUMBER. COMMENT fills the
+/// comment text unless a DESCRIPTION has (since tags_reset). 1 when its
+/// name is a known tag (ReplayGain, ALBUMARTIST and TRACKNUMBER are none), 0
 /// otherwise.
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
 /// Applies one comment entry to tags when its name (any case) is
@@ -73,11 +93,14 @@ void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment
 /// by libFLAC's rules, CD-DA ones when the block says it is a CD's) and the
 /// text of its CUESHEET tag; native or Ogg FLAC. 1 when it was read as FLAC.
 int read_cue_facts(const char *path, stream_cue_facts *facts);
-/// Shows track's texts in rec's tag texts, in printable form: its title,
-/// or "Track NN" without one (the stream's TITLE names the whole file), and
-/// its performer, album, date and genre where it has them; the stream's own
-/// tags stay for the rest.
+/// Shows track's texts in rec's tag texts, in printable form, and in its
+/// whole texts: its title, or "Track NN" without one (the stream's TITLE
+/// names the whole file), and its performer, album, date and genre where it
+/// has them; the stream's own tags stay for the rest.
 void apply_cue_track(stream_record *rec, const cue_track &track);
+/// Keeps picture in rec->cover when it is a front cover, rec has none yet
+/// and it is no bigger than cover_art_max.
+void take_cover_art(stream_record *rec, const FLAC__StreamMetadata_Picture &picture);
 
 /// The name shown after "Playing FLAC stream from": the text after the last
 /// "/", unless the path is an http:// address.

@@ -15,6 +15,7 @@ namespace {
 struct tag_texts {
 	char title[tag_room(tag_width)], artist[tag_room(tag_width)], album[tag_room(tag_width)],
 		genre[tag_room(tag_width)], comment[tag_room(tag_width)], year[tag_room(year_width)];
+	whole_tags whole;
 } own_tags;
 
 template <std::size_t N>
@@ -23,12 +24,13 @@ void copy(char (&to)[N], const char (&from)[N])
 	memcpy(to, from, N);
 }
 
-// The six texts, from the stream's record to own_tags or back.
+// The texts, from the stream's record to own_tags or back.
 template <typename To, typename From>
 void copy_tags(To &to, const From &from)
 {
 	copy(to.title, from.title), copy(to.artist, from.artist), copy(to.album, from.album);
 	copy(to.genre, from.genre), copy(to.comment, from.comment), copy(to.year, from.year);
+	to.whole = from.whole;
 }
 
 void show_track(const cue_track &track)

@@ -27,7 +27,7 @@ std::string folder_of(const std::string &path)
 void push_tracks(playlist *list, const std::string &path, std::vector<cue_track> *tracks)
 {
 	for (cue_track &t : *tracks)
-		list->entries.push_back({path, std::make_shared<const cue_track>(std::move(t))});
+		add_entry(list, {path, std::make_shared<const cue_track>(std::move(t))});
 }
 
 // The tracks of the stream at path by its own cue sheet (titled by named,
@@ -129,7 +129,7 @@ void add_stream(playlist *list, const std::string &path)
 	if (cue_wanted(list) && list->settings->cue_facts(path.c_str(), &facts) && own_tracks(list, path, facts, &tracks))
 		push_tracks(list, path, &tracks);
 	else
-		list->entries.push_back({path});
+		add_entry(list, {path});
 }
 
 void add_cue_sheet(playlist *list, const std::string &path)
@@ -140,7 +140,7 @@ void add_cue_sheet(playlist *list, const std::string &path)
 		cut_album(list, path, sheet, &files);
 	for (album_file &f : files) {
 		if (f.tracks.empty())
-			list->entries.push_back({f.path});
+			add_entry(list, {f.path});
 		else
 			push_tracks(list, f.path, &f.tracks);
 	}

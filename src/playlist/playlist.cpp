@@ -4,6 +4,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <utility>
 
 playlist_settings playlist_config;
@@ -30,6 +31,8 @@ void playlist_start(playlist *list, std::vector<std::string> args, const playlis
 {
 	*list = {};
 	list->settings = &settings;
+	list->random = settings.seed;
+	list->shuffle = settings.shuffle;
 	// A list named after a stream is an input before the stream plays.
 	if (settings.input)
 		for (const std::string &arg : args)
@@ -38,22 +41,40 @@ void playlist_start(playlist *list, std::vector<std::string> args, const playlis
 	list->walk.push_back({.kind = 0, .items = std::move(args)});
 }
 
-// The whole walk, then the first round's order: shuffle draws from all.
+// Where what has not played yet begins, entries found by a step that began
+// with before of them: after the entry playing, or at the one being looked
+// for.
+static std::size_t unplayed(const playlist &list, std::size_t before)
+{
+	return list.position < before ? list.position + 1 : list.position;
+}
+
+// One step of the walk. With shuffle, each entry it finds goes to a random
+// place among those not yet played (as the inside-out Fisher-Yates shuffle
+// draws it): switched on at run time, no walk need end first.
+static int step(playlist *list)
+{
+	const std::size_t before = list->entries.size();
+	const int more = walk_step(list);
+	std::vector<playlist_entry> &e = list->entries;
+	if (list->shuffle)
+		for (std::size_t k = before, from = std::min(unplayed(*list, before), before); k < e.size(); k++)
+			std::swap(e[k], e[from + next_random(&list->random) % (k - from + 1)]);
+	return more;
+}
+
+// The whole walk: shuffle from the start draws the first entry from all.
 static void walk_all(playlist *list)
 {
-	if (list->walk.empty())
-		return;
-	while (walk_step(list))
+	while (step(list))
 		;
-	if (list->settings->shuffle && !list->stopped)
-		shuffle_entries(&list->entries, list->settings->seed, 0);
 }
 
 int playlist_entry_at(playlist *list, std::size_t i, playlist_entry *entry)
 {
 	if (list->settings->shuffle)
 		walk_all(list);
-	while (list->entries.size() <= i && walk_step(list))
+	while (list->entries.size() <= i && step(list))
 		;
 	// A walk that was stopped ends the run: nothing more is played.
 	if (i >= list->entries.size() || list->stopped)
@@ -74,13 +95,22 @@ void playlist_walk_for(playlist *list, int budget_us)
 	if (list->walk.empty())
 		return;
 	const int64_t end = monotonic_us() + budget_us;
-	while (walk_step(list) && monotonic_us() < end)
+	while (step(list) && monotonic_us() < end)
 		;
 }
 
 std::size_t playlist_count(const playlist &list)
 {
 	return list.walk.empty() && !list.stopped ? list.entries.size() : 0;
+}
+
+// Puts entries from first on back in list order.
+static void in_list_order(std::vector<playlist_entry> *entries, std::size_t first)
+{
+	const auto from = entries->begin() + static_cast<std::ptrdiff_t>(std::min(first, entries->size()));
+	const auto by_order = [](const playlist_entry &a, const playlist_entry &b) { return a.order < b.order; };
+	if (!std::is_sorted(from, entries->end(), by_order))
+		std::sort(from, entries->end(), by_order);
 }
 
 int playlist_next_round(playlist *list)
@@ -90,7 +120,59 @@ int playlist_next_round(playlist *list)
 	walk_all(list);
 	list->round++;
 	list->position = 0;
-	if (list->settings->shuffle)
+	if (list->shuffle)
 		shuffle_entries(&list->entries, list->settings->seed, list->round);
+	else
+		in_list_order(&list->entries, 0);
 	return 1;
+}
+
+void playlist_shuffle(playlist *list, bool on)
+{
+	if (on == list->shuffle)
+		return;
+	list->shuffle = on;
+	const std::size_t from = std::min(list->position + 1, list->entries.size());
+	if (!on) {
+		in_list_order(&list->entries, from);
+		return;
+	}
+	std::vector<playlist_entry> &e = list->entries;
+	for (std::size_t i = e.size(); i > from + 1; i--)
+		std::swap(e[i - 1], e[from + next_random(&list->random) % (i - from)]);
+}
+
+std::size_t playlist_insert(playlist *list, const std::string &target)
+{
+	// A file:// URL names a path here; any other URL stays as it is, to
+	// play or fail in its turn.
+	const std::string local = file_url_path(target);
+	playlist found;
+	playlist_start(&found, {local.empty() ? target : local}, *list->settings);
+	while (walk_step(&found))
+		;
+	list->problems += found.problems;
+	std::vector<playlist_entry> &e = list->entries;
+	const std::size_t most = list->settings->entries_max;
+	const std::size_t room = most - std::min(most, e.size());
+	const std::size_t n = std::min(found.entries.size(), room);
+	if (n == 0)
+		return 0;
+	// In list order they follow the entry playing: those after it move on.
+	const std::size_t at = std::min(list->position + 1, e.size());
+	const uint64_t first = at > 0 ? e[at - 1].order + 1 : 0;
+	for (playlist_entry &x : e)
+		if (x.order >= first)
+			x.order += n;
+	for (std::size_t i = 0; i < n; i++)
+		found.entries[i].order = first + i;
+	e.insert(e.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(found.entries.begin()),
+		 std::make_move_iterator(found.entries.begin() + static_cast<std::ptrdiff_t>(n)));
+	list->next_order += n;
+	return n;
+}
+
+int playlist_has_next(const playlist &list)
+{
+	return list.position + 1 < list.entries.size() || (!list.walk.empty() && !list.stopped && !list.full);
 }

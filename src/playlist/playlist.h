@@ -7,9 +7,12 @@
 
 #include "playlist/cue.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -26,10 +29,18 @@ enum playlist_problem {
 	problem_too_deep,      // a playlist nested beyond playlist_depth_max
 	problem_not_text,      // a playlist file that is not text
 	problem_bad_cue,       // a cue sheet that cannot be read or used, or whose tracks pass the stream's end
+	problem_too_long,      // the list met playlist_entries_max, or a playlist file playlist_file_max
+	problem_no_entries,    // a playlist file that names nothing
 };
 
 /// Playlists read within one another, at most.
 inline constexpr int playlist_depth_max = 64;
+/// Entries a run's list holds at most (unless its settings say fewer):
+/// lists that name each other many times over would otherwise make a walk
+/// without end.
+inline constexpr std::size_t playlist_entries_max = 1000000;
+/// Bytes of a playlist file read at most; the rest is not read.
+inline constexpr uint64_t playlist_file_max = 16 << 20;
 
 /// What the command line chose for the list. Set by start-up, read-only
 /// afterwards; flags are 0 or 1.
@@ -57,6 +68,8 @@ struct playlist_settings {
 	// anything is played from it, and at the start of each argument that
 	// names one. May be null.
 	void (*input)(const char *path) = nullptr;
+	// Entries the list holds at most.
+	std::size_t entries_max = playlist_entries_max;
 };
 extern playlist_settings playlist_config;
 
@@ -64,12 +77,38 @@ extern playlist_settings playlist_config;
 struct playlist_entry {
 	std::string path;
 	std::shared_ptr<const cue_track> track{};  // null: the whole stream
+	uint64_t order = 0;  // its place in list order (shuffle off)
 };
+
+/// A folder's names, read and put in natural order a step at a time, so
+/// that no step holds playback up however many names the folder has.
+struct folder_listing {
+	std::shared_ptr<DIR> dir{};            // open while names are read
+	std::vector<std::string> names{};      // read so far; in order once done
+	std::vector<std::string> merged{};     // a merge pass's output
+	std::size_t width = 0;                 // runs of this many are in order (0: none yet)
+	std::size_t low = 0, left = 0, right = 0;  // the pair of runs being merged, and where
+	bool done = false;
+};
+
+/// A playlist file read piece by piece as its entries are taken: its bytes
+/// become text (UTF-8), and its whole lines entries.
+struct m3u_reader {
+	int encoding = 0;         // an m3u_encoding
+	bool started = false;     // a byte-order mark is behind
+	std::string cut_bytes{};  // the start of a character cut by the end of a piece
+	std::string cut_line{};   // the start of a line cut by the end of a piece
+};
+
+/// What a step of the walk goes through. A folder's cue sheets are read
+/// before its names are taken, one a step: the albums they claim are then
+/// known wherever the files come.
+enum frame_kind { frame_arguments, frame_list, frame_folder, frame_cue_sheets };
 
 /// A step of the walk still to be taken: the rest of the arguments, of a
 /// playlist file's entries or of a folder's names.
 struct walk_frame {
-	int kind = 0;                      // a frame kind (see walk.cpp)
+	int kind = 0;                      // a frame_kind
 	std::vector<std::string> items{};  // paths (arguments, lists) or names (folders)
 	std::size_t next = 0;            // the first item not yet taken
 	std::string path{};              // the folder or list; "" for the arguments
@@ -82,6 +121,37 @@ struct walk_frame {
 	// Folders: its FLAC files that its cue sheets replace, by name, with
 	// the tracks that take their places.
 	std::map<std::string, std::vector<cue_track>> albums{};
+	folder_listing listing{};  // folders: its names, until they are in order
+	// Lists: the file, open while there is more of it to read.
+	std::shared_ptr<FILE> file{};
+	m3u_reader reader{};
+	uint64_t bytes_read = 0;
+	std::size_t listed = 0;  // entries its lines named
+	bool told = false;       // a line was given for it (not text, too long, unreadable)
+};
+
+/// A file as it is now: the same file, unchanged, while these are equal.
+struct file_identity {
+	dev_t dev = 0;
+	ino_t ino = 0;
+	off_t size = 0;
+	int64_t mtime_ns = 0;
+	bool operator==(const file_identity &) const = default;
+};
+
+/// What the walk has read and may meet again, as lists that name each
+/// other over and over make it: the entries of small playlist files, and
+/// those the last stream added gave.
+struct walk_memo {
+	struct list_read {
+		file_identity id;
+		std::vector<std::string> items;
+	};
+	std::map<std::pair<dev_t, ino_t>, list_read> lists{};
+	std::size_t list_bytes = 0;  // held in lists
+	std::string stream_path{};
+	file_identity stream_id{};
+	std::vector<playlist_entry> stream_entries{};
 };
 
 /// The list, by index, so that a position can move either way. Entries are
@@ -93,6 +163,11 @@ struct playlist {
 	std::size_t problems = 0;             // reported so far that leave audio out
 	std::vector<walk_frame> walk;         // what is left to walk; empty when done
 	bool stopped = false;                 // settings.stop ended the walk
+	bool full = false;                    // it holds playlist_entries_max: the walk ends
+	bool shuffle = false;                 // what the walk finds goes in at random among what has not played
+	uint64_t random = 0;                  // the shuffle's generator's state
+	uint64_t next_order = 0;              // the order of the next entry found
+	walk_memo memo{};
 	const playlist_settings *settings = nullptr;
 };
 
@@ -115,12 +190,28 @@ void playlist_walk_for(playlist *list, int budget_us);
 /// The number of entries once the walk is done; 0 while it is not known.
 std::size_t playlist_count(const playlist &list);
 /// Begins the next round when settings ask for repeat: position 0 and, with
-/// shuffle, a fresh order. 1 when a round begins, 0 when the list is done.
+/// shuffle, a fresh order (else list order). 1 when a round begins, 0 when
+/// the list is done.
 int playlist_next_round(playlist *list);
+/// Switches shuffle at run time. On: what has not played yet (the entries
+/// after position) is shuffled, and what the walk finds from then on goes
+/// in at random places among it. Off: it plays in list order.
+void playlist_shuffle(playlist *list, bool on);
+/// Puts what target stands for (a path, a file:// URL, another URL),
+/// expanded as an argument is and walked at once, right after the entry at
+/// position, in list order too. The number of entries put in.
+std::size_t playlist_insert(playlist *list, const std::string &target);
+/// 1 when an entry follows position, or may (the walk goes on).
+int playlist_has_next(const playlist &list);
 
-/// Takes one step of the walk: one item of the innermost frame. 0 when the
-/// walk is done (or stopped), 1 otherwise.
+/// Takes one step of the walk: one item of the innermost frame, a piece of
+/// a playlist file, or a step of a folder's listing. 0 when the walk is
+/// done (or stopped, or the list is full), 1 otherwise.
 int walk_step(playlist *list);
+/// Appends entry to the list, in list order, unless it is full: the entry
+/// that meets settings.entries_max ends the walk with "Playlist too long"
+/// for the list or folder being walked (or the entry itself).
+void add_entry(playlist *list, playlist_entry entry);
 
 /// The walk's own steps (walk.cpp, albums.cpp). Tells settings.report of a
 /// problem (with err, the error number behind it, if any), and counts it
@@ -137,6 +228,22 @@ bool names_list_or_sheet(std::string_view path);
 /// Appends the bytes of the file at path to *bytes; false when it cannot be
 /// read, or holds more than most (what was read of it then stays).
 bool read_whole(const std::string &path, std::size_t most, std::string *bytes);
+/// Pushes the playlist file at path (st: what stat says of it) on the
+/// walk, unless it is being read already higher up (it includes itself)
+/// or lies too deep (told). Only its first piece is read here, judged by
+/// its first bytes (told when it is not text); a small list read whole is
+/// kept in the memo, and one kept is not read again. false when it is no
+/// playlist to read at all (it cannot be opened).
+bool enter_list(playlist *list, const std::string &path, const struct stat &st);
+/// Reads the next piece of the list frame f into its items. At its end, at
+/// its cap (playlist_file_max), or where it turns out not to be text, the
+/// file is closed, and told of but at its end.
+void read_list_piece(playlist *list, walk_frame *f);
+/// The entries of the playlist file st, as the memo keeps them; null when
+/// it was not kept, or has changed since.
+const walk_memo::list_read *list_known(const playlist &list, const struct stat &st);
+/// The identity of the file stat described.
+file_identity file_identity_of(const struct stat &st);
 /// Adds the regular file at path: the tracks of its own cue sheet (a
 /// CUESHEET block, else a CUESHEET tag), or the whole stream.
 void add_stream(playlist *list, const std::string &path);
@@ -156,25 +263,52 @@ void claim_album(playlist *list, const std::string &name);
 /// on disk, as rippers leave them). "" when neither exists.
 std::string cue_file_path(const std::string &folder, const std::string &file);
 
-/// The names in folder (but "." and ".." and other names beginning with
-/// "."), in natural order. 0 when the folder cannot be read (errno says
+/// Opens folder for a listing of its names (but "." and ".." and other
+/// names beginning with "."). 0 when the folder cannot be read (errno says
 /// why).
+int folder_open(const std::string &folder, folder_listing *listing);
+/// Takes one short step of the listing: reads a batch of names, puts a run
+/// of them in order, or merges part of two runs. 1 once listing->names are
+/// all read and in natural order (the folder is closed then).
+int folder_step(folder_listing *listing);
+/// The names in folder, in natural order, in one go. 0 when the folder
+/// cannot be read.
 int folder_names(const std::string &folder, std::vector<std::string> *names);
 /// Natural order: runs of digits compare as numbers, everything else byte
 /// by byte; names equal that way compare byte by byte. <0, 0 or >0.
 int natural_compare(std::string_view a, std::string_view b);
+/// What a playlist file's first bytes say it is.
+enum m3u_encoding { m3u_not_text, m3u_utf8, m3u_utf16le, m3u_utf16be };
+/// Bytes of a playlist file judged to tell text from anything else.
+inline constexpr std::size_t m3u_look = 4096;
+/// Judges a playlist file by its first bytes (first: at least m3u_look of
+/// them, or the whole file): UTF-16 with its byte-order mark, or UTF-8 (with
+/// a byte-order mark or none) without a NUL, valid within the first
+/// m3u_look bytes (a character cut there judged by its start).
+int m3u_judge(std::string_view first);
+/// Takes the next piece of a playlist file's bytes (last: the file ends
+/// with it), judged as r->encoding, and appends the entries of the lines
+/// it completes (see m3u_entries) to *entries. false when the piece is not
+/// text after all (a NUL, UTF-16 that does not decode): the list ends
+/// there.
+bool m3u_take(m3u_reader *r, std::string_view piece, bool last, std::string_view list_path,
+	      std::vector<std::string> *entries);
 /// The text of a playlist file's bytes, as UTF-8: UTF-16 (LE or BE, with
 /// its byte-order mark) converted, a UTF-8 byte-order mark dropped. false
 /// when it is not text: a NUL anywhere, bytes that are not UTF-8 within the
 /// first 4 KiB, UTF-16 that does not decode.
 bool m3u_text(std::string_view bytes, std::string *text);
 /// The entries of a playlist file's text: one per line, trimmed of blanks
-/// and tabs, with CR-LF line ends, blank lines and "#" lines dropped. A
-/// file:// URL (host empty or localhost) is its percent-decoded path; a
-/// relative path is made relative to the folder of list_path ("-" is the
-/// file of that name there, never standard input); another URL (scheme
-/// "://") is kept as it is.
+/// and tabs; lines end with LF, CR-LF or CR alone (as old Mac programs
+/// write them); blank lines and "#" lines dropped. A file:// URL (host
+/// empty or localhost) is its percent-decoded path; a relative path is
+/// made relative to the folder of list_path ("-" is the file of that name
+/// there, never standard input); another URL (scheme "://") is kept as it
+/// is.
 std::vector<std::string> m3u_entries(std::string_view text, std::string_view list_path);
+/// The path a file:// URL names on this host (host empty or localhost),
+/// percent-decoded; "" when it names another host or no usable path.
+std::string file_url_path(std::string_view url);
 /// Puts entries into the order of a permutation drawn from seed and round:
 /// the same two give the same order.
 void shuffle_entries(std::vector<playlist_entry> *entries, uint64_t seed, uint64_t round);

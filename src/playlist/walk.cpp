@@ -27,9 +27,6 @@
 #include <strings.h>
 
 namespace {
-// A folder's cue sheets are read before its names are taken, one a step:
-// the albums they claim are then known wherever the files come.
-enum frame_kind { frame_arguments, frame_list, frame_folder, frame_cue_sheets };
 constexpr std::size_t new_walk = SIZE_MAX;
 }
 
@@ -74,12 +71,12 @@ static void enter_ancestors(walk_frame *f, const struct stat &st)
 	}
 }
 
-// Pushes the folder at path, to be walked name by name: as a walk of its
-// own (root new_walk) or below the folder of frame root.
+// Pushes the folder at path, to be listed, then walked name by name: as a
+// walk of its own (root new_walk) or below the folder of frame root.
 static void enter_folder(playlist *list, const std::string &path, const struct stat &st, std::size_t root)
 {
 	walk_frame f{.kind = frame_folder, .path = path};
-	if (!folder_names(path, &f.items)) {
+	if (!folder_open(path, &f.listing)) {
 		walk_report(list, problem_unreadable, path, true, errno);
 		return;
 	}
@@ -87,11 +84,22 @@ static void enter_folder(playlist *list, const std::string &path, const struct s
 	f.root = root == new_walk ? list->walk.size() : root;
 	if (root == new_walk)
 		enter_ancestors(&f, st);
+	list->walk.push_back(std::move(f));
+}
+
+// A step of the listing of the folder on top. Once its names are in
+// order, its cue sheets are read before them.
+static void list_folder(playlist *list)
+{
+	walk_frame &f = list->walk.back();
+	if (!folder_step(&f.listing))
+		return;
+	f.items = std::move(f.listing.names);
+	f.listing = {.done = true};
 	std::vector<std::string> sheets;
 	if (list->settings->cue && list->settings->cue_facts)
 		std::copy_if(f.items.begin(), f.items.end(), std::back_inserter(sheets),
 			     [](const std::string &name) { return ends_with_nocase(name, ".cue"); });
-	list->walk.push_back(std::move(f));
 	if (!sheets.empty())
 		list->walk.push_back({.kind = frame_cue_sheets, .items = std::move(sheets)});
 }
@@ -125,7 +133,7 @@ static void take_name(playlist *list, const std::string &name)
 	walk_frame &here = list->walk.back();
 	if (auto album = here.albums.find(name); album != here.albums.end()) {
 		for (cue_track &t : album->second)
-			list->entries.push_back({path, std::make_shared<const cue_track>(std::move(t))});
+			add_entry(list, {path, std::make_shared<const cue_track>(std::move(t))});
 		here.albums.erase(album);
 		list->walk[root].found++;
 		return;
@@ -163,29 +171,22 @@ bool read_whole(const std::string &path, std::size_t most, std::string *bytes)
 	return ok;
 }
 
-// Pushes the playlist file at path, unless it is being read already higher
-// up or lies too deep. false when it is no playlist to read at all.
-static bool enter_list(playlist *list, const std::string &path, const struct stat &st)
+// Adds the stream at path, whose entries are those it gave last time when
+// it is the same path to the same file.
+static void add_stream_once(playlist *list, const std::string &path, const struct stat &st)
 {
-	std::string bytes, text;
-	if (!read_whole(path, SIZE_MAX, &bytes))
-		return false;
-	int depth = 0;
-	for (const walk_frame &f : list->walk) {
-		if (f.kind != frame_list)
-			continue;
-		if (f.dev == st.st_dev && f.ino == st.st_ino)
-			return true;
-		depth++;
+	walk_memo &memo = list->memo;
+	if (memo.stream_path != path || memo.stream_id != file_identity_of(st)) {
+		const std::size_t before = list->entries.size();
+		add_stream(list, path);
+		memo.stream_path = path;
+		memo.stream_id = file_identity_of(st);
+		memo.stream_entries.assign(list->entries.begin() + static_cast<std::ptrdiff_t>(std::min(before, list->entries.size())),
+					   list->entries.end());
+		return;
 	}
-	if (depth >= playlist_depth_max)
-		walk_report(list, problem_too_deep, path);
-	else if (!m3u_text(bytes, &text))
-		walk_report(list, problem_not_text, path);
-	else
-		list->walk.push_back({.kind = frame_list, .items = m3u_entries(text, path), .path = path,
-				      .dev = st.st_dev, .ino = st.st_ino});
-	return true;
+	for (const playlist_entry &e : memo.stream_entries)
+		add_entry(list, {e.path, e.track});
 }
 
 // One path of the arguments or of a playlist file.
@@ -201,7 +202,9 @@ static void take_path(playlist *list, const std::string &path)
 		// did; so does one named .cue.
 		auto *is_flac = list->settings->is_flac;
 		const bool cue_name = ends_with_nocase(path, ".cue");
-		if (S_ISREG(st.st_mode) && names_list_or_sheet(path) && !(is_flac && is_flac(path.c_str()) > 0)) {
+		// A list read before (and unchanged) was not FLAC then.
+		const bool known = !cue_name && names_list_or_sheet(path) && list_known(*list, st);
+		if (S_ISREG(st.st_mode) && names_list_or_sheet(path) && (known || !(is_flac && is_flac(path.c_str()) > 0))) {
 			if (list->settings->input)
 				list->settings->input(path.c_str());
 			if (cue_name) {
@@ -212,12 +215,37 @@ static void take_path(playlist *list, const std::string &path)
 				return;
 		}
 		if (S_ISREG(st.st_mode)) {
-			add_stream(list, path);
+			add_stream_once(list, path, st);
 			return;
 		}
 	}
 	// Anything else fails or plays in its turn.
-	list->entries.push_back({path});
+	add_entry(list, {path});
+}
+
+// The list or folder being walked, for a line about it; "" for the
+// arguments.
+static std::string walk_place(const playlist &list)
+{
+	for (auto f = list.walk.rbegin(); f != list.walk.rend(); ++f)
+		if (!f->path.empty())
+			return f->path;
+	return "";
+}
+
+void add_entry(playlist *list, playlist_entry entry)
+{
+	if (list->full)
+		return;
+	if (list->entries.size() >= list->settings->entries_max) {
+		// Not ended here: the step that met the cap may still hold frames.
+		list->full = true;
+		const std::string place = walk_place(*list);
+		walk_report(list, problem_too_long, place.empty() ? entry.path : place);
+		return;
+	}
+	entry.order = list->next_order++;
+	list->entries.push_back(std::move(entry));
 }
 
 int walk_step(playlist *list)
@@ -230,8 +258,22 @@ int walk_step(playlist *list)
 		walk.clear();
 		return 0;
 	}
+	if (list->full) {
+		walk.clear();
+		return 0;
+	}
 	walk_frame &top = walk.back();
+	if (top.kind == frame_folder && !top.listing.done) {
+		list_folder(list);
+		return 1;
+	}
 	if (top.next == top.items.size()) {
+		if (top.kind == frame_list && top.file) {
+			read_list_piece(list, &top);
+			return 1;
+		}
+		if (top.kind == frame_list && top.listed == 0 && !top.told)
+			walk_report(list, problem_no_entries, top.path);
 		if (top.kind == frame_folder && top.root == walk.size() - 1 && top.found == 0)
 			walk_report(list, problem_empty_folder, top.path);
 		walk.pop_back();

@@ -70,11 +70,13 @@ struct InterruptWhileOpening : testing::Test {
 		return dir.file(name);
 	}
 	// Runs wendrop with args, sending the interrupts once the handler is in
-	// place and ready() has returned. Two or more begin at first_at seconds
-	// into a wall-clock second, gap seconds apart: a gap of 0 keeps them in
-	// that second, a pair from .9 with a gap of .2 straddles the next.
+	// place and ready() has returned; it ends with status. Two or more
+	// begin at first_at seconds into a wall-clock second, gap seconds apart:
+	// a gap of 0 keeps them in that second, a pair from .9 with a gap of .2
+	// straddles the next.
 	void play_interrupted(process &p, const std::vector<std::string> &args, int interrupts,
-			      const std::function<void()> &ready = [] {}, double first_at = 0.02, double gap = 0)
+			      const std::function<void()> &ready = [] {}, int status = 0, double first_at = 0.02,
+			      double gap = 0)
 	{
 		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
 		ready();
@@ -95,7 +97,7 @@ struct InterruptWhileOpening : testing::Test {
 				usleep(static_cast<useconds_t>(left * 1e6));
 		}
 		const bool same_second = wall_seconds() == first;
-		EXPECT_EQ(process_finish(p, 20), 0);
+		EXPECT_EQ(process_finish(p, 20), status);
 		EXPECT_FALSE(p.timed_out);
 		// Only a double interrupt depends on the second it falls into.
 		ASSERT_TRUE(interrupts < 2 || same_second == (first_at + gap < 1))
@@ -107,8 +109,8 @@ struct InterruptWhileOpening : testing::Test {
 TEST_F(InterruptWhileOpening, OneSkipsTheFileItWaitsForAndTheNextPlaysWhole)
 {
 	process p;
-	play_interrupted(p, {"-q", "--wav=-", fifo, b, c}, 1);
-	// Skipped by the user: no line.
+	// Skipped by the user: no line, but the conversion misses it.
+	play_interrupted(p, {"-q", "--wav=-", fifo, b, c}, 1, [] {}, 1);
 	EXPECT_EQ(p.err_text, "");
 	std::vector<unsigned char> out(p.out_text.begin(), p.out_text.end());
 	std::vector<unsigned char> b_data = pcm_bytes(b_samples, 16), c_data = pcm_bytes(c_samples, 16);
@@ -128,7 +130,7 @@ TEST_F(InterruptWhileOpening, TwoWithinOneSecondStopThePlaylist)
 {
 	for (const auto &[first_at, gap] : {std::pair{0.02, 0.0}, {0.9, 0.2}}) {
 		process p;
-		play_interrupted(p, {"-q", "--wav=-", fifo, fifo, b}, 2, [] {}, first_at, gap);
+		play_interrupted(p, {"-q", "--wav=-", fifo, fifo, b}, 2, [] {}, 1, first_at, gap);
 		EXPECT_EQ(p.err_text, "") << first_at;
 		EXPECT_EQ(p.out_text.size(), 0u) << first_at;
 	}

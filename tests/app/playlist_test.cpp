@@ -301,15 +301,21 @@ TEST_F(Playlist, ListsFromOtherProgramsPlayAndJunkNamedM3uIsOneLine)
 	std::vector<unsigned char> junk(50000, '\n');
 	junk[100] = 0;
 	ASSERT_TRUE(write_file(dir.file("lists/junk.m3u"), junk));
+	// Old Mac line ends; a list that names nothing.
+	ASSERT_TRUE(write_file(dir.file("lists/mac.m3u"), {'c', '.', 'f', 'l', 'a', 'c', '\r', '-', '\r'}));
+	ASSERT_TRUE(write_file(dir.file("lists/empty.m3u"), {'#', 'E', 'X', 'T', 'M', '3', 'U', '\n'}));
 
 	// The list named from its own folder: "-" is still the file beside it.
-	run_result r = run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" -d null desk.m3u8 junk.m3u", dir.file("lists"),
-			    wendrop_bin()},
+	run_result r = run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" -d null desk.m3u8 junk.m3u mac.m3u empty.m3u",
+			    dir.file("lists"), wendrop_bin()},
 			   "not a stream", 60, {.env = env});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "Not a playlist: junk.m3u (not text)\n");
-	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a b.flac", "-", "c.flac"}));
-	r = wendrop({"-q", "-w", dir.file("o.wav"), dir.file("lists/junk.m3u"), a});
-	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "Not a playlist: " + dir.file("lists/junk.m3u") + " (not text)\n");
+	EXPECT_EQ(r.err, "Not a playlist: junk.m3u (not text)\nNo entries in empty.m3u\n");
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a b.flac", "-", "c.flac", "c.flac", "-"}));
+	for (const char *list : {"junk.m3u", "empty.m3u"}) {
+		r = wendrop({"-q", "-w", dir.file("o.wav"), dir.file("lists/") + list, a});
+		EXPECT_EQ(r.status, 1) << list;
+		EXPECT_EQ(r.err, (list[0] == 'j' ? "Not a playlist: " : "No entries in ") + dir.file("lists/") + list +
+					 (list[0] == 'j' ? " (not text)\n" : "\n"));
+	}
 }

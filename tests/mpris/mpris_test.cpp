@@ -1,10 +1,19 @@
-// The desktop's front end without sound: the entry's URL, and a run that
-// prints exactly the same bytes with a bus, without one, and with a bus
-// that cannot be reached.
+// The desktop's front end without sound: the entry's URL, the text the bus
+// takes, a run that prints exactly the same bytes with a bus, without one,
+// and with a bus that cannot be reached, and a conversion that stays off
+// the bus.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "fixture.h"
 #include "mpris/mpris.h"
+#include "playback/printable.h"
+#include "process.h"
 #include "session_bus.h"
 #include "testenv.h"
 
@@ -20,6 +29,24 @@ TEST(FileUrl, PercentEncodesEveryByteButTheUnreservedOnesAndSlashes)
 	};
 	for (const auto &row : rows)
 		EXPECT_EQ(mpris_file_url(row.path, row.cwd), row.url) << row.path;
+}
+
+// What sd-bus refuses (bytes that are not UTF-8, NUL, noncharacters)
+// becomes U+FFFD; everything else, controls included, stays.
+TEST(FileUrl, TextForTheBusIsWholeAndValid)
+{
+	const std::string r = "\xef\xbf\xbd";
+	const struct {
+		std::string text, sent;
+	} rows[] = {
+		{"A title longer than thirty characters, \xc3\xa9t\xc3\xa9", "A title longer than thirty characters, \xc3\xa9t\xc3\xa9"},
+		{"a\xef\xbf\xbe" "b\xef\xbf\xbf" "c\xef\xb7\x90" "d\xef\xb7\xaf" "e\xf0\x9f\xbf\xbe", "a" + r + "b" + r + "c" + r + "d" + r + "e" + r},
+		{"\xef\xb7\x8f\xef\xb7\xb0\xef\xbf\xbd", "\xef\xb7\x8f\xef\xb7\xb0\xef\xbf\xbd"},
+		{std::string("x\0y\xff\xc3\t", 6), "x" + r + "y" + r + r + "\t"},
+		{"\xed\xa0\x80", r + r + r},
+	};
+	for (const auto &row : rows)
+		EXPECT_EQ(unicode_text(row.text), row.sent) << row.text;
 }
 
 TEST(NoBus, PrintsTheSameBytesAsWithoutMpris)
@@ -56,6 +83,42 @@ TEST(NoBus, PrintsTheSameBytesAsWithoutMpris)
 		EXPECT_EQ(r.status, off.status) << address;
 		EXPECT_EQ(r.out, off.out) << address;
 		EXPECT_EQ(r.err, off.err) << address;
+	}
+	session_bus_stop(bus);
+}
+
+// A conversion is no media player: with a WAV output, a named file or
+// standard output, wendrop stays off the bus, so that no media key meant
+// for a player halts it. A live player started after it takes the plain
+// name, which it would have taken first.
+TEST(NoBus, AConversionStaysOffTheBus)
+{
+	if (std::string missing = session_bus_missing(); !missing.empty())
+		GTEST_SKIP() << missing;
+	temp_dir dir;
+	const std::string fifo = dir.file("fifo.flac");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	session_bus bus;
+	ASSERT_TRUE(session_bus_start(bus));
+	std::vector<std::string> env = player_env(dir);
+	env.insert(env.end(), bus.env.begin(), bus.env.end());
+	process to_file, to_stdout, live;
+	ASSERT_TRUE(process_start(to_file, wendrop_args({"-q", "-w", dir.file("out.wav"), fifo}), {.env = env}));
+	ASSERT_TRUE(process_start(to_stdout, wendrop_args({"-q", "--wav=-", fifo}), {.env = env}));
+	usleep(300000);
+	ASSERT_TRUE(process_start(live, wendrop_args({"-q", "-d", "null", fifo}), {.env = env}));
+	std::vector<std::string> names;
+	for (double end = now_seconds() + 10; now_seconds() < end; usleep(50000)) {
+		names = session_bus_names(bus);
+		if (std::find(names.begin(), names.end(), "org.mpris.MediaPlayer2.wendrop") != names.end())
+			break;
+	}
+	EXPECT_NE(std::find(names.begin(), names.end(), "org.mpris.MediaPlayer2.wendrop"), names.end());
+	for (const std::string &name : names)
+		EXPECT_EQ(name.find("instance"), std::string::npos) << name;
+	for (process *p : {&to_file, &to_stdout, &live}) {
+		kill(p->pid, SIGTERM);
+		EXPECT_EQ(process_finish(*p, 5), 128 + SIGTERM);
 	}
 	session_bus_stop(bus);
 }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -50,6 +53,30 @@ TEST(Rounds, EachEntryOnceInAFreshOrderEachRound)
 	EXPECT_NE(second, first);
 	std::sort(second.begin(), second.end(), [](auto &a, auto &b) { return natural_compare(a, b) < 0; });
 	EXPECT_EQ(second, args);
+
+	// Switched off at run time, what has not played goes back to list
+	// order; what has played stays where it was.
+	list.position = 4;
+	const std::vector<std::string> played = paths_of(list);
+	playlist_shuffle(&list, false);
+	std::vector<std::string> now = paths_of(list);
+	EXPECT_EQ(std::vector<std::string>(now.begin(), now.begin() + 5), std::vector<std::string>(played.begin(), played.begin() + 5));
+	EXPECT_TRUE(std::is_sorted(now.begin() + 5, now.end(), [](auto &a, auto &b) { return natural_compare(a, b) < 0; }));
+	// Put in after the entry playing, it is next also in list order; the
+	// next round without shuffle is all list order.
+	EXPECT_EQ(playlist_insert(&list, "file:///no/such/x.flac"), 1u);
+	EXPECT_EQ(list.entries[5].path, "/no/such/x.flac");
+	playlist_shuffle(&list, true);
+	ASSERT_EQ(playlist_next_round(&list), 1);
+	playlist_shuffle(&list, false);
+	list.position = 20;
+	ASSERT_EQ(playlist_next_round(&list), 1);
+	now = paths_of(list);
+	const auto at = std::find(now.begin(), now.end(), played[4]);
+	ASSERT_NE(at, now.end());
+	EXPECT_EQ(*(at + 1), "/no/such/x.flac");
+	now.erase(at + 1);
+	EXPECT_TRUE(std::is_sorted(now.begin(), now.end(), [](auto &a, auto &b) { return natural_compare(a, b) < 0; }));
 }
 
 TEST(M3u, ListsAsOtherProgramsWriteThem)
@@ -75,6 +102,8 @@ TEST(M3u, ListsAsOtherProgramsWriteThem)
 		{"file://nas/m/a.flac\nfile:///m/%00x\nhttp://h/x.flac\n", true,
 		 {"file://nas/m/a.flac", "file:///m/%00x", "http://h/x.flac"}},
 		{"-\n", true, {"lists/-"}},
+		// Old Mac line ends.
+		{"a.flac\rb.flac\r\rc.flac", true, {"lists/a.flac", "lists/b.flac", "lists/c.flac"}},
 		{utf16(false, u"\u00e9t\u00e9.flac\r\n\U0001F3B5.flac"), true,
 		 {"lists/\xc3\xa9t\xc3\xa9.flac", "lists/\xf0\x9f\x8e\xb5.flac"}},
 		{utf16(true, u"a.flac"), true, {"lists/a.flac"}},
@@ -89,8 +118,18 @@ TEST(M3u, ListsAsOtherProgramsWriteThem)
 	for (const row &r : rows) {
 		std::string text;
 		ASSERT_EQ(m3u_text(r.bytes, &text), r.text) << r.bytes.substr(0, 40);
-		if (r.text) {
-			EXPECT_EQ(m3u_entries(text, "lists/x.m3u"), r.entries) << r.bytes.substr(0, 40);
+		if (!r.text)
+			continue;
+		EXPECT_EQ(m3u_entries(text, "lists/x.m3u"), r.entries) << r.bytes.substr(0, 40);
+		// Read in pieces of any size, cut anywhere (in a character, in a
+		// CR-LF), the list names the same.
+		for (const std::size_t size : {1, 2, 3, 5}) {
+			m3u_reader reader{.encoding = m3u_judge(r.bytes)};
+			std::vector<std::string> entries;
+			for (std::size_t at = 0; at < r.bytes.size(); at += size)
+				ASSERT_TRUE(m3u_take(&reader, std::string_view(r.bytes).substr(at, size), at + size >= r.bytes.size(),
+						     "lists/x.m3u", &entries));
+			EXPECT_EQ(entries, r.entries) << size << " " << r.bytes.substr(0, 40);
 		}
 	}
 	// "-" beside a list in the current folder is that file, not standard input.
@@ -155,6 +194,80 @@ TEST_F(Walk, StopEndsTheWalkWhereItIs)
 	EXPECT_EQ(looked, 5);
 	EXPECT_EQ(playlist_count(list), 0u);
 	EXPECT_EQ(playlist_next_round(&list), 0);
+}
+
+// Lists that each name the next twice, 40 deep, would make 2^40 entries:
+// the list holds what its cap allows, and the walk ends there, one line
+// for the list it was reading.
+TEST_F(Walk, AListEndsAtItsCap)
+{
+	for (int i = 0; i < 40; i++) {
+		const std::string next = std::to_string(i + 1) + ".m3u\n";
+		const std::string twice = next + next;
+		ASSERT_TRUE(write_file(dir.file(std::to_string(i) + ".m3u"), {twice.begin(), twice.end()}));
+	}
+	ASSERT_TRUE(write_file(dir.file("40.m3u"), {'a', '\n', 'b', '\n'}));
+	settings.entries_max = 1000;
+	playlist list;
+	playlist_start(&list, {dir.file("0.m3u")}, settings);
+	playlist_entry e;
+	EXPECT_EQ(playlist_entry_at(&list, 999, &e), 1);
+	EXPECT_EQ(playlist_entry_at(&list, 1000, &e), 0);
+	EXPECT_EQ(playlist_count(list), 1000u);
+	EXPECT_EQ(problems, (std::vector<std::pair<int, std::string>>{{problem_too_long, dir.file("40.m3u")}}));
+}
+
+// A list is judged by its first bytes (a file of 64 GiB of zeros is not
+// read), read in pieces, and not past 16 MiB; one that names nothing says
+// so.
+TEST_F(Walk, ListsAreJudgedFirstReadInPiecesAndCut)
+{
+	const int junk = open(dir.file("junk.m3u").c_str(), O_CREAT | O_WRONLY, 0600);
+	ASSERT_GE(junk, 0);
+	ASSERT_EQ(ftruncate(junk, int64_t(64) << 30), 0);
+	close(junk);
+	std::string big;
+	for (const std::string comment = "# " + std::string(1021, 'x') + "\n"; big.size() < playlist_file_max;)
+		big += comment;
+	big += "late.flac\n";
+	big.insert(0, "early.flac\n");
+	ASSERT_TRUE(write_file(dir.file("big.m3u"), {big.begin(), big.end()}));
+	ASSERT_TRUE(write_file(dir.file("empty.m3u"), {'#', '\r', '\n'}));
+	playlist list;
+	playlist_start(&list, {dir.file("junk.m3u"), dir.file("big.m3u"), dir.file("empty.m3u")}, settings);
+	playlist_entry e;
+	EXPECT_EQ(playlist_entry_at(&list, 1, &e), 0);
+	EXPECT_EQ(paths_of(list), (std::vector<std::string>{dir.file("early.flac")}));
+	EXPECT_EQ(problems, (std::vector<std::pair<int, std::string>>{{problem_not_text, dir.file("junk.m3u")},
+								      {problem_too_long, dir.file("big.m3u")},
+								      {problem_no_entries, dir.file("empty.m3u")}}));
+	EXPECT_EQ(list.problems, 3u);
+}
+
+// A folder's names are read and sorted in short steps, and come out in
+// natural order all the same.
+TEST(NaturalOrder, AFolderIsListedInShortSteps)
+{
+	temp_dir dir;
+	std::vector<std::string> names;
+	uint64_t state = 7;
+	for (int i = 0; i < 3000; i++) {
+		state = state * 6364136223846793005ull + 1442695040888963407ull;
+		names.push_back("track " + std::to_string(state >> 50) + "-" + std::to_string(i) + ".flac");
+		ASSERT_TRUE(write_file(dir.file(names.back()), {}));
+	}
+	std::sort(names.begin(), names.end(), [](auto &a, auto &b) { return natural_compare(a, b) < 0; });
+	folder_listing listing;
+	ASSERT_EQ(folder_open(dir.path, &listing), 1);
+	int steps = 0;
+	for (std::size_t read = 0; !folder_step(&listing); steps++) {
+		// No step reads more than a small batch of names.
+		EXPECT_LE(listing.names.size(), read + 1024);
+		read = listing.names.size();
+	}
+	EXPECT_GE(steps, 7);
+	EXPECT_EQ(listing.names, names);
+	EXPECT_FALSE(listing.dir);
 }
 
 TEST_F(Walk, ListsNestedBeyondTheLimitAreOneLineAndNoCrash)

@@ -56,3 +56,15 @@ run_result playerctl(const session_bus &b, const std::vector<std::string> &args,
 	argv.insert(argv.end(), args.begin(), args.end());
 	return run(argv, {}, 10, {.env = b.env});
 }
+
+run_result session_bus_burst(const session_bus &b, const std::string &name, int count)
+{
+	return run({BUS_BURST_BIN, name, std::to_string(count)}, {}, 120, {.env = b.env});
+}
+
+run_result busctl(const session_bus &b, const std::vector<std::string> &args)
+{
+	std::vector<std::string> argv = {BUSCTL_BIN, "--user"};
+	argv.insert(argv.end(), args.begin(), args.end());
+	return run(argv, {}, 10, {.env = b.env});
+}

@@ -7,8 +7,9 @@
 // A request as "name:amount".
 static std::string shown(const request &r)
 {
-	static const char *const names[] = {"none", "pause", "play", "hold", "seek", "seek-to", "sample",
-					    "volume", "volume-to", "next", "previous", "quit", "help", "repeat"};
+	static const char *const names[] = {"none",   "pause", "play",     "hold", "seek",   "seek-to",
+					    "sample", "volume", "volume-to", "next", "previous", "quit",
+					    "help",   "repeat", "open",     "shuffle"};
 	return std::string(names[r.action]) + ":" + std::to_string(r.amount) + " ";
 }
 
@@ -60,6 +61,16 @@ TEST(Keys, ABurstAddsItsSeeksUpAndAMoveDropsWhatItMakesMoot)
 	EXPECT_EQ(queued_after(std::string() + right + right + right + right + right + right + right + right + right + right),
 		  "seek:100000000 ");
 	EXPECT_EQ(queued_after(right + right + left + "+" + right), "seek:10000000 volume:1 seek:10000000 ");
+	// The desktop's seeks may be as far as an int64 goes: they saturate,
+	// past any end, instead of wrapping back.
+	for (const int64_t far : {INT64_MAX, INT64_MIN}) {
+		request r;
+		ASSERT_EQ(request_push({act_seek_by, far, 0}), 1);
+		ASSERT_EQ(request_push({act_seek_by, far, 0}), 1);
+		ASSERT_EQ(request_pop(&r), 1);
+		EXPECT_EQ(r.amount, far > 0 ? int64_t(1) << 60 : -(int64_t(1) << 60));
+		EXPECT_EQ(request_pop(&r), 0);
+	}
 	// Next, previous and quit drop the seeks and pauses before them; the
 	// volume stays, and what comes after them is kept.
 	EXPECT_EQ(queued_after(right + "p+" + right + "n" + right), "volume:1 next:0 seek:10000000 ");
