@@ -7,6 +7,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The build itself speaks only when it fails: say why the wait.
+[ -x "$root/build/wendrop" ] || echo "Building wendrop (first time: about a minute)…" >&2
 "$root/scripts/setup.sh" >&2
 
 if [ $# -gt 0 ]; then

@@ -15,18 +15,23 @@ mode=${1:-}
 # cue sheets; libsoxr-dev: rate conversion for raw output; libpulse-dev: what
 # a pulse server does to the stream.
 packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libpulse-dev cmake g++ pkg-config)
+# What the tests need besides, a group a line with what it is for.
+test_packages=(
+	libgtest-dev flac                  # the suite, and the reference decoder
+	pulseaudio pulseaudio-utils        # a private sound server, recorded with parec
+	groff-base man-db                  # the manual page rendered
+	valgrind                           # leaks
+	clang libclang-rt-14-dev           # the libFuzzer harnesses under fuzz/
+	emacs-nox emms                     # a front end driving the player
+	dpkg-dev                           # the package's dependencies, which the tests check
+	dbus playerctl systemd             # a private session bus, steered and watched as a desktop does
+	snapserver snapclient              # raw output played in every room
+	# PipeWire, its session manager and its pulse server, as Debian's
+	# desktops play (never pipewire-alsa, which conflicts with pulseaudio).
+	pipewire pipewire-pulse wireplumber
+)
 case "$mode" in
-# valgrind checks the program for leaks; clang and its runtime build the
-# libFuzzer harnesses under fuzz/; groff and man render the manual page;
-# emacs and EMMS drive the player as a front end does; dpkg-dev makes the
-# package's dependencies, which the tests check; dbus (a private session
-# bus, dbus-monitor), playerctl and systemd's busctl steer and watch the
-# player as a desktop does; snapserver and snapclient play raw output in
-# every room; PipeWire, its session manager and its pulse server play it as
-# Debian's desktops do (never pipewire-alsa, which conflicts with
-# pulseaudio).
---tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
-	emacs-nox emms dpkg-dev dbus playerctl systemd snapserver snapclient pipewire pipewire-pulse wireplumber) ;;
+--tests) packages+=("${test_packages[@]}") ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils dbus) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;

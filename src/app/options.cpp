@@ -1,11 +1,13 @@
 // Command-line options: the option table and its parsing with popt.
 #include "app/settings.h"
+#include "output/output.h"
 #include "playback/printable.h"
 #include "playback/tags.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 char *opt_driver;
 char *opt_wav;
@@ -30,11 +32,21 @@ static char *skip_frames_text;
 static char *replaygain_text;
 static char *raw_format_text;
 
+static void help_hdl(poptContext con, poptCallbackReason, const poptOption *opt, const char *, const void *);
+
+// popt's own help table, whose callback is ours: the help names the driver
+// libao would choose, which only libao can tell.
+static struct poptOption help_options[] = {
+	{nullptr, '\0', POPT_ARG_CALLBACK, reinterpret_cast<void *>(help_hdl), 0, nullptr, nullptr},
+	{"help", '?', POPT_ARG_NONE, nullptr, '?', "Show this help message", nullptr},
+	{"usage", '\0', POPT_ARG_NONE, nullptr, 'u', "Display brief usage message", nullptr},
+	POPT_TABLEEND,
+};
+
 // Every entry stores straight into its setting and has no option code, so
 // poptGetNextOpt only ever hands back -1 or an error.
 static struct poptOption option_table[] = {
-	{"driver", 'd', POPT_ARG_STRING, &opt_driver, 0,
-	 "set libao output driver (pulse, macosx, oss, etc).  Default is oss", nullptr},
+	{"driver", 'd', POPT_ARG_STRING, &opt_driver, 0, "set libao output driver (pulse, macosx, oss, etc)", nullptr},
 	{"wav", 'w', POPT_ARG_STRING, &opt_wav, 0,
 	 "send output to wav file (use --wav=- and -q for stdout)", "FILENAME"},
 	{"raw", '\0', POPT_ARG_STRING, &opt_raw, 0,
@@ -60,7 +72,7 @@ static struct poptOption option_table[] = {
 	 "remote mode: print one @F line in every N frames (default 1)", "N"},
 	{"mpeg-frames", '\0', POPT_ARG_NONE, &opt_mpeg_frames, 0,
 	 "remote mode: a JUMP number counts MPEG frames of 1152 samples, as for mpg321", nullptr},
-	{nullptr, '\0', POPT_ARG_INCLUDE_TABLE, poptHelpOptions, 0, "Help options:", nullptr},
+	{nullptr, '\0', POPT_ARG_INCLUDE_TABLE, help_options, 0, "Help options:", nullptr},
 	POPT_TABLEEND,
 };
 
@@ -85,6 +97,25 @@ static int replaygain_mode_named(const char *name)
 	if (strcmp(name, "track") == 0)
 		return replaygain_track;
 	return strcmp(name, "album") == 0 ? replaygain_album : replaygain_off;
+}
+
+// Help and usage, printed as popt prints them, and the end of the process.
+// libao is asked for its default only for the help: that loads every
+// driver plugin it has.
+static void help_hdl(poptContext con, poptCallbackReason, const poptOption *opt, const char *, const void *)
+{
+	static std::string driver_help;
+	if (opt->shortName == '?') {
+		const std::string name = output_default_driver();
+		driver_help = std::string(option_table[0].descrip) + ".  Default is libao's default (" +
+			      (name.empty() ? "none here" : "here: " + printable(name)) + ")";
+		option_table[0].descrip = driver_help.c_str();
+		poptPrintHelp(con, stdout, 0);
+	} else {
+		poptPrintUsage(con, stdout, 0);
+	}
+	options_free(con);
+	exit(0);
 }
 
 // The raw output's options: one output, and a format that Snapcast's

@@ -8,12 +8,14 @@
 #include "output/output.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
+#include "playback/reason.h"
 #include "playback/request.h"
 #include "playlist/playlist.h"
 #include "terminal/terminal.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 // The entry being opened: the desktop is told of it once it is awaited.
 static struct {
@@ -30,19 +32,54 @@ static constexpr int paused_walk_ms = 100;
 // output device holds, so that the walk never makes playback stutter.
 static constexpr int walk_budget_us = 1000;
 
-void playlist_report(int problem, const char *path)
+// Files of this run that did not open because the live device did not, and
+// whether the listener has been told what to do about it.
+static int device_failures, device_advised;
+
+// "Error opening NAME (REASON)", without the reason when there is none to
+// give.
+static void print_open_error(const char *path, const open_failure &why)
+{
+	const std::string reason = failure_text(why);
+	if (reason.empty())
+		fprintf(stderr, "Error opening %s\n", printable(path).c_str());
+	else
+		fprintf(stderr, "Error opening %s (%s)\n", printable(path).c_str(), reason.c_str());
+}
+
+void playlist_report(int problem, const char *path, int err)
 {
 	static const char *const lines[] = {
-		"Error opening %s\n",
+		nullptr,
 		"No FLAC files in %s\n",
 		"Playlist nested too deep: %s\n",
-		"Not a playlist: %s\n",
+		"Not a playlist: %s (%s)\n",
 		"Error reading cue sheet %s\n",
 		"Playlist too long: %s\n",
 		"No entries in %s\n",
 	};
 	static_assert(problem_no_entries == 6);
-	fprintf(stderr, lines[problem], printable(path).c_str());
+	if (problem == problem_unreadable)
+		print_open_error(path, err ? failure_of_path(err, path) : open_failure{});
+	else
+		fprintf(stderr, lines[problem], printable(path).c_str(), failure_text({reason_not_text}).c_str());
+}
+
+// Once a run, after the first file the live device failed: which driver
+// gave no sound, and what to try. A sound server's driver fails so when
+// no server runs.
+static void advise_on_device()
+{
+	if (device_advised++)
+		return;
+	static const char *const servers[] = {"pulse", "esd", "arts", "nas", "roar", "sndio"};
+	const char *driver = output_driver_name();
+	const char *question = "is the sound device there, and free?";
+	for (const char *server : servers)
+		if (strcmp(driver, server) == 0)
+			question = "is a sound server running?";
+	fprintf(stderr, "No sound from libao's \"%s\" driver: %s Choose another with -d, or write a file with --wav.\n",
+		printable(driver).c_str(), question);
 }
 
 // The status line for the open stream (its track), the list's current
@@ -157,7 +194,11 @@ static int start_entry(const playlist_entry &entry, int *missed)
 			return 0;
 		}
 	}
-	playlist_report(problem_unreadable, path);
+	print_open_error(path, file_info.failure);
+	if (file_info.failure.reason == reason_no_device) {
+		device_failures++;
+		advise_on_device();
+	}
 	*missed = 1;
 	return 0;
 }
@@ -232,7 +273,7 @@ int playlist_loop(poptContext con)
 	// Only a WAV output is incomplete when a file is missing from it: a
 	// listener has heard the gap and seen the line. What the walk could not
 	// read or found empty is as good as a file that could not be opened.
-	int missed = 0, quit = 0;
+	int missed = 0, quit = 0, opened_any = 0;
 	playlist_entry entry;
 	playlist_state.repeat = playlist_config.repeat;
 	for (;;) {
@@ -245,6 +286,7 @@ int playlist_loop(poptContext con)
 				list.position++;
 			quit = end == run_quit || quit_requested == 1;
 		}
+		opened_any |= opened;
 		// A list of which nothing opens must not go round for ever.
 		rounds.repeat = playlist_state.repeat;
 		if (!opened || quit || fatal_signal || !playlist_next_round(&list))
@@ -254,5 +296,7 @@ int playlist_loop(poptContext con)
 	if (file_info.is_loaded)
 		end_stream(file_done, &missed);
 	terminal_stop();
-	return output_is_conversion() && (missed || list.problems);
+	// A run that played nothing for want of a device has failed, whatever
+	// else was wrong with the list.
+	return (output_is_conversion() && (missed || list.problems)) || (device_failures && !opened_any);
 }

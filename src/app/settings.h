@@ -59,7 +59,8 @@ extern volatile sig_atomic_t quit_requested;
 extern volatile sig_atomic_t fatal_signal;
 
 /// The SIGINT handler: sets interrupted, and quit_requested as well when
-/// the previous interrupt fell into the same whole second.
+/// the previous interrupt came less than a second before, by the monotonic
+/// clock.
 void sigint_hdl(int sig);
 /// Installs sigint_hdl for SIGINT (kept installed, interrupted calls
 /// restarted), unless the process was started ignoring it. 0 on success.
@@ -110,13 +111,16 @@ void options_free(poptContext con);
 /// part of what was named: a folder without FLAC, an entry that could not
 /// be read or opened, a playlist file too deep, too long, empty or not
 /// text, a stream that ended before its stated total, or one that a
-/// listener left before its end (a skip, a stop, Ctrl-C); 0 otherwise.
+/// listener left before its end (a skip, a stop, Ctrl-C); and when nothing
+/// played because the live device did not open. 0 otherwise.
 int playlist_loop(poptContext con);
-/// Prints the line for a playlist_problem met with path: "Error opening
-/// %s", "No FLAC files in %s", "Playlist nested too deep: %s", "Not a
-/// playlist: %s", "Error reading cue sheet %s", "Playlist too long: %s" or
-/// "No entries in %s", the path in printable form.
-void playlist_report(int problem, const char *path);
+/// Prints the line for a playlist_problem met with path (err: the error
+/// number behind it, 0 when none): "Error opening %s (%s)" with the reason
+/// err gives (or without one), "No FLAC files in %s", "Playlist nested too
+/// deep: %s", "Not a playlist: %s (not text)", "Error reading cue sheet
+/// %s", "Playlist too long: %s" or "No entries in %s", the path in
+/// printable form.
+void playlist_report(int problem, const char *path, int err);
 /// Where playlist mode's list goes after an entry.
 enum file_end { file_done, file_skipped, file_previous, run_quit };
 /// What playlist mode carries from entry to entry.

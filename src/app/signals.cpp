@@ -1,11 +1,11 @@
 // Signals, all in one place. In playlist mode a keyboard interrupt skips to
-// the next file and a second within the same wall-clock second stops the
-// playlist. SIGTERM, SIGHUP, SIGPIPE (and SIGINT in remote mode) end the
-// run: the loops stop, the open output is finished (a WAV header states
-// what its file holds), and the process then ends by the same signal, so
-// its parent sees what it always saw. Every other signal that would end the
-// process gives the terminal back first, then ends it as it would have. A
-// signal the process was started ignoring stays ignored.
+// the next file and a second within one second of it stops the playlist.
+// SIGTERM, SIGHUP, SIGPIPE (and SIGINT in remote mode) end the run: the
+// loops stop, the open output is finished (a WAV header states what its
+// file holds), and the process then ends by the same signal, so its parent
+// sees what it always saw. Every other signal that would end the process
+// gives the terminal back first, then ends it as it would have. A signal
+// the process was started ignoring stays ignored.
 //
 // Every handler also writes a byte into a pipe that the waits poll, so a
 // wait wakes for a signal even when its handler ran on another thread (a
@@ -24,8 +24,9 @@ volatile sig_atomic_t interrupted;
 volatile sig_atomic_t quit_requested;
 volatile sig_atomic_t fatal_signal;
 
-// Whole seconds of the previous interrupt; only the handler reads it.
-static volatile int64_t last_sigint_sec;
+// The monotonic time of the previous interrupt in nanoseconds, -1 before
+// the first; only the handler reads it.
+static volatile int64_t last_sigint_ns = -1;
 // Gives the terminal its settings back; async-signal-safe. Null while the
 // terminal is not ours.
 static void (*volatile release_terminal)();
@@ -52,16 +53,19 @@ static void wake_up()
 
 void sigint_hdl(int sig)
 {
-	// clock_gettime is async-signal-safe; its seconds are gettimeofday's.
+	// clock_gettime is async-signal-safe. Measured on the wall clock's
+	// whole seconds, two presses 0.2 s apart on either side of a second's
+	// turn would count as two skips, and a clock stepped by NTP would
+	// join or part any pair.
 	timespec ts;
-	clock_gettime(CLOCK_REALTIME, &ts);
-	const int64_t now = ts.tv_sec;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	const int64_t now = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 	if (sig != SIGINT)
 		return;
 	interrupted = 1;
-	if (now <= last_sigint_sec)
+	if (last_sigint_ns >= 0 && now - last_sigint_ns < 1000000000)
 		quit_requested = 1;
-	last_sigint_sec = now;
+	last_sigint_ns = now;
 	wake_up();
 }
 

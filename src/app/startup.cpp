@@ -6,6 +6,7 @@
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/probe.h"
+#include "playback/reason.h"
 #include "playback/tags.h"
 #include "playlist/playlist.h"
 #include "remote/remote.h"
@@ -95,7 +96,12 @@ int wendrop_main(int argc, const char **argv)
 			 signals_output_gone,
 			 opt_device_options,
 			 opt_device_options ? device_options.c_str() : nullptr,
-			 !opt_remote && !opt_quiet};
+			 !opt_remote && !opt_quiet,
+			 nullptr};
+	// The listener is told why an output file cannot be made; a front end
+	// reads the lines it always read.
+	if (!opt_remote)
+		output_config.explain = [](int err) { return failure_text(failure_from_errno(err, true)); };
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
 				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain, 0};

@@ -19,6 +19,11 @@ mpris_settings mpris_config;
 static const char *const player_name = "org.mpris.MediaPlayer2.wendrop";
 // How long the end of the run may wait for what is queued to go out.
 static constexpr int flush_ms = 100;
+// How long the start may wait for the bus to give the player its name, so
+// that the desktop sees it at once and not after the first device has
+// opened and frames have played (the handshake takes a round trip a step):
+// a bus that does not answer costs no more.
+static constexpr int name_wait_ms = 100;
 // How long a look at the bus that has read it dry waits for more of a
 // burst: the bus daemon has only about fifty small messages in flight to a
 // connection (their socket buffers fill), so a burst comes in as fast as
@@ -73,6 +78,29 @@ static int name_answered(sd_bus_message *m, void *, sd_bus_error *)
 	return 0;
 }
 
+// Takes the bus's answers in until the name asked for is the player's (or
+// refused), for name_wait_ms at most.
+static void await_name()
+{
+	const uint64_t until = monotonic_us() + name_wait_ms * 1000u;
+	for (;;) {
+		int r;
+		while ((r = sdbus.process(mpris.bus, nullptr)) > 0)
+			;
+		if (r < 0) {
+			leave();
+			return;
+		}
+		const uint64_t now = monotonic_us();
+		if (!mpris.name_request || now >= until)
+			return;
+		const int events = sdbus.get_events(mpris.bus);
+		pollfd p = {sdbus.get_fd(mpris.bus), static_cast<short>(events), 0};
+		if (p.fd < 0 || events < 0 || poll(&p, 1, static_cast<int>((until - now + 999) / 1000)) < 0)
+			return;
+	}
+}
+
 int mpris_start()
 {
 	mpris.list = mpris.told.list = {mpris_config.repeat, mpris_config.shuffle, 1};
@@ -81,8 +109,8 @@ int mpris_start()
 	// Without a bus to be seen, sd-bus is not even loaded.
 	if (!mpris_config.enabled || !sdbus_address_known() || !sdbus_load())
 		return 0;
-	// Connecting only starts the handshake; the name is asked for without
-	// waiting, so a bus that is slow or refuses costs the start nothing.
+	// Connecting only starts the handshake; a bus that refuses ends it at
+	// once, and one that is slow costs the start name_wait_ms at most.
 	if (sdbus.open_user(&mpris.bus) < 0) {
 		mpris.bus = nullptr;
 		return 0;
@@ -92,7 +120,8 @@ int mpris_start()
 		leave();
 		return 0;
 	}
-	return 1;
+	await_name();
+	return mpris.bus != nullptr;
 }
 
 void mpris_stop()

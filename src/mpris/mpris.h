@@ -19,10 +19,11 @@ struct mpris_settings {
 };
 extern mpris_settings mpris_config;
 
-/// Connects to the session bus and asks for the player's name, without
-/// waiting for any answer: with no bus, or one that refuses, nothing is
-/// printed and playback goes on as without this front end. 1 when
-/// connected (so far).
+/// Connects to the session bus and asks for the player's name, waiting a
+/// moment (100 ms at most) for the bus to give it, so that the desktop sees
+/// the player before any device opens: with no bus, or one that refuses,
+/// nothing is printed and playback goes on as without this front end. 1
+/// when connected (so far).
 int mpris_start();
 /// Leaves the bus: what is queued is sent, and the name goes with the
 /// connection; the cover art files written for the desktop are removed.

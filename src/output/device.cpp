@@ -4,6 +4,7 @@
 #include "output/live.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,27 @@ int output_driver_id()
 	return driver_id;
 }
 
+std::string output_explain(int err)
+{
+	return output_config.explain ? output_config.explain(err) : "";
+}
+
+std::string output_default_driver()
+{
+	ao_initialize();
+	const int id = ao_default_driver_id();
+	const ao_info *info = id >= 0 ? ao_driver_info(id) : nullptr;
+	std::string name = info && info->short_name ? info->short_name : "";
+	ao_shutdown();
+	return name;
+}
+
+const char *output_driver_name()
+{
+	const ao_info *info = ao_ready ? ao_driver_info(driver_id) : nullptr;
+	return info && info->short_name ? info->short_name : "";
+}
+
 void output_close()
 {
 	if (output_config.raw)
@@ -114,7 +136,7 @@ int output_open(const ao_sample_format &format)
 		// before it is opened again.
 		output_close();
 		if (!wav_open(output_config.wav, f)) {
-			output_print_open_failure();
+			output_print_open_failure(output_explain(errno));
 			return 0;
 		}
 		return 1;
@@ -271,12 +293,16 @@ static const char *raw_name()
 	return output_config.raw_name ? output_config.raw_name : output_config.raw;
 }
 
-void output_print_open_failure()
+void output_print_open_failure(const std::string &why)
 {
-	if (output_config.raw)
-		fprintf(stderr, raw_failed() ? "Error writing raw output %s\n" : "Error opening raw output %s\n", raw_name());
+	// The reason, when there is one: after the name, in brackets.
+	const std::string reason = why.empty() ? "" : " (" + why + ")";
+	if (output_config.raw && raw_failed())
+		fprintf(stderr, "Error writing raw output %s\n", raw_name());
+	else if (output_config.raw)
+		fprintf(stderr, "Error opening raw output %s%s\n", raw_name(), reason.c_str());
 	else if (output_config.wav)
-		fprintf(stderr, "Error opening wav file %s\n", wav_name());
+		fprintf(stderr, "Error opening wav file %s%s\n", wav_name(), reason.c_str());
 	else
 		fprintf(stderr, "Error opening ao device %d\n", driver_id);
 	// libao does not say which option it refused.

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 /// What the command line chose. Set by start-up before output_init() and
 /// read-only afterwards; texts are absent (null) and numbers 0 when not
@@ -46,6 +47,9 @@ struct output_settings {
 	// Ask the sound server what it does to the stream (pulse driver), for
 	// output_tell_resampling().
 	int tell_resampling;
+	// The words for error number err met creating the WAV or raw output,
+	// shown after its name. Null: the line gives no reason.
+	std::string (*explain)(int err);
 };
 extern output_settings output_config;
 
@@ -57,6 +61,12 @@ int output_init();
 void output_shutdown();
 /// The libao driver id for live output (after output_init()).
 int output_driver_id();
+/// The short name of that driver ("pulse"); "" when libao has none for it.
+const char *output_driver_name();
+/// The short name of the driver libao chooses when none is named (from its
+/// configuration, else the first that works here); "" when none works.
+/// Initialises libao for the question, and shuts it down again.
+std::string output_default_driver();
 
 /// Makes the output ready for a stream of the given format: a live device
 /// is kept while the format equals the last one, otherwise (re)opened; a
@@ -90,11 +100,15 @@ const char *output_wav_file();
 /// null otherwise.
 const char *output_raw_file();
 /// Prints the line for an output that cannot be opened: "Error opening wav
-/// file %s", "Error opening raw output %s" (or, once a raw output failed,
-/// its "Error writing raw output %s") or "Error opening ao device %d"
-/// followed, when -o options were given, by "Device options given:
-/// KEY=VALUE ..." (libao does not say which one it refused).
-void output_print_open_failure();
+/// file %s", "Error opening raw output %s" (each followed by " (%s)" with
+/// why when it is not empty; once a raw output failed, its "Error writing
+/// raw output %s" instead) or "Error opening ao device %d" followed, when
+/// -o options were given, by "Device options given: KEY=VALUE ..." (libao
+/// does not say which one it refused).
+void output_print_open_failure(const std::string &why = "");
+/// The words output_settings.explain gives for error number err met
+/// creating an output; "" without explain.
+std::string output_explain(int err);
 /// Prints "Resampled by the sound server: %d Hz stream, sink at %d Hz" once
 /// when the sink the live device opened last plays to (asked of a pulse
 /// server, when tell_resampling is set) runs at another rate than the

@@ -204,7 +204,7 @@ int raw_open(const ao_sample_format &format)
 	}
 	if (raw.fd < 0 && !open_target()) {
 		if (!raw.given_up)
-			output_print_open_failure();
+			output_print_open_failure(output_explain(errno));
 		return 0;
 	}
 	const pcm_format in = {format.rate, format.bits, format.channels};

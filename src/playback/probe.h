@@ -51,6 +51,6 @@ int probe_file(int fd, unsigned char *buf, std::size_t size, off_t *start, bool 
 int file_holds_flac(const char *path);
 /// The folder walk's test of a regular file: 1 when it begins as FLAC (a
 /// cut stream only when it begins with a frame's sync code), 0 when not, -1
-/// when it cannot be opened. Reads no more than probe_file needs, with no
+/// when it cannot be opened (errno says why). Reads no more than probe_file needs, with no
 /// read-ahead, and keeps a yes for the file's open (see probe_file).
 int file_sniff_flac(const char *path);

@@ -7,6 +7,7 @@
 #include "playback/source.h"
 #include "playback/ogg.h"
 #include "playback/probe.h"
+#include "playback/reason.h"
 #include "playback/stream.h"
 
 #include <fcntl.h>
@@ -138,8 +139,9 @@ static FLAC__StreamDecoderReadStatus pipe_read_hdl(const FLAC__StreamDecoder *, 
 
 // Reads the first bytes of a stream into head until they tell what it is,
 // dropping ID3v2 tags and what comes before the first whole frame of a
-// cut stream (libFLAC is then given what follows them).
-static int read_start(int fd, double deadline_ms)
+// cut stream (libFLAC is then given what follows them). What it is instead
+// of FLAC goes to *why.
+static int read_start(int fd, double deadline_ms, open_failure *why)
 {
 	std::size_t n = 0, skip = 0;
 	bool at_end = false;
@@ -147,6 +149,8 @@ static int read_start(int fd, double deadline_ms)
 	uint64_t tag_bytes = 0;
 	for (;;) {
 		int kind = probe_start(head, n, at_end || n == sizeof head, &skip);
+		if (kind == probe_not_flac)
+			why->reason = not_flac_reason(head, n, tags == 0);
 		if (kind == probe_tag && id3v2_chain_ended(++tags, tag_bytes += skip))
 			return probe_not_flac;
 		if ((kind == probe_tag || kind == probe_frames) && skip <= n) {
@@ -160,8 +164,10 @@ static int read_start(int fd, double deadline_ms)
 			// Read past the rest of the tag, exactly.
 			for (skip -= n; skip > 0;) {
 				ssize_t got = wait_read(fd, head, std::min(skip, sizeof head), deadline_ms);
-				if (got <= 0)
+				if (got <= 0) {
+					*why = got < 0 ? failure_from_errno(errno) : open_failure{reason_not_flac};
 					return probe_not_flac;
+				}
 				skip -= static_cast<std::size_t>(got);
 			}
 			n = 0;
@@ -172,8 +178,10 @@ static int read_start(int fd, double deadline_ms)
 			return kind;
 		}
 		ssize_t got = wait_read(fd, head + n, sizeof head - n, deadline_ms);
-		if (got < 0)
+		if (got < 0) {
+			*why = failure_from_errno(errno);
 			return probe_not_flac;
+		}
 		at_end = got == 0;
 		n += static_cast<std::size_t>(got);
 	}
@@ -228,20 +236,40 @@ static int same_file(const struct stat &a, int fd)
 	return fd >= 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
+// What the regular file fd holds instead of FLAC, from start on (past
+// ID3v2 tags).
+static open_failure file_not_flac(int fd, off_t start)
 {
+	// An Ogg page's first packet comes after up to 255 lacing values.
+	unsigned char b[512];
+	const ssize_t got = pread(fd, b, sizeof b, start);
+	if (got < 0)
+		return failure_from_errno(errno);
+	return {not_flac_reason(b, static_cast<std::size_t>(got), start == 0)};
+}
+
+int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags, open_failure *why)
+{
+	*why = {};
 	const int from_stdin = strcmp(path, "-") == 0;
 	// Opening a FIFO without a writer would wait in open(2) itself.
 	int fd = from_stdin ? STDIN_FILENO : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-	if (fd < 0)
+	if (fd < 0) {
+		*why = failure_of_path(errno, path);
 		return 0;
+	}
 	struct stat st;
 	source = {};
 	source.fd = fd;
 	source.owned = !from_stdin;
 	// A folder opens but cannot be read; the front end's own input is
 	// never a stream.
-	if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || same_file(st, playback_config.attention_fd)) {
+	const int stat_failed = fstat(fd, &st) != 0;
+	if (stat_failed || S_ISDIR(st.st_mode) || same_file(st, playback_config.attention_fd)) {
+		if (stat_failed)
+			*why = failure_from_errno(errno);
+		else if (S_ISDIR(st.st_mode))
+			*why = {reason_folder};
 		source_close();
 		return 0;
 	}
@@ -268,10 +296,12 @@ int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
 			source.seekable = 1;
 			return init_on_file(decoder, fd, start);
 		}
+		if (kind == probe_not_flac)
+			*why = file_not_flac(fd, start);
 		ogg_begin(fd, start);
 	} else {
 		const int wait = playback_config.first_bytes_wait_ms;
-		kind = read_start(fd, wait ? monotonic_ms() + wait : 0);
+		kind = read_start(fd, wait ? monotonic_ms() + wait : 0, why);
 	}
 	source.ogg = kind == probe_ogg;
 	if (source.ogg && !source.seekable)

@@ -2,6 +2,8 @@
 // FLAC or the links of a chained Ogg FLAC stream.
 #pragma once
 
+#include "playback/reason.h"
+
 #include <FLAC/stream_decoder.h>
 #include <sys/types.h>
 
@@ -15,9 +17,10 @@
 /// When the metadata iterator cannot read the stream (Ogg, or a stream that
 /// cannot be read twice) the decoder is set to hand over its VORBIS_COMMENT
 /// blocks and *pass_tags is 1, else 0. 1 when initialised; 0 with nothing
-/// left open. What it opened is released by the decoder's finish and
-/// source_close().
-int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags);
+/// left open, and *why says why when it can tell (what the path is instead
+/// of FLAC, or what opening it met). What it opened is released by the
+/// decoder's finish and source_close().
+int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags, open_failure *why);
 /// When the decoder has reached the end of an Ogg link: moves on to the
 /// next link that holds FLAC, past junk and links that hold none (counted
 /// in *skipped). 1 when one follows; 0 when none does (always for native

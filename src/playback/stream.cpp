@@ -6,6 +6,7 @@
 #include "playback/printable.h"
 #include "playback/convert.h"
 #include "playback/probe.h"
+#include "playback/reason.h"
 #include "playback/tags.h"
 #include "playback/source.h"
 #include "output/output.h"
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <set>
@@ -56,9 +58,11 @@ static int wav_target_allowed(const char *path)
 	if (!target || stat(target, &out) != 0)
 		return 1;
 	int in_ok = strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &in) : stat(path, &in);
-	if ((in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) ||
-	    guarded_inputs.contains({out.st_dev, out.st_ino}) || file_holds_flac(target)) {
-		output_print_open_failure();
+	const bool same = in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+	const bool guarded = !same && guarded_inputs.contains({out.st_dev, out.st_ino});
+	if (same || guarded || file_holds_flac(target)) {
+		const open_failure why = {guarded ? reason_input_file : reason_flac_file};
+		output_print_open_failure(playback_config.remote ? "" : failure_text(why));
 		return 0;
 	}
 	return 1;
@@ -88,27 +92,47 @@ static ao_sample_format output_format(int bits, int rate, int channels)
 	return f;
 }
 
+// Why the decoder could not read the stream's metadata or first frame.
+static open_reason unreadable_why()
+{
+	const auto state = FLAC__stream_decoder_get_state(file_info.decoder);
+	return state == FLAC__STREAM_DECODER_END_OF_STREAM ? reason_cut_short : reason_unreadable;
+}
+
 // Reads the first frame of the stream (or link) the decoder is on, after
 // its metadata (and with its gain chosen, which the frame is converted
 // with). The frame is held for the first decode call to play, and sets the
 // format the output is to take; a stream of no frames takes what its
-// STREAMINFO states. 1 when the stream can play.
+// STREAMINFO states. 1 when the stream can play; else 0, and
+// file_info.failure says why.
 static int read_first_frame()
 {
 	file_info.holding = hold_at_open;
 	const FLAC__bool decoded = FLAC__stream_decoder_process_single(file_info.decoder);
 	file_info.holding = hold_none;
-	if (!decoded || FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_ABORTED)
+	if (!decoded || FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_ABORTED) {
+		file_info.failure = {unreadable_why()};
 		return 0;
+	}
 	if (file_info.held_bytes)
 		return 1;
 	// No STREAMINFO and no frame: nothing says this is FLAC audio.
 	const auto &stated = file_info.stated;
-	if (stated.channels == 0)
+	if (stated.channels == 0) {
+		file_info.failure = {reason_no_audio};
 		return 0;
+	}
 	file_info.bits_per_sample = stated.bits;
 	file_info.format = output_format(stated.bits, stated.rate, stated.channels);
 	return 1;
+}
+
+// A step of opening that gave ok: when it is 0, why is why.
+static int fails_as(int ok, open_reason why)
+{
+	if (!ok)
+		file_info.failure = {why};
+	return ok;
 }
 
 const char *stream_path()
@@ -135,20 +159,30 @@ int stream_open_track(const char *path, const cue_track *track)
 	file_info.range_start = file_info.range_end = 0;
 	file_info.range_done = 0;
 
+	file_info.failure = {};
 	file_info.decoder = FLAC__stream_decoder_new();
-	if (!file_info.decoder)
+	if (!file_info.decoder) {
+		file_info.failure = failure_from_errno(ENOMEM);
 		return 0;
+	}
 	int pass_tags, has_tags = 0;
-	if (!source_init(file_info.decoder, path, &pass_tags) ||
-	    !FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder)) {
+	if (!source_init(file_info.decoder, path, &pass_tags, &file_info.failure)) {
+		delete_decoder();
+		return 0;
+	}
+	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder)) {
+		file_info.failure = {unreadable_why()};
 		delete_decoder();
 		return 0;
 	}
 	has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
 	file_info.gain = replaygain_choose(file_info.replaygain, playback_config.replaygain);
-	if (!read_first_frame() || !start_track(track) ||
-	    !output_accepts(shown_path.c_str(), file_info.format, stream_track_length(), failure_prefix()) ||
-	    !wav_target_allowed(path) || !output_open(file_info.format)) {
+	if (!read_first_frame() || !fails_as(start_track(track), reason_no_track) ||
+	    !fails_as(output_accepts(shown_path.c_str(), file_info.format, stream_track_length(), failure_prefix()),
+		      reason_too_big) ||
+	    !fails_as(wav_target_allowed(path), reason_no_output) ||
+	    !fails_as(output_open(file_info.format), output_config.wav || output_config.raw ? reason_no_output
+											     : reason_no_device)) {
 		// A FIFO awaited for its reader, given up as a stream read is.
 		if (output_given_up())
 			file_info.stopped = stop_given_up;
@@ -292,7 +326,8 @@ static int report_damage(uint64_t frames)
 		return 1;
 	std::string reasons = file_info.md5_mismatch ? "MD5 mismatch" : "";
 	if (frames)
-		reasons += (reasons.empty() ? "" : ", ") + std::to_string(frames) + " damaged frames";
+		reasons += (reasons.empty() ? "" : ", ") + std::to_string(frames) +
+			   (frames == 1 ? " damaged frame" : " damaged frames");
 	fprintf(stderr, "%sDamaged stream: %s (%s)\n", failure_prefix(), shown_path.c_str(), reasons.c_str());
 	return 1;
 }

@@ -2,6 +2,7 @@
 // actions on it, the decoder's handlers and frame output.
 #pragma once
 
+#include "playback/reason.h"
 #include "playback/tags.h"
 
 #include <FLAC/stream_decoder.h>
@@ -73,6 +74,7 @@ struct stream_record {
 	int is_loaded;
 	int is_playing;
 	int stopped;                  // a stream_stop
+	open_failure failure;         // why the last open failed
 	int missed;                   // an earlier link of the chain ended early, or one was skipped (reported)
 	// What tells a damaged stream: the decoder's error reports (and links
 	// that could not be read), and a link whose audio did not match the MD5
@@ -104,6 +106,7 @@ struct stream_record {
 	char genre[tag_room(tag_width)];
 	char comment[tag_room(tag_width)];
 	char year[tag_room(year_width)];
+	int has_description;  // comment holds a DESCRIPTION, which a COMMENT does not replace
 	whole_tags whole;
 	cover_art cover;
 	replaygain_tags replaygain;
@@ -119,10 +122,10 @@ extern float volume;
 /// at path, with an output device ready for the frames' format. 1 when open
 /// (loaded and playing), 0 on failure with the decoder released: also for
 /// anything that does not begin as FLAC, and for a stream with neither
-/// STREAMINFO nor a frame; file_info.stopped is stop_given_up when the open
-/// gave up waiting for the stream. The format and counters are reset first,
-/// so a failed open never leaves an earlier stream's values. Only called
-/// with no stream open.
+/// STREAMINFO nor a frame; file_info.failure then says why, and
+/// file_info.stopped is stop_given_up when the open gave up waiting for the
+/// stream. The format and counters are reset first, so a failed open never
+/// leaves an earlier stream's values. Only called with no stream open.
 int stream_open(const char *path);
 /// Guards the regular file at path, an input read on the way to the
 /// streams (a playlist, a cue sheet): a named WAV output is never opened

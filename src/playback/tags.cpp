@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <strings.h>
 
 namespace {
@@ -18,6 +19,8 @@ struct tag_field {
 };
 }
 
+// COMMENT is what sox, EasyTag and foobar2000 write for the comment;
+// DESCRIPTION, where a stream has both, is the one shown.
 static constexpr tag_field tag_fields[] = {
 	{"artist", offsetof(stream_record, artist), tag_width},
 	{"album", offsetof(stream_record, album), tag_width},
@@ -25,7 +28,9 @@ static constexpr tag_field tag_fields[] = {
 	{"genre", offsetof(stream_record, genre), tag_width},
 	{"description", offsetof(stream_record, comment), tag_width},
 	{"date", offsetof(stream_record, year), year_width},
+	{"comment", offsetof(stream_record, comment), tag_width},
 };
+static constexpr std::size_t description = 4, comment = 6;
 
 // The value's first width characters, printable, then blanks up to width
 // characters: the field holds at most tag_room(width) bytes.
@@ -42,6 +47,7 @@ void tags_reset(stream_record *rec)
 {
 	for (const tag_field &t : tag_fields)
 		fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width, nullptr, 0);
+	rec->has_description = 0;
 	rec->whole = {};
 	rec->replaygain = {NAN, NAN, NAN, NAN};
 	rec->gain = replaygain_choose(rec->replaygain, replaygain_off);
@@ -78,12 +84,16 @@ int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_
 	std::size_t name_length = static_cast<std::size_t>(static_cast<const unsigned char *>(eq) - entry);
 	take_whole(&rec->whole, {reinterpret_cast<const char *>(entry), name_length},
 		   {reinterpret_cast<const char *>(entry) + name_length + 1, length - name_length - 1});
-	for (const tag_field &t : tag_fields) {
+	for (std::size_t i = 0; i < std::size(tag_fields); i++) {
+		const tag_field &t = tag_fields[i];
 		if (strlen(t.name) != name_length ||
 		    strncasecmp(t.name, reinterpret_cast<const char *>(entry), name_length) != 0)
 			continue;
-		fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width,
-			   entry + name_length + 1, length - name_length - 1);
+		if (i == description)
+			rec->has_description = 1;
+		if (i != comment || !rec->has_description)
+			fill_field(reinterpret_cast<char *>(rec) + t.field_offset, t.width, entry + name_length + 1,
+				   length - name_length - 1);
 		return 1;
 	}
 	// Not a tag that is shown: a stream with only these has no tags.

@@ -62,8 +62,9 @@ void tags_reset(stream_record *rec);
 /// Applies one comment entry (length bytes, not terminated) to the tag
 /// texts of rec, in printable form, cut to whole characters, or to its
 /// ReplayGain tags; and to its whole texts: TITLE, ARTIST, ALBUM, GENRE,
-/// DATE, ALBUMARTIST (or ALBUM ARTIST) and TRACKNUMBER. 1 when its name is
-/// a known tag (ReplayGain, ALBUMARTIST and TRACKNUMBER are none), 0
+/// DATE, ALBUMARTIST (or ALBUM ARTIST) and TRACKNUMBER. COMMENT fills the
+/// comment text unless a DESCRIPTION has (since tags_reset). 1 when its
+/// name is a known tag (ReplayGain, ALBUMARTIST and TRACKNUMBER are none), 0
 /// otherwise.
 int apply_vorbis_comment(stream_record *rec, const unsigned char *entry, uint32_t length);
 /// Applies one comment entry to tags when its name (any case) is

@@ -49,15 +49,15 @@ struct playlist_settings {
 	int repeat;     // start again after the last entry
 	uint64_t seed;  // of the shuffle
 	// The test a folder's regular files must pass: 1 when the file holds a
-	// stream the player plays, 0 when not, -1 when it cannot be read. Null:
-	// every regular file passes.
+	// stream the player plays, 0 when not, -1 when it cannot be read (errno
+	// says why). Null: every regular file passes.
 	int (*is_flac)(const char *path);
 	// Asked between entries of the walk: nonzero ends the walk where it is
 	// (a signal ends the run). May be null.
 	int (*stop)();
-	// Told of each problem (a playlist_problem) as the walk meets it. May be
-	// null.
-	void (*report)(int problem, const char *path);
+	// Told of each problem (a playlist_problem) as the walk meets it, with
+	// the error number that made an entry unreadable (0: none). May be null.
+	void (*report)(int problem, const char *path, int err);
 	// Cut albums into the tracks of their cue sheets; 0: every stream plays
 	// whole, and a cue sheet named only gives the files it names.
 	int cue = 0;
@@ -214,9 +214,10 @@ int walk_step(playlist *list);
 void add_entry(playlist *list, playlist_entry entry);
 
 /// The walk's own steps (walk.cpp, albums.cpp). Tells settings.report of a
-/// problem, and counts it unless it leaves no audio out (a cue sheet whose
-/// files then play whole: counts 0).
-void walk_report(playlist *list, int problem, const std::string &path, bool counts = true);
+/// problem (with err, the error number behind it, if any), and counts it
+/// unless it leaves no audio out (a cue sheet whose files then play whole:
+/// counts 0).
+void walk_report(playlist *list, int problem, const std::string &path, bool counts = true, int err = 0);
 /// folder/name, with one "/" between them.
 std::string joined(const std::string &folder, const std::string &name);
 /// Whether s ends with suffix, in any case.
@@ -263,7 +264,8 @@ void claim_album(playlist *list, const std::string &name);
 std::string cue_file_path(const std::string &folder, const std::string &file);
 
 /// Opens folder for a listing of its names (but "." and ".." and other
-/// names beginning with "."). 0 when the folder cannot be read.
+/// names beginning with "."). 0 when the folder cannot be read (errno says
+/// why).
 int folder_open(const std::string &folder, folder_listing *listing);
 /// Takes one short step of the listing: reads a batch of names, puts a run
 /// of them in order, or merges part of two runs. 1 once listing->names are

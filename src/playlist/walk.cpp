@@ -30,12 +30,12 @@ namespace {
 constexpr std::size_t new_walk = SIZE_MAX;
 }
 
-void walk_report(playlist *list, int problem, const std::string &path, bool counts)
+void walk_report(playlist *list, int problem, const std::string &path, bool counts, int err)
 {
 	if (counts)
 		list->problems++;
 	if (list->settings->report)
-		list->settings->report(problem, path.c_str());
+		list->settings->report(problem, path.c_str(), err);
 }
 
 std::string joined(const std::string &folder, const std::string &name)
@@ -77,7 +77,7 @@ static void enter_folder(playlist *list, const std::string &path, const struct s
 {
 	walk_frame f{.kind = frame_folder, .path = path};
 	if (!folder_open(path, &f.listing)) {
-		walk_report(list, problem_unreadable, path);
+		walk_report(list, problem_unreadable, path, true, errno);
 		return;
 	}
 	f.proc = on_proc(path);
@@ -119,7 +119,7 @@ static void take_name(playlist *list, const std::string &name)
 		// entry cannot be read.
 		const int error = errno;
 		if (error != ENOENT || lstat(path.c_str(), &st) == 0)
-			walk_report(list, problem_unreadable, path);
+			walk_report(list, problem_unreadable, path, true, error);
 		return;
 	}
 	if (S_ISDIR(st.st_mode)) {
@@ -140,7 +140,7 @@ static void take_name(playlist *list, const std::string &name)
 	}
 	const int verdict = list->settings->is_flac ? list->settings->is_flac(path.c_str()) : 1;
 	if (verdict < 0) {
-		walk_report(list, problem_unreadable, path);
+		walk_report(list, problem_unreadable, path, true, errno);
 	} else if (verdict > 0) {
 		add_stream(list, path);
 		list->walk[root].found++;

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 namespace {
@@ -20,6 +21,7 @@ struct command {
 	const char *long_word;
 	int (*run)(const char *word, const char *arg);
 	int ends_stream;  // closes or replaces the open stream
+	const char *help; // its "@H" line after the words: the argument, then what it does
 };
 }
 
@@ -151,10 +153,29 @@ static int cmd_quit(const char *, const char *)
 	return -1;
 }
 
+static int cmd_help(const char *, const char *);
+
 static constexpr command commands[] = {
-	{"L", "LOAD", cmd_load, 1},    {"J", "JUMP", cmd_jump, 0},   {"S", "STOP", cmd_stop, 1},
-	{"V", "VOLUME", cmd_volume, 0}, {"P", "PAUSE", cmd_pause, 0}, {"Q", "QUIT", cmd_quit, 1},
+	{"L", "LOAD", cmd_load, 1, " PATH: close the open stream, open the file at PATH and play it"},
+	{"J", "JUMP", cmd_jump, 0,
+	 " [+|-]N[s]: seek to N seconds (MPEG frames with --mpeg-frames, unless Ns), or N on or back"},
+	{"S", "STOP", cmd_stop, 1, ": stop and close the open stream"},
+	{"V", "VOLUME", cmd_volume, 0, " N: set the volume factor (1 plays as encoded)"},
+	{"P", "PAUSE", cmd_pause, 0, ": pause, or resume"},
+	{"Q", "QUIT", cmd_quit, 1, ": close the open stream and end"},
+	{"H", "HELP", cmd_help, 0, ": this list (any command in any case)"},
 };
+
+// The command list, one "@H" line each between "@H {" and "@H }", as
+// mpg123's front ends read it.
+static int cmd_help(const char *, const char *)
+{
+	event("@H {\n");
+	for (const command &c : commands)
+		event(("@H " + std::string(c.long_word) + "/" + c.short_word + c.help + "\n").c_str());
+	event("@H }\n");
+	return 0;
+}
 
 static const command *find_command(const char *word)
 {

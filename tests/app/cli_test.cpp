@@ -10,10 +10,13 @@
 namespace {
 const std::string banner = "wendrop version 2.1.1   'wendrop --help' for more info\n";
 
-const std::string help_text =
-	"Usage: wendrop [OPTIONS] FILES...\n"
+// The default named is the one libao's configuration gives.
+std::string help_text(const std::string &driver)
+{
+	return "Usage: wendrop [OPTIONS] FILES...\n"
 	"  -d, --driver=STRING              set libao output driver (pulse, macosx,\n"
-	"                                   oss, etc).  Default is oss\n"
+	"                                   oss, etc).  Default is libao's default\n"
+	"                                   (here: " + driver + ")\n"
 	"  -w, --wav=FILENAME               send output to wav file (use --wav=- and -q\n"
 	"                                   for stdout)\n"
 	"      --raw=FILENAME               send raw PCM to a file, a FIFO or stdout\n"
@@ -41,6 +44,7 @@ const std::string help_text =
 	"Help options:\n"
 	"  -?, --help                       Show this help message\n"
 	"      --usage                      Display brief usage message\n";
+}
 
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
@@ -74,9 +78,11 @@ TEST_F(Cli, HelpAndUsageComeFromTheOptionTable)
 	for (const char *opt : {"--help", "-?"}) {
 		run_result r = wendrop({opt, "ignored.flac"});
 		EXPECT_EQ(r.status, 0) << opt;
-		EXPECT_EQ(r.out, help_text) << opt;
+		EXPECT_EQ(r.out, help_text("null")) << opt;
 		EXPECT_EQ(r.err, "") << opt;
 	}
+	run_result pulse = run(wendrop_args({"-q?"}), "", 30, {.env = player_env(dir, "pulse")});
+	EXPECT_EQ(pulse.out, help_text("pulse"));
 	run_result r = wendrop({"--usage"});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, usage_text);
@@ -199,25 +205,33 @@ TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 	EXPECT_GT(read_file(dir.file("o.wav")).size(), 8000u);
 }
 
-TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFile)
+// Each file gives the device's line; the first also says, once, which
+// driver gave no sound and what to try. A run that played nothing for want
+// of a device failed; a missing file does not change that.
+TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFileAndFailsTheRun)
 {
-	std::string flac = short_file();
+	std::string flac = short_file(), missing = dir.file("missing.flac");
 	// No sound server runs at this address, so the pulse device fails.
 	auto no_server = env;
 	no_server.push_back("PULSE_SERVER=unix:" + dir.file("no-such-socket"));
-	run_result r = run(wendrop_args({"-q", "-d", "pulse", flac, flac}), "", 30, {.env = no_server});
-	EXPECT_EQ(r.status, 0);
+	run_result r = run(wendrop_args({"-q", "-d", "pulse", flac, missing, flac}), "", 30, {.env = no_server});
+	EXPECT_EQ(r.status, 1);
 	ao_initialize();
 	std::string device_line = "Error opening ao device " + std::to_string(ao_driver_id("pulse")) + "\n";
 	ao_shutdown();
-	EXPECT_EQ(r.err, device_line + "Error opening " + flac + "\n" + device_line + "Error opening " + flac + "\n");
+	const std::string failed = device_line + "Error opening " + flac + " (no sound device)\n";
+	EXPECT_EQ(r.err, failed +
+				 "No sound from libao's \"pulse\" driver: is a sound server running? Choose another with -d, "
+				 "or write a file with --wav.\n"
+				 "Error opening " + missing + " (no such file)\n" + failed);
 
 	// libao does not say which option it refused: the line after names
 	// them all, as given, in their printable form.
 	const std::string socket = "unix:" + dir.file("no-such-socket");
 	r = run(wendrop_args({"-q", "-d", "pulse", "-o", "server=" + socket, "-o", "client_name=a\tb", flac}), "", 30,
 		{.env = env});
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, device_line + "Device options given: server=" + socket + " client_name=a?b\nError opening " +
-				 flac + "\n");
+				 flac + " (no sound device)\nNo sound from libao's \"pulse\" driver: is a sound server running? "
+				 "Choose another with -d, or write a file with --wav.\n");
 }

@@ -153,10 +153,10 @@ TEST(ManualPage, DocumentsEveryCommandAndEventLine)
 {
 	const std::string page = page_text(source_page);
 	// Each command with its short and long word, as the page lists them.
-	for (const char *command : {"L, LOAD", "J, JUMP", "S, STOP", "V, VOLUME", "P, PAUSE", "Q, QUIT"})
+	for (const char *command : {"L, LOAD", "J, JUMP", "S, STOP", "V, VOLUME", "P, PAUSE", "Q, QUIT", "H, HELP"})
 		EXPECT_TRUE(has_word(page, command)) << command;
 	for (const char *line : {"@R WENDROP", "@I ID3:%s%s%s%s%s%s", "@I %s", "@F %lu %lu %.2f %.2f",
-				 "@P 0", "@P 1", "@P 2", "@V %f", "@E Unknown command '%s'",
+				 "@P 0", "@P 1", "@P 2", "@V %f", "@H %s", "@E Unknown command '%s'",
 				 "@E Missing argument to '%s'", "@E Error opening %s", "@E Error writing wav file %s",
 				 "@E Error writing raw output %s",
 				 "@E Error writing to ao device %d", "@E Stream too big for a WAV file: %s",

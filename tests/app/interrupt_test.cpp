@@ -1,7 +1,7 @@
 // Interrupts that arrive while the player waits for a file that has nothing
 // to read: a FIFO without a writer holds it until the test has sent them, so
 // nothing depends on timing. The wait gives way as playback does: one
-// interrupt skips the file, two in a second stop the playlist.
+// interrupt skips the file, two within a second stop the playlist.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -70,31 +70,38 @@ struct InterruptWhileOpening : testing::Test {
 		return dir.file(name);
 	}
 	// Runs wendrop with args, sending the interrupts once the handler is in
-	// place and ready() has returned; it ends with status.
+	// place and ready() has returned; it ends with status. Two or more
+	// begin at first_at seconds into a wall-clock second, gap seconds apart:
+	// a gap of 0 keeps them in that second, a pair from .9 with a gap of .2
+	// straddles the next.
 	void play_interrupted(process &p, const std::vector<std::string> &args, int interrupts,
-			      const std::function<void()> &ready = [] {}, int status = 0)
+			      const std::function<void()> &ready = [] {}, int status = 0, double first_at = 0.02,
+			      double gap = 0)
 	{
 		ASSERT_TRUE(process_start(p, wendrop_args(args), {.env = env}));
 		ready();
 		ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigCgt", true));
 		if (interrupts > 1) {
-			// Start early in a second, so that both fall into it.
 			timespec ts;
 			clock_gettime(CLOCK_REALTIME, &ts);
-			usleep(static_cast<useconds_t>((1e9 - static_cast<double>(ts.tv_nsec)) / 1000) + 20000);
+			usleep(static_cast<useconds_t>((1e9 - static_cast<double>(ts.tv_nsec)) / 1000 + first_at * 1e6));
 		}
 		time_t first = wall_seconds();
 		for (int i = 0; i < interrupts; i++) {
+			const double sent = now_seconds();
 			kill(p.pid, SIGINT);
 			// Signals of one kind do not queue: let each one land.
 			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "ShdPnd", false));
 			ASSERT_TRUE(wait_for_sigint_mask(p.pid, "SigPnd", false));
+			if (const double left = sent + gap - now_seconds(); i + 1 < interrupts && left > 0)
+				usleep(static_cast<useconds_t>(left * 1e6));
 		}
 		const bool same_second = wall_seconds() == first;
 		EXPECT_EQ(process_finish(p, 20), status);
 		EXPECT_FALSE(p.timed_out);
 		// Only a double interrupt depends on the second it falls into.
-		ASSERT_TRUE(interrupts < 2 || same_second) << "the interrupts fell into different seconds";
+		ASSERT_TRUE(interrupts < 2 || same_second == (first_at + gap < 1))
+			<< "the interrupts did not fall as meant into the seconds";
 	}
 };
 }
@@ -117,12 +124,16 @@ TEST_F(InterruptWhileOpening, OneSkipsTheFileItWaitsForAndTheNextPlaysWhole)
 	EXPECT_TRUE(second.data == c_data);
 }
 
-TEST_F(InterruptWhileOpening, TwoInTheSameSecondStopThePlaylist)
+// Within one second by the clock that never steps: in the same wall-clock
+// second, or 0.2 s apart on either side of its turn.
+TEST_F(InterruptWhileOpening, TwoWithinOneSecondStopThePlaylist)
 {
-	process p;
-	play_interrupted(p, {"-q", "--wav=-", fifo, fifo, b}, 2, [] {}, 1);
-	EXPECT_EQ(p.err_text, "");
-	EXPECT_EQ(p.out_text.size(), 0u);
+	for (const auto &[first_at, gap] : {std::pair{0.02, 0.0}, {0.9, 0.2}}) {
+		process p;
+		play_interrupted(p, {"-q", "--wav=-", fifo, fifo, b}, 2, [] {}, 1, first_at, gap);
+		EXPECT_EQ(p.err_text, "") << first_at;
+		EXPECT_EQ(p.out_text.size(), 0u) << first_at;
+	}
 }
 
 TEST_F(InterruptWhileOpening, RepeatPlaysTheListAgainUntilTwoInTheSameSecond)

@@ -83,7 +83,8 @@ TEST_F(Playlist, FilesThatFailToOpenAreReportedAndTheRunGoesOn)
 	EXPECT_EQ(r.status, 0);
 	// What does not begin as FLAC is refused before the decoder sees it:
 	// one line each.
-	EXPECT_EQ(r.err, "Error opening " + shown + "\nError opening " + garbage + "\nError opening " + truncated + "\n");
+	EXPECT_EQ(r.err, "Error opening " + shown + " (no such file)\nError opening " + garbage +
+				 " (not FLAC)\nError opening " + truncated + " (cut short)\n");
 	r = wendrop({"-d", "null", missing, a, garbage, b});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(r.out.find("\nPlaying FLAC stream from a.flac\n"), std::string::npos);
@@ -137,14 +138,14 @@ TEST_F(Playlist, StandardInputIsOneStreamNamedDashWithTheTagsOfItsOnlyPass)
 	run_result r = run(wendrop_args({"-d", "null", "-", "-", a}), std::string(bytes.begin(), bytes.end()), 60,
 			   {.env = env});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "Error opening -\n");
+	EXPECT_EQ(r.err, "Error opening - (empty)\n");
 	std::string from_file = announced;
 	from_file.replace(from_file.find("from -"), 6, "from a.flac");
 	EXPECT_EQ(r.out, banner + announced + from_file);
 	// Standard input redirected from a file is read once all the same.
 	r = run(wendrop_args({"-d", "null", "-", "-"}), "", 60, {.env = env, .stdin_path = a, .stdin_flags = O_RDONLY});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "Error opening -\n");
+	EXPECT_EQ(r.err, "Error opening - (empty)\n");
 	EXPECT_EQ(r.out, banner + announced);
 }
 
@@ -203,7 +204,8 @@ TEST_F(Playlist, M3uEntriesPlayFromBesideTheListAndTheMissingFailInTurn)
 	ASSERT_TRUE(write_file(dir.file("lists/fav.m3u"), {list.begin(), list.end()}));
 	run_result r = wendrop({"-d", "null", dir.file("lists/fav.m3u")});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "Error opening " + dir.file("lists/missing.flac") + "\nError opening http://host/x.flac\n");
+	EXPECT_EQ(r.err, "Error opening " + dir.file("lists/missing.flac") +
+				 " (no such file)\nError opening http://host/x.flac (no such file)\n");
 	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a.flac", "b.flac"}));
 }
 
@@ -219,7 +221,8 @@ TEST_F(Playlist, ShufflePlaysEachFileOnceAndARepeatWithNothingToPlayEnds)
 	std::filesystem::create_directories(dir.file("none"));
 	run_result r = wendrop({"-q", "-r", "-w", dir.file("o.wav"), dir.file("none"), dir.file("missing.flac")});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("none") + "\nError opening " + dir.file("missing.flac") + "\n");
+	EXPECT_EQ(r.err, "No FLAC files in " + dir.file("none") + "\nError opening " + dir.file("missing.flac") +
+				 " (no such file)\n");
 }
 
 TEST_F(Playlist, ReplayGainLineFollowsTheProperties)
@@ -267,9 +270,10 @@ TEST_F(Playlist, WhatTheWalkCannotReadIsOneLineEachAndAMissForAWavOutput)
 	chmod(dir.file("lib/secret.flac").c_str(), 0);
 	std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
 					      wendrop_bin(), "-q"};
-	const std::string lines = "Error opening " + dir.file("lib/dangling") + "\nError opening " + dir.file("lib/locked") +
-				  "\nError opening " + dir.file("lib/loop1") + "\nError opening " + dir.file("lib/loop2") +
-				  "\nError opening " + dir.file("lib/secret.flac") + "\n";
+	const std::string lines = "Error opening " + dir.file("lib/dangling") + " (a dangling link)\nError opening " +
+				  dir.file("lib/locked") + " (permission denied)\nError opening " + dir.file("lib/loop1") +
+				  " (a loop of links)\nError opening " + dir.file("lib/loop2") +
+				  " (a loop of links)\nError opening " + dir.file("lib/secret.flac") + " (permission denied)\n";
 	for (const char *output : {"-w/dev/null", "-dnull"}) {
 		std::vector<std::string> argv = as_nobody;
 		argv.insert(argv.end(), {output, dir.file("lib")});
@@ -306,11 +310,12 @@ TEST_F(Playlist, ListsFromOtherProgramsPlayAndJunkNamedM3uIsOneLine)
 			    dir.file("lists"), wendrop_bin()},
 			   "not a stream", 60, {.env = env});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "Not a playlist: junk.m3u\nNo entries in empty.m3u\n");
+	EXPECT_EQ(r.err, "Not a playlist: junk.m3u (not text)\nNo entries in empty.m3u\n");
 	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{"a b.flac", "-", "c.flac", "c.flac", "-"}));
 	for (const char *list : {"junk.m3u", "empty.m3u"}) {
 		r = wendrop({"-q", "-w", dir.file("o.wav"), dir.file("lists/") + list, a});
 		EXPECT_EQ(r.status, 1) << list;
-		EXPECT_EQ(r.err, (list[0] == 'j' ? "Not a playlist: " : "No entries in ") + dir.file("lists/") + list + "\n");
+		EXPECT_EQ(r.err, (list[0] == 'j' ? "Not a playlist: " : "No entries in ") + dir.file("lists/") + list +
+					 (list[0] == 'j' ? " (not text)\n" : "\n"));
 	}
 }

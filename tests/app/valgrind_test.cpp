@@ -63,7 +63,7 @@ TEST_F(Valgrind, PlaylistWithAFailingFile)
 	std::vector<unsigned char> piped = read_file(b);
 	run_result r = under_valgrind({"-q", "-d", "null", a, missing, garbage, "-", b, a},
 				      std::string(piped.begin(), piped.end()));
-	EXPECT_EQ(r.err, "Error opening " + missing + "\nError opening " + garbage + "\n");
+	EXPECT_EQ(r.err, "Error opening " + missing + " (no such file)\nError opening " + garbage + " (not FLAC)\n");
 }
 
 TEST_F(Valgrind, WavOutputReopenedPerStream)

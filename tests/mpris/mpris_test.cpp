@@ -75,7 +75,7 @@ TEST(NoBus, PrintsTheSameBytesAsWithoutMpris)
 	};
 	const run_result off = play("unset", false);
 	ASSERT_NE(off.out.find("Playing FLAC stream from a.flac"), std::string::npos) << off.out;
-	ASSERT_EQ(off.err, "Error opening " + dir.file("missing.flac") + "\n");
+	ASSERT_EQ(off.err, "Error opening " + dir.file("missing.flac") + " (no such file)\n");
 	const std::string bus_address = bus.env[0].substr(bus.env[0].find('=') + 1);
 	const std::string addresses[] = {"unset", "unix:path=" + dir.file("none"), "nonsense", bus_address};
 	for (const std::string &address : addresses) {

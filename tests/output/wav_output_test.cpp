@@ -261,10 +261,11 @@ TEST_F(WavOutput, AWavOutputThatCannotBeCreatedOrWhoseReaderLeavesFails)
 {
 	std::string a = make("a.flac", 16, 2, 44100, 44100 * 2), fifo = dir.file("fifo.wav");
 	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-	for (const std::string &wav : {dir.file("no/such/dir/out.wav"), dir.path, fifo}) {
+	for (const auto &[wav, why] : {std::pair{dir.file("no/such/dir/out.wav"), "no such folder"},
+				       {dir.path, "a folder"}, {fifo, "no reader"}}) {
 		run_result r = wendrop({"-q", "--wav", wav, a, a});
 		EXPECT_TRUE(r.status == 1 && !r.timed_out) << wav;
-		std::string lines = "Error opening wav file " + wav + "\nError opening " + a + "\n";
+		std::string lines = "Error opening wav file " + wav + " (" + why + ")\nError opening " + a + " (no output file)\n";
 		EXPECT_EQ(r.err, lines + lines);
 	}
 	int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -279,8 +280,8 @@ TEST_F(WavOutput, AWavOutputThatCannotBeCreatedOrWhoseReaderLeavesFails)
 	close(reader);
 	ASSERT_GT(n, 0) << "the player wrote less than was read for";
 	EXPECT_EQ(process_finish(p, 20), 1);
-	EXPECT_EQ(p.err_text, "Error writing wav file " + fifo + "\nError opening wav file " + fifo + "\nError opening " +
-				      a + "\n");
+	EXPECT_EQ(p.err_text, "Error writing wav file " + fifo + "\nError opening wav file " + fifo +
+				      " (no reader)\nError opening " + a + " (no output file)\n");
 }
 
 // libao's wav driver reports success on a full disk; the player sees the
@@ -294,14 +295,15 @@ TEST_F(WavOutput, AFullDiskEndsEachStreamWithOneLineAndStatusOne)
 	run_result r = wendrop({"-q", "--wav=/dev/full", a, missing, b});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error writing wav file /dev/full\nError opening " + missing +
-				 "\nError writing wav file /dev/full\n");
+				 " (no such file)\nError writing wav file /dev/full\n");
 	r = wendrop({"-q", "--wav=-", a, b}, {.env = env, .stdout_path = "/dev/full"});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error writing wav file -\nError writing wav file -\n");
 	// A raw output holds the whole run: once it failed, it takes no more.
 	r = wendrop({"-q", "--raw=/dev/full", a, b});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "Error writing raw output /dev/full\nError writing raw output /dev/full\nError opening " + b + "\n");
+	EXPECT_EQ(r.err, "Error writing raw output /dev/full\nError writing raw output /dev/full\nError opening " + b +
+				 " (no output file)\n");
 	// A file that cannot be opened is missing from the output too.
 	EXPECT_EQ(wendrop({"-q", "--wav=/dev/full", missing}).status, 1);
 }
@@ -404,16 +406,16 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	for (const std::string &target : {a, c}) {
 		run_result r = wendrop({"-q", "-w", target, b});
 		EXPECT_EQ(r.status, 1);
-		EXPECT_EQ(r.err, "Error opening wav file " + target + "\nError opening " + b + "\n");
+		EXPECT_EQ(r.err, "Error opening wav file " + target + " (a FLAC file)\nError opening " + b + " (no output file)\n");
 	}
 	EXPECT_TRUE(read_file(a) == flac);
 	run_result r = wendrop({"-q", "--raw=" + a, b});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "Error opening raw output " + a + "\nError opening " + b + "\n");
+	EXPECT_EQ(r.err, "Error opening raw output " + a + " (a FLAC file)\nError opening " + b + " (no output file)\n");
 	EXPECT_TRUE(read_file(a) == flac);
 	r = wendrop({"-q", "--wav=" + c, c});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening " + c + "\n");
+	EXPECT_EQ(r.err, "Error opening wav file " + c + " (a FLAC file)\nError opening " + c + " (no output file)\n");
 	EXPECT_TRUE(read_file(c) == tagged);
 
 	// FLAC in Ogg is FLAC too; and standard input is the stream itself.
@@ -424,10 +426,10 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	ASSERT_TRUE(write_flac(d, f));
 	std::vector<unsigned char> ogg = read_file(d);
 	r = wendrop({"-q", "-w", d, b});
-	EXPECT_EQ(r.err, "Error opening wav file " + d + "\nError opening " + b + "\n");
+	EXPECT_EQ(r.err, "Error opening wav file " + d + " (a FLAC file)\nError opening " + b + " (no output file)\n");
 	EXPECT_TRUE(read_file(d) == ogg);
 	r = wendrop({"-q", "--wav=" + c, "-"}, {.env = env, .stdin_path = c});
-	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening -\n");
+	EXPECT_EQ(r.err, "Error opening wav file " + c + " (a FLAC file)\nError opening - (no output file)\n");
 	EXPECT_TRUE(read_file(c) == tagged);
 
 	// Nor a list or a cue sheet read on the way: named, found in the folder
@@ -455,7 +457,8 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 		r = wendrop(args);
 		EXPECT_EQ(r.status, 1) << row.args.back();
 		EXPECT_EQ(r.err.substr(0, r.err.find('\n', r.err.find('\n') + 1) + 1),
-			  "Error opening wav file " + row.target + "\nError opening " + row.opened + "\n");
+			  "Error opening wav file " + row.target + " (an input file)\nError opening " + row.opened +
+				  " (no output file)\n");
 	}
 	EXPECT_EQ(read_file(sheet), std::vector<unsigned char>(sheet_text.begin(), sheet_text.end()));
 	EXPECT_EQ(read_file(list), list_bytes);
@@ -535,7 +538,7 @@ TEST_F(WavOutput, RawOutputHoldsEveryStreamOfTheRunBackToBack)
 
 	r = wendrop({"-q", "--raw=" + raw, dir.file("missing.flac"), c});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, "Error opening " + dir.file("missing.flac") + "\n");
+	EXPECT_EQ(r.err, "Error opening " + dir.file("missing.flac") + " (no such file)\n");
 	EXPECT_TRUE(read_file(raw) == c_only);
 }
 

@@ -65,6 +65,7 @@ struct hostile {
 	// Its stated total does not fit a WAV file: refused there, played live.
 	bool too_big_for_wav = false;
 	uint64_t stated_total = 6000;
+	std::string why = "cut short";     // the reason a file that does not open gives
 };
 
 struct HostileFiles : testing::Test {
@@ -166,11 +167,12 @@ struct HostileFiles : testing::Test {
 			return "";
 		const bool mismatch = short_line(c, path).empty() && c.pcm != frames({0, 1, 2, 3, 4, 5});
 		return "Damaged stream: " + path + " (" + (mismatch ? "MD5 mismatch, " : "") + std::to_string(errors) +
-		       " damaged frames)\n";
+		       (errors == 1 ? " damaged frame)\n" : " damaged frames)\n");
 	}
 	std::string expected_err(const hostile &c, const std::string &path) const
 	{
-		return c.err + short_line(c, path) + damage_line(c, path) + (c.opens ? "" : "Error opening " + path + "\n");
+		return c.err + short_line(c, path) + damage_line(c, path) +
+		       (c.opens ? "" : "Error opening " + path + " (" + c.why + ")\n");
 	}
 
 	// Alone, into a WAV file: the error lines, the tags, the decoded audio.
@@ -183,7 +185,8 @@ struct HostileFiles : testing::Test {
 		// is a failed conversion.
 		EXPECT_EQ(r.status, c.opens && !c.too_big_for_wav && short_line(c, path).empty() && damage_line(c, path).empty() ? 0 : 1);
 		if (c.too_big_for_wav) {
-			EXPECT_EQ(r.err, "Stream too big for a WAV file: " + path + "\nError opening " + path + "\n");
+			EXPECT_EQ(r.err, "Stream too big for a WAV file: " + path + "\nError opening " + path +
+						 " (too big for a WAV file)\n");
 			EXPECT_EQ(access(wav.c_str(), F_OK), -1) << "a stream too big for WAV wrote output";
 			r = run(wendrop_args({"-d", "null", path}), "", 60, {.env = env});
 			EXPECT_EQ(r.err, expected_err(c, path));
@@ -209,8 +212,10 @@ struct HostileFiles : testing::Test {
 					     << "; frames " << describe(w.data);
 	}
 
-	// All of them in one playlist, each followed by the good file.
-	void playlist_goes_on(const std::vector<hostile> &cases, const std::vector<std::string> &paths)
+	// All of them in one playlist, each followed by the good file; run by
+	// as_user when it is given (a command that runs the rest as another).
+	void playlist_goes_on(const std::vector<hostile> &cases, const std::vector<std::string> &paths,
+			      std::vector<std::string> as_user = {})
 	{
 		std::string good = dir.file("good.flac");
 		ASSERT_TRUE(write_file(good, bytes));
@@ -220,7 +225,9 @@ struct HostileFiles : testing::Test {
 			args.insert(args.end(), {paths[i], good});
 			err += expected_err(cases[i], paths[i]);
 		}
-		run_result r = run(wendrop_args(args), "", 60, {.env = env});
+		std::vector<std::string> argv = wendrop_args(args);
+		argv.insert(argv.begin(), as_user.begin(), as_user.end());
+		run_result r = run(argv, "", 60, {.env = env});
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(r.err, err);
 		std::size_t played = 0;
@@ -388,10 +395,10 @@ TEST_F(HostileFiles, DamageWithoutErrorReportsIsToldAtTheEnd)
 		std::string reasons;
 		int reference_status;  // of flac -t
 	} cases[] = {
-		{"bad-page-crc.oga", variant(true, {}), "MD5 mismatch, 1 damaged frames", 1},
+		{"bad-page-crc.oga", variant(true, {}), "MD5 mismatch, 1 damaged frame", 1},
 		// Without a signature the lost page is still counted, where the
 		// reference decoder passes the stream.
-		{"bad-page-crc-no-md5.oga", variant(true, none), "1 damaged frames", 0},
+		{"bad-page-crc-no-md5.oga", variant(true, none), "1 damaged frame", 0},
 		{"md5-mismatch.flac", variant(false, wrong), "MD5 mismatch", 1},
 	};
 	for (int i : {0, 1}) {
@@ -435,8 +442,10 @@ TEST_F(HostileFiles, FlacBetweenId3TagsStillPlays)
 
 // Files of other kinds named .flac (a 10 MB WAV file among them) are refused
 // from their first bytes, before libFLAC searches them for frames: one line
-// each. A named WAV output keeps the stream before them, the run goes on,
-// and a conversion that missed a file ends with status 1.
+// each, which says what they are, from a file or a pipe alike (a front end's
+// "@E" line stays as it was). A named WAV output keeps the stream before
+// them, the run goes on, and a conversion that missed a file ends with
+// status 1.
 TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 {
 	std::string good = dir.file("good.flac"), wav = dir.file("out.wav");
@@ -446,14 +455,23 @@ TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 		noise.insert(noise.end(), {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)});
 	ASSERT_EQ(run(wendrop_args({"-q", "--wav", wav, good}), "", 60, {.env = env}).status, 0);
 	const std::vector<unsigned char> riff = read_file(wav), all = frames({0, 1, 2, 3, 4, 5});
+	// An MPEG-1 layer III frame header (128 kbit/s, 44.1 kHz) behind an
+	// ID3v2 tag, as an MP3 file begins; layer II's.
+	const std::vector<unsigned char> id3 = cat({text("ID3"), {3, 0, 0, 0, 0, 0, 4}, text("TAGS")});
 	struct {
 		std::string name;
 		std::vector<unsigned char> bytes;
+		std::string why;
 	} kinds[] = {
-		{"wav", cat({riff, std::vector<unsigned char>(10000000)})},
-		{"png", cat({{0x89}, text("PNG\r\n\x1a\n"), noise})},
-		{"ogg-vorbis", cat({text("OggS"), {0, 2}, std::vector<unsigned char>(20), text("\x01vorbis"), noise})},
-		{"random", noise},
+		{"wav", cat({riff, std::vector<unsigned char>(10000000)}), "not FLAC: a WAV file"},
+		{"png", cat({{0x89}, text("PNG\r\n\x1a\n"), noise}), "not FLAC"},
+		{"ogg-vorbis", cat({ogg_page(2, 5, 0, cat({text("\x01vorbis"), noise})), noise}), "not FLAC: an Ogg Vorbis file"},
+		{"ogg-opus", cat({ogg_page(2, 5, 0, cat({text("OpusHead"), {1, 2}})), noise}), "not FLAC: an Ogg Opus file"},
+		{"ogg-speex", ogg_page(2, 5, 0, text("Speex   ")), "not FLAC: an Ogg file"},
+		{"mp3", cat({id3, {0xff, 0xfb, 0x90, 0x64}, noise}), "not FLAC: an MP3 file"},
+		{"mp2", cat({{0xff, 0xfd, 0x90, 0x04}, noise}), "not FLAC: an MPEG audio file"},
+		{"random", noise, "not FLAC"},
+		{"empty", {}, "empty"},
 	};
 	for (const auto &k : kinds) {
 		SCOPED_TRACE(k.name);
@@ -461,7 +479,9 @@ TEST_F(HostileFiles, FilesOfOtherKindsAreNotOpened)
 		ASSERT_TRUE(write_file(bad, k.bytes));
 		run_result r = run(wendrop_args({"-q", "--wav", wav, good, bad}), "", 60, {.env = env});
 		EXPECT_EQ(r.status, 1);
-		EXPECT_EQ(r.err, "Error opening " + bad + "\n");
+		EXPECT_EQ(r.err, "Error opening " + bad + " (" + k.why + ")\n");
+		r = run(wendrop_args({"-q", "-d", "null", "-"}), std::string(k.bytes.begin(), k.bytes.end()), 60, {.env = env});
+		EXPECT_EQ(r.err, "Error opening - (" + k.why + ")\n");
 		wav_info w = parse_wav(read_file(wav));
 		ASSERT_TRUE(w.ok);
 		EXPECT_TRUE(w.data == all) << w.data.size() << " bytes";
@@ -491,12 +511,17 @@ TEST_F(HostileFiles, PathsThatAreNotFlacFiles)
 
 TEST_F(HostileFiles, UnreadableFile)
 {
-	if (geteuid() == 0)
-		GTEST_SKIP() << "root reads a file whatever its mode says";
 	std::string locked = dir.file("locked.flac");
 	ASSERT_TRUE(write_file(locked, bytes));
 	ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-	playlist_goes_on({{"locked", {}, false}}, {locked});
+	// Root reads a file whatever its mode says: the player runs as nobody,
+	// in a folder it may enter.
+	std::vector<std::string> as_nobody;
+	if (geteuid() == 0) {
+		as_nobody = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+		ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+	}
+	playlist_goes_on({{.name = "locked", .bytes = {}, .opens = false, .why = "permission denied"}}, {locked}, as_nobody);
 }
 
 // A FIFO is read like any stream once its writer comes (the test is the

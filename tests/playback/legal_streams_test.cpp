@@ -209,7 +209,7 @@ TEST_F(LegalStreams, AChainPlaysOnPastABadLink)
 		{"not-flac", one.file + vorbis + two.file, one.pcm + two.pcm, "Skipped a link that is not FLAC in FILE\n"},
 		{"cut", cut + two.file, bytes(one.pcm.begin(), one.pcm.begin() + static_cast<long>(kept * 4)) + two.pcm,
 		 "Stream ended early: FILE (" + std::to_string(kept) + " of 23040 samples)\n"},
-		{"stray-pages", one.file + headless, one.pcm, "Damaged stream: FILE (1 damaged frames)\n"},
+		{"stray-pages", one.file + headless, one.pcm, "Damaged stream: FILE (1 damaged frame)\n"},
 	};
 	for (const auto &c : cases) {
 		for (bool piped : {false, true}) {

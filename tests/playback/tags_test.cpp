@@ -58,6 +58,22 @@ TEST_F(Tags, KnownNamesFillTheirFieldPaddedWithBlanks)
 	EXPECT_EQ(std::string(rec.comment), padded("d=e"));
 }
 
+TEST_F(Tags, CommentFillsTheCommentUnlessThereIsADescription)
+{
+	// What sox, EasyTag and foobar2000 write; a DESCRIPTION, before or
+	// after it, is the one shown.
+	for (const auto &[entries, shown] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+		     {{"COMMENT=Live"}, "Live"},
+		     {{"comment=a", "Comment=b"}, "b"},
+		     {{"DESCRIPTION=Desc", "COMMENT=Live"}, "Desc"},
+		     {{"COMMENT=Live", "DESCRIPTION=Desc"}, "Desc"}}) {
+		tags_reset(&rec);
+		for (const std::string &e : entries)
+			EXPECT_EQ(apply_entry(rec, e), 1) << e;
+		EXPECT_EQ(std::string(rec.comment), padded(shown)) << entries[0];
+	}
+}
+
 TEST_F(Tags, DateKeepsFourCharactersAndLongValuesAreCut)
 {
 	apply_entry(rec, "DATE=2024-05-01");
@@ -104,7 +120,7 @@ TEST_F(Tags, LongUtf8ValuesKeepThirtyWholeCharacters)
 TEST_F(Tags, OnlyExactNamesMatchAndTheLaterEntryWins)
 {
 	EXPECT_EQ(apply_entry(rec, "TITLEX=a"), 0);
-	EXPECT_EQ(apply_entry(rec, "COMMENT=a"), 0);
+	EXPECT_EQ(apply_entry(rec, "COMMENTS=a"), 0);
 	EXPECT_EQ(apply_entry(rec, "TITL=a"), 0);
 	EXPECT_EQ(apply_entry(rec, "no equals sign"), 0);
 	EXPECT_EQ(apply_entry(rec, "=value"), 0);
@@ -159,7 +175,7 @@ TEST(TagFiles, FilesWithoutKnownNamesGiveNoTags)
 {
 	temp_dir dir;
 	std::string unknown = dir.file("u.flac"), bare = dir.file("b.flac");
-	ASSERT_TRUE(write_flac(unknown, tagged({{"TITLEX=a", "COMMENT=b", "no equals"}, {"=x"}})));
+	ASSERT_TRUE(write_flac(unknown, tagged({{"TITLEX=a", "COMMENTS=b", "no equals"}, {"=x"}})));
 	ASSERT_TRUE(write_flac(bare, tagged({})));
 	for (const std::string &p : {unknown, bare, dir.file("missing.flac"), dir.path}) {
 		tags_reset(&file_info);

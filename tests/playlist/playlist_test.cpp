@@ -148,7 +148,7 @@ struct Walk : testing::Test {
 		return std::string(path).ends_with(".flac") ? 1 : 0;
 	}
 	static int stop() { return stop_after >= 0 && looked >= stop_after; }
-	static void report(int problem, const char *path) { problems.emplace_back(problem, path); }
+	static void report(int problem, const char *path, int) { problems.emplace_back(problem, path); }
 	playlist_settings settings = {0, 0, 0, is_flac, stop, report};
 	void SetUp() override
 	{

@@ -140,12 +140,13 @@ TEST_F(Remote, PauseStopAndVolume)
 	EXPECT_EQ(r.err, "@I " + dir.file("a") + "\n");
 }
 
+// HELP (as mpg123 has it) lists the commands and changes nothing else.
 TEST_F(Remote, ErrorsAreReportedAndChangeNothing)
 {
 	std::string a = make("a.flac", 8000);
 	std::string missing = dir.file("missing.flac");
 	// Standard input carries the commands, so "-" is never a stream.
-	run_result r = session("FOO bar\nL\nload\nLOAD " + missing + "\nLOAD -\nJ 3\nLOAD " + a + "\nFOO\nQUIT\n");
+	run_result r = session("FOO bar\nhElP\nL\nload\nLOAD " + missing + "\nLOAD -\nJ 3\nLOAD " + a + "\nFOO\nH\nQUIT\n");
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "@E Unknown command 'FOO'\n"
 			 "@E Missing argument to 'L'\n"
@@ -156,7 +157,18 @@ TEST_F(Remote, ErrorsAreReportedAndChangeNothing)
 			 "@E Unknown command 'FOO'\n");
 	// Every LOAD that left nothing playing ended with "@P 0", so that a
 	// front end moves on to its next track.
-	EXPECT_EQ(r.out, greeting + "@P 0\n@P 0\n@P 0\n@P 0\n@F 1000 7000 0.12 0.88\n@F 2000 6000 0.25 0.75\n");
+	const std::string help =
+		"@H {\n"
+		"@H LOAD/L PATH: close the open stream, open the file at PATH and play it\n"
+		"@H JUMP/J [+|-]N[s]: seek to N seconds (MPEG frames with --mpeg-frames, unless Ns), or N on or back\n"
+		"@H STOP/S: stop and close the open stream\n"
+		"@H VOLUME/V N: set the volume factor (1 plays as encoded)\n"
+		"@H PAUSE/P: pause, or resume\n"
+		"@H QUIT/Q: close the open stream and end\n"
+		"@H HELP/H: this list (any command in any case)\n"
+		"@H }\n";
+	EXPECT_EQ(r.out, greeting + help + "@P 0\n@P 0\n@P 0\n@P 0\n@F 1000 7000 0.12 0.88\n@F 2000 6000 0.25 0.75\n" + help +
+				 "@F 3000 5000 0.38 0.62\n");
 }
 
 TEST_F(Remote, LoadWhilePlayingReplacesTheStreamWithoutAnEndReport)
