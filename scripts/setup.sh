@@ -12,8 +12,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
 # libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
-# cue sheets.
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev cmake g++ pkg-config)
+# cue sheets; libcurl4-openssl-dev: URLs.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libcurl4-openssl-dev cmake g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page;

@@ -17,7 +17,7 @@
 
 namespace {
 // Where the list goes after a file.
-enum file_end { file_done, file_skipped, file_previous, run_quit };
+enum file_end { file_done, file_skipped, file_previous, run_quit, file_replaced };
 }
 
 // Repeat as the command line set it, switched at run time by a request.
@@ -44,9 +44,10 @@ void playlist_report(int problem, const char *path)
 		"Playlist nested too deep: %s\n",
 		"Not a playlist: %s\n",
 		"Error reading cue sheet %s\n",
+		"Playlist too long: %s\n",
 	};
-	static_assert(problem_bad_cue == 4);
-	fprintf(stderr, lines[problem], printable(path).c_str());
+	static_assert(problem_too_long == 5);
+	fprintf(stderr, lines[problem], shown_name(path).c_str());
 }
 
 // The status line for the open stream (its track), the list's current
@@ -195,10 +196,21 @@ static void end_stream(int end, int *missed)
 		*missed = 1;
 }
 
+// "Error opening NAME", with why when the open could tell.
+static void report_open_failure(const char *path)
+{
+	const char *why = source_failure();
+	if (*why)
+		fprintf(stderr, "Error opening %s (%s)\n", shown_name(path).c_str(), why);
+	else
+		playlist_report(problem_unreadable, path);
+}
+
 // Opens the entry, or goes on with it on the open stream when it is the
 // track that follows the one just played there. 1 when it plays; 0 after
-// the line that says why not, or when the open gave up waiting.
-static int start_entry(const playlist_entry &entry, int *missed)
+// the line that says why not, or when the open gave up waiting; -1 when it
+// was a URL that held a playlist, whose entries now take its place.
+static int start_entry(const playlist_entry &entry, playlist *list, int *missed)
 {
 	const char *path = entry.path.c_str();
 	const cue_track *track = entry.track.get();
@@ -213,8 +225,12 @@ static int start_entry(const playlist_entry &entry, int *missed)
 			return 1;
 		if (file_info.stopped == stop_given_up)
 			return 0;
+		int whole;
+		const std::string &text = source_rejected_text(&whole);
+		if (!text.empty() && playlist_insert_fetched(list, list->position, entry.path, text, whole) >= 0)
+			return -1;
 	}
-	playlist_report(problem_unreadable, path);
+	report_open_failure(path);
 	*missed = 1;
 	return 0;
 }
@@ -225,8 +241,8 @@ static int start_entry(const playlist_entry &entry, int *missed)
 // open, for the track that follows to go on from there.
 static int play_entry(const playlist_entry &entry, playlist *list, int *opened, int *missed)
 {
-	if (!start_entry(entry, missed))
-		return file_info.stopped == stop_given_up ? moved_off() : file_done;
+	if (const int started = start_entry(entry, list, missed); started <= 0)
+		return started < 0 ? file_replaced : file_info.stopped == stop_given_up ? moved_off() : file_done;
 	*opened = 1;
 	announced();
 	mpris_now_playing({list->position, entry.path.c_str(), entry.track ? entry.track->number : 0});
@@ -271,7 +287,7 @@ int playlist_loop(poptContext con)
 			int end = play_entry(entry, &list, &opened, &missed);
 			if (end == file_previous)
 				list.position -= list.position > 0 ? 1 : 0;
-			else
+			else if (end != file_replaced)
 				list.position++;
 			quit = end == run_quit || quit_requested == 1;
 		}

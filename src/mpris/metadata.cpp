@@ -3,6 +3,7 @@
 #include "mpris/mpris.h"
 #include "mpris/objects.h"
 #include "mpris/sdbus.h"
+#include "net/net.h"
 #include "playback/printable.h"
 #include "playback/stream.h"
 
@@ -66,11 +67,12 @@ void mpris_now_playing(const mpris_track &track)
 	// Without a title the desktop would show nothing to know the entry by:
 	// its file's name stands in, as the announcement shows it.
 	if (playing.title.empty() && !from_stdin)
-		playing.title = printable(display_name(path));
+		playing.title = shown_name(display_name(path));
 	playing.artist = trimmed(s.artist);
 	playing.album = trimmed(s.album);
 	playing.genre = trimmed(s.genre);
-	playing.url = from_stdin ? "" : mpris_file_url(path, working_folder());
+	// A URL is shown, never its credentials or query (a server's token).
+	playing.url = from_stdin ? "" : net_is_url(path) ? shown_name(path) : mpris_file_url(path, working_folder());
 	const uint64_t length = stream_track_length();
 	playing.length_us = length && s.format.rate > 0
 				    ? static_cast<int64_t>(static_cast<unsigned __int128>(length) * 1000000 /

@@ -14,3 +14,7 @@ std::size_t printable_prefix(const unsigned char *text, std::size_t length, std:
 			     std::size_t max_bytes, char *out, std::size_t *chars);
 /// The printable form of the whole of text (as printable_prefix).
 std::string printable(std::string_view text);
+/// How a path or URL is shown in every line, the status and the desktop's
+/// metadata: an http(s) URL as scheme://host[:port]/path, never its user,
+/// password, query or fragment; in printable form.
+std::string shown_name(std::string_view name);

@@ -3,8 +3,10 @@
 // regular (a pipe, a FIFO, a device) may have nothing to read for ever, so
 // it is only read once poll says so, and every wait gives way when the
 // front end asks (playback_config.give_up). Ogg links are read by the Ogg
-// link reader, from the bytes this holds back.
+// link reader, from the bytes this holds back. A URL is read as a pipe is
+// (source_net.cpp), and seeks when its server honours ranges.
 #include "playback/source.h"
+#include "net/net.h"
 #include "playback/ogg.h"
 #include "playback/probe.h"
 #include "playback/stream.h"
@@ -26,6 +28,7 @@ struct stream_source {
 	int owned = 0;     // opened here, closed by source_close()
 	int seekable = 0;  // a regular file, not standard input
 	int ogg = 0;
+	int url = 0;       // fetched by the network source
 	// Bytes read but not yet served: the first bytes, read to tell what the
 	// stream is, and Ogg page headers read ahead.
 	std::size_t head_size = 0, head_used = 0;
@@ -34,6 +37,10 @@ struct stream_source {
 
 static stream_source source;
 static unsigned char head[probe_file_room];
+// Why the last source_init failed; what a URL held that was not FLAC.
+static const char *failure = "";
+static std::string rejected;
+static int rejected_whole;
 
 // How often a wait looks at give_up and the time, in milliseconds, when
 // nothing has come.
@@ -52,6 +59,8 @@ static double monotonic_ms()
 // file_info.stopped) or ran out of time.
 static ssize_t wait_read(int fd, unsigned char *buf, std::size_t n, double deadline_ms)
 {
+	if (source.url)
+		return url_source_read(buf, n, deadline_ms);
 	for (;;) {
 		int ready;
 		if (playback_config.wait) {
@@ -186,12 +195,15 @@ static int init_decoder(FLAC__StreamDecoder *decoder)
 	FLAC__stream_decoder_set_md5_checking(decoder, true);
 	// The decoder's own pass gives the tags of what cannot be read twice
 	// (Ogg, which libFLAC's metadata iterator does not read, and pipes).
-	if (source.ogg || !source.seekable)
+	if (source.ogg || !source.seekable || source.url)
 		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+	const bool ranges = source.url && source.seekable;
 	FLAC__StreamDecoderInitStatus status =
 		source.ogg ? ogg_init(decoder, flac_write_hdl, flac_metadata_hdl, flac_error_hdl, &file_info)
-			   : FLAC__stream_decoder_init_stream(decoder, pipe_read_hdl, nullptr, nullptr, nullptr, nullptr,
-							      flac_write_hdl, flac_metadata_hdl, flac_error_hdl, &file_info);
+			   : FLAC__stream_decoder_init_stream(
+				     decoder, pipe_read_hdl, ranges ? url_seek_hdl : nullptr, ranges ? url_tell_hdl : nullptr,
+				     ranges ? url_length_hdl : nullptr, ranges ? url_eof_hdl : nullptr, flac_write_hdl,
+				     flac_metadata_hdl, flac_error_hdl, &file_info);
 	return status == FLAC__STREAM_DECODER_INIT_STATUS_OK;
 }
 
@@ -219,8 +231,73 @@ static int same_file(const struct stat &a, int fd)
 	return fd >= 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Keeps what a URL that is not FLAC holds, when it is text: a playlist,
+// maybe, for the caller to tell.
+static void keep_rejected()
+{
+	rejected.assign(reinterpret_cast<const char *>(head), source.head_size);
+	unsigned char buf[65536];
+	ssize_t got = 1;
+	while (rejected.find('\0') == std::string::npos && rejected.size() <= source_text_max &&
+	       (got = wait_read(-1, buf, sizeof buf, 0)) > 0)
+		rejected.append(reinterpret_cast<const char *>(buf), static_cast<std::size_t>(got));
+	if (got < 0 || rejected.find('\0') != std::string::npos) {
+		rejected.clear();
+		return;
+	}
+	rejected_whole = rejected.size() <= source_text_max;
+	rejected.resize(std::min(rejected.size(), source_text_max));
+}
+
+// A URL: read once, as a pipe, seekable when its server honours ranges
+// and it holds native FLAC.
+static int init_on_url(FLAC__StreamDecoder *decoder, const char *url, int *pass_tags)
+{
+	source.url = 1;
+	if (!url_source_open(url)) {
+		failure = url_source_failure();
+		source_close();
+		return 0;
+	}
+	const int kind = read_start(-1, 0);
+	source.ogg = kind == probe_ogg;
+	source.seekable = kind != probe_not_flac && !source.ogg && url_source_seekable();
+	if (source.ogg)
+		ogg_begin(-1, 0);
+	*pass_tags = 1;
+	if (kind == probe_not_flac) {
+		if (*url_source_failure() == '\0' && file_info.stopped != stop_given_up) {
+			url_source_fail("not FLAC");
+			keep_rejected();
+		}
+	} else if (init_decoder(decoder)) {
+		return 1;
+	}
+	failure = url_source_failure();
+	source_close();
+	return 0;
+}
+
+const char *source_failure()
+{
+	return failure;
+}
+
+const std::string &source_rejected_text(int *whole)
+{
+	*whole = rejected_whole;
+	return rejected;
+}
+
 int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
 {
+	failure = "";
+	rejected.clear();
+	rejected_whole = 0;
+	if (net_is_url(path)) {
+		source = {};
+		return init_on_url(decoder, path, pass_tags);
+	}
 	const int from_stdin = strcmp(path, "-") == 0;
 	// Opening a FIFO without a writer would wait in open(2) itself.
 	int fd = from_stdin ? STDIN_FILENO : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -304,6 +381,8 @@ int source_seekable()
 
 void source_close()
 {
+	if (source.url)
+		url_source_close();
 	if (source.owned)
 		close(source.fd);
 	source = {};

@@ -109,7 +109,7 @@ int stream_open(const char *path)
 int stream_open_track(const char *path, const cue_track *track)
 {
 	open_path = path;
-	shown_path = printable(path);
+	shown_path = shown_name(path);
 	reset_stream_values();
 	file_info.bits_per_sample = 0;
 	file_info.format = {};

@@ -79,7 +79,7 @@ int read_cue_facts(const char *path, stream_cue_facts *facts);
 void apply_cue_track(stream_record *rec, const cue_track &track);
 
 /// The name shown after "Playing FLAC stream from": the text after the last
-/// "/", unless the path is an http:// address.
+/// "/", unless the path is an http:// or https:// address.
 std::string_view display_name(std::string_view path);
 /// The name announced in remote mode for a stream without tags: the path cut
 /// at its last "." when that is where ".flac" first occurs.

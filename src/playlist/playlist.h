@@ -26,6 +26,7 @@ enum playlist_problem {
 	problem_too_deep,      // a playlist nested beyond playlist_depth_max
 	problem_not_text,      // a playlist file that is not text
 	problem_bad_cue,       // a cue sheet that cannot be read or used, or whose tracks pass the stream's end
+	problem_too_long,      // a playlist fetched from the network beyond source_text_max
 };
 
 /// Playlists read within one another, at most.
@@ -89,12 +90,13 @@ struct playlist {
 	std::size_t problems = 0;             // reported so far that leave audio out
 	std::vector<walk_frame> walk;         // what is left to walk; empty when done
 	bool stopped = false;                 // settings.stop ended the walk
+	std::set<std::string> fetched;        // the URLs read as playlists, never read again
 	const playlist_settings *settings = nullptr;
 };
 
 /// Starts the list of what args stand for, in their order: a folder stands
 /// for the files below it that pass is_flac (see walk.cpp); a regular file
-/// named *.m3u or *.m3u8 (in any case) that does not itself pass is_flac
+/// named *.m3u, *.m3u8 or *.pls (in any case) that does not itself pass is_flac
 /// for the entries of that playlist, each of which may again be a folder or
 /// a playlist file; anything else ("-", a URL, a missing path) for itself,
 /// to fail when its turn comes. A playlist already being read higher up
@@ -166,6 +168,23 @@ bool m3u_text(std::string_view bytes, std::string *text);
 /// file of that name there, never standard input); another URL (scheme
 /// "://") is kept as it is.
 std::vector<std::string> m3u_entries(std::string_view text, std::string_view list_path);
+/// 1 when text is a PLS playlist: its first line that is not blank is
+/// "[playlist]" (in any case).
+bool pls_text(std::string_view text);
+/// The entries of a PLS playlist's text: its FileN= values in the order of
+/// N (TitleN=, LengthN=, NumberOfEntries= and Version= read past), each
+/// made a path as m3u_entries makes a line.
+std::vector<std::string> pls_entries(std::string_view text, std::string_view list_path);
+/// The entries of a playlist file's text, PLS or M3U by its content.
+std::vector<std::string> list_entries(std::string_view text, std::string_view list_path);
+/// Entry at (the URL url) held bytes, not FLAC: when they are a playlist
+/// (PLS, an extended M3U, or lines that are all URLs), its entries take
+/// the entry's place, only those that are http(s) URLs (relative lines
+/// made URLs beside it); any other is reported as unreadable, and bytes
+/// cut short (whole false) as too long. A URL read as a playlist once is
+/// not read again. The count of entries put in; -1 when the bytes are no
+/// playlist and the entry stays.
+int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole);
 /// Puts entries into the order of a permutation drawn from seed and round:
 /// the same two give the same order.
 void shuffle_entries(std::vector<playlist_entry> *entries, uint64_t seed, uint64_t round);

@@ -178,7 +178,7 @@ static bool enter_list(playlist *list, const std::string &path, const struct sta
 	else if (!m3u_text(bytes, &text))
 		walk_report(list, problem_not_text, path);
 	else
-		list->walk.push_back({.kind = frame_list, .items = m3u_entries(text, path), .path = path,
+		list->walk.push_back({.kind = frame_list, .items = list_entries(text, path), .path = path,
 				      .dev = st.st_dev, .ino = st.st_ino});
 	return true;
 }
@@ -195,7 +195,8 @@ static void take_path(playlist *list, const std::string &path)
 		// A FLAC file that happens to be named .m3u plays, as it always
 		// did; so does one named .cue.
 		auto *is_flac = list->settings->is_flac;
-		const bool list_name = ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8");
+		const bool list_name = ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8") ||
+				       ends_with_nocase(path, ".pls");
 		const bool cue_name = ends_with_nocase(path, ".cue");
 		if (S_ISREG(st.st_mode) && (list_name || cue_name) && !(is_flac && is_flac(path.c_str()) > 0)) {
 			if (cue_name) {

@@ -4,6 +4,7 @@
 #include "playback/request.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
+#include "playback/source.h"
 #include "playback/convert.h"
 
 #include <algorithm>
@@ -40,8 +41,10 @@ static int cmd_load(const char *word, const char *arg)
 			stream_close();
 		// Standard input carries the commands: "-" (or any other name of
 		// it) is never opened as a stream.
-		if (!stream_open(arg))
-			fprintf(stderr, "@E Error opening %s\n", printable(arg).c_str());
+		if (!stream_open(arg)) {
+			const char *why = source_failure();
+			fprintf(stderr, *why ? "@E Error opening %s (%s)\n" : "@E Error opening %s\n", shown_name(arg).c_str(), why);
+		}
 	}
 	// A front end moves to its next track when this one ends: a LOAD that
 	// leaves nothing playing says so.
