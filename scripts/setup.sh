@@ -20,9 +20,10 @@ case "$mode" in
 # emacs and EMMS drive the player as a front end does; dpkg-dev makes the
 # package's dependencies, which the tests check; dbus (a private session
 # bus, dbus-monitor), playerctl and systemd's busctl steer and watch the
-# player as a desktop does.
+# player as a desktop does; nginx-light and openssl serve URLs over http and
+# https.
 --tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
-	emacs-nox emms dpkg-dev dbus playerctl systemd) ;;
+	emacs-nox emms dpkg-dev dbus playerctl systemd nginx-light openssl) ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils dbus) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;
