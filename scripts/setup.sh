@@ -24,7 +24,7 @@ case "$mode" in
 # https.
 --tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
 	emacs-nox emms dpkg-dev dbus playerctl systemd nginx-light openssl) ;;
---bench) packages+=(flac pulseaudio pulseaudio-utils dbus) ;;
+--bench) packages+=(flac pulseaudio pulseaudio-utils dbus nginx-light) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;
 *) echo "usage: scripts/setup.sh [--tests | --bench | --package]" >&2; exit 2 ;;
