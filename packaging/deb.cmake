@@ -19,10 +19,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Depends: from the shared libraries the program links, by dpkg-shlibdeps,
-# and libsystemd, which it loads only when a session bus is there (so
-# dpkg-shlibdeps cannot see it); vtable_format_reference came in 246.
+# and two it loads only when they are wanted (so dpkg-shlibdeps cannot see
+# them): libsystemd when a session bus is there (vtable_format_reference
+# came in 246), libcurl when the first URL is met (CURLOPT_PROTOCOLS_STR
+# came in 7.85).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0 (>= 246)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0 (>= 246), libcurl4 (>= 7.85)")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -197,7 +197,7 @@ TEST(Package, HoldsTheInstallUnderUsrWithDependsFromTheLinkedLibraries)
 	EXPECT_EQ(run({DPKG_DEB_BIN, "-f", deb, "Section"}).out, "sound\n");
 	// dpkg-shlibdeps names the package of each library the program links.
 	const std::string depends = run({DPKG_DEB_BIN, "-f", deb, "Depends"}).out;
-	for (const char *library : {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libcue2", "libc6 ("})
+	for (const char *library : {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libcurl4 (", "libcue2", "libc6 ("})
 		EXPECT_NE(depends.find(library), std::string::npos) << library << " not in " << depends;
 
 	// The page inside is the source page.
