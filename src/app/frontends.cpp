@@ -1,8 +1,8 @@
 // The one poll over the front ends (keys, the desktop's bus, command
-// lines) and the network's transfers: between frames, while paused and while a stream's data is
-// awaited, their descriptors and the signals' wake-up pipe are watched
-// together, so that a key, a desktop's request or a signal is heard at once
-// and no wait spins.
+// lines) and the network's transfers: between frames, while paused and
+// while a stream's data is awaited, their descriptors and the signals'
+// wake-up pipe are watched together, so that a key, a desktop's request or
+// a signal is heard at once, a transfer reads ahead, and no wait spins.
 #include "app/settings.h"
 #include "mpris/mpris.h"
 #include "net/net.h"

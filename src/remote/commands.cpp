@@ -42,8 +42,10 @@ static int cmd_load(const char *word, const char *arg)
 		// Standard input carries the commands: "-" (or any other name of
 		// it) is never opened as a stream.
 		if (!stream_open(arg)) {
+			// With why, when the open could tell (a URL's reason).
 			const char *why = source_failure();
-			fprintf(stderr, *why ? "@E Error opening %s (%s)\n" : "@E Error opening %s\n", shown_name(arg).c_str(), why);
+			fprintf(stderr, *why ? "@E Error opening %s (%s)\n" : "@E Error opening %s\n",
+				shown_name(arg).c_str(), why);
 		}
 	}
 	// A front end moves to its next track when this one ends: a LOAD that
