@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	playlist list;
 	playlist_start(&list, {}, settings);
 	list.entries = {{"http://h/before.flac"}, {"http://h/dir/list.pls?k=v"}, {"http://h/after.flac"}};
-	const int added = playlist_insert_fetched(&list, 1, list.entries[1].path, bytes, size % 2 == 0);
+	const int added =
+		playlist_insert_fetched(&list, 1, list.entries[1].path, bytes, size % 2 == 0, size % 3 ? "audio/x-mpegurl" : "");
 	if (added >= 0 && list.entries.size() != static_cast<std::size_t>(added) + 2)
 		__builtin_trap();
 	for (const playlist_entry &entry : list.entries)

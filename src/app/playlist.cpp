@@ -225,9 +225,9 @@ static int start_entry(const playlist_entry &entry, playlist *list, int *missed)
 			return 1;
 		if (file_info.stopped == stop_given_up)
 			return 0;
-		int whole;
-		const std::string &text = source_rejected_text(&whole);
-		if (!text.empty() && playlist_insert_fetched(list, list->position, entry.path, text, whole) >= 0)
+		const rejected_text &text = source_rejected();
+		if (!text.bytes.empty() &&
+		    playlist_insert_fetched(list, list->position, entry.path, text.bytes, text.whole != 0, text.type) >= 0)
 			return -1;
 	}
 	report_open_failure(path);

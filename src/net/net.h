@@ -56,8 +56,6 @@ ssize_t net_read(net_transfer *t, unsigned char *buf, std::size_t n);
 /// "certificate not trusted", "no answer", "too many redirects"...); ""
 /// while it has not.
 const char *net_reason(const net_transfer *t);
-/// 1 once the response has begun (headers in, status accepted).
-int net_answered(const net_transfer *t);
 /// The length of the whole body when the server stated it; 0 when not.
 uint64_t net_length(const net_transfer *t);
 /// 1 when the server answered the range asked for with 206: seeks are

@@ -117,11 +117,6 @@ const char *net_reason(const net_transfer *t)
 	return t->phase == phase_failed ? t->reason.c_str() : "";
 }
 
-int net_answered(const net_transfer *t)
-{
-	return t->answered;
-}
-
 uint64_t net_length(const net_transfer *t)
 {
 	return t->length;

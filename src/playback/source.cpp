@@ -39,8 +39,7 @@ static stream_source source;
 static unsigned char head[probe_file_room];
 // Why the last source_init failed; what a URL held that was not FLAC.
 static const char *failure = "";
-static std::string rejected;
-static int rejected_whole;
+static rejected_text rejected;
 
 // How often a wait looks at give_up and the time, in milliseconds, when
 // nothing has come.
@@ -235,18 +234,20 @@ static int same_file(const struct stat &a, int fd)
 // maybe, for the caller to tell.
 static void keep_rejected()
 {
-	rejected.assign(reinterpret_cast<const char *>(head), source.head_size);
+	std::string &bytes = rejected.bytes;
+	bytes.assign(reinterpret_cast<const char *>(head), source.head_size);
 	unsigned char buf[65536];
 	ssize_t got = 1;
-	while (rejected.find('\0') == std::string::npos && rejected.size() <= source_text_max &&
+	while (bytes.find('\0') == std::string::npos && bytes.size() <= source_text_max &&
 	       (got = wait_read(-1, buf, sizeof buf, 0)) > 0)
-		rejected.append(reinterpret_cast<const char *>(buf), static_cast<std::size_t>(got));
-	if (got < 0 || rejected.find('\0') != std::string::npos) {
-		rejected.clear();
+		bytes.append(reinterpret_cast<const char *>(buf), static_cast<std::size_t>(got));
+	if (got < 0 || bytes.find('\0') != std::string::npos) {
+		bytes.clear();
 		return;
 	}
-	rejected_whole = rejected.size() <= source_text_max;
-	rejected.resize(std::min(rejected.size(), source_text_max));
+	rejected.whole = bytes.size() <= source_text_max;
+	bytes.resize(std::min(bytes.size(), source_text_max));
+	rejected.type = url_source_type();
 }
 
 // A URL: read once, as a pipe, seekable when its server honours ranges
@@ -283,17 +284,15 @@ const char *source_failure()
 	return failure;
 }
 
-const std::string &source_rejected_text(int *whole)
+const rejected_text &source_rejected()
 {
-	*whole = rejected_whole;
 	return rejected;
 }
 
 int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
 {
 	failure = "";
-	rejected.clear();
-	rejected_whole = 0;
+	rejected = {};
 	if (net_is_url(path)) {
 		source = {};
 		return init_on_url(decoder, path, pass_tags);

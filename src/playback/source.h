@@ -42,10 +42,18 @@ int source_seekable();
 /// tell): for a URL, the transfer's reason or "not FLAC".
 const char *source_failure();
 /// What a URL that did not begin as FLAC held, when it was text (no NUL in
-/// its start): its first source_text_max bytes, and *whole 0 when there was
-/// more. Empty otherwise; kept until the next source_init.
+/// it): its first source_text_max bytes (empty otherwise), whether that was
+/// all, and the type its server said it is. Kept until the next
+/// source_init.
 inline constexpr std::size_t source_text_max = 1u << 20;
-const std::string &source_rejected_text(int *whole);
+struct rejected_text {
+	std::string bytes;
+	int whole;
+	std::string type;  // Content-Type, "" when none was given
+};
+const rejected_text &source_rejected();
+/// The Content-Type the transfer's server gave, "" when none.
+const char *url_source_type();
 /// Closes what the last source_init opened that the decoder does not close
 /// itself (never standard input). Called after the decoder is finished.
 void source_close();

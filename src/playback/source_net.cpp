@@ -69,6 +69,11 @@ int url_source_seekable()
 	return transfer && net_seekable(transfer);
 }
 
+const char *url_source_type()
+{
+	return net_content_type(transfer);
+}
+
 const char *url_source_failure()
 {
 	return reason.c_str();

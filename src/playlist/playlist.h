@@ -178,13 +178,15 @@ std::vector<std::string> pls_entries(std::string_view text, std::string_view lis
 /// The entries of a playlist file's text, PLS or M3U by its content.
 std::vector<std::string> list_entries(std::string_view text, std::string_view list_path);
 /// Entry at (the URL url) held bytes, not FLAC: when they are a playlist
-/// (PLS, an extended M3U, or lines that are all URLs), its entries take
+/// (PLS, an extended M3U, lines that are all URLs, or text that its server
+/// calls a playlist, type, and that is no HTML page), its entries take
 /// the entry's place, only those that are http(s) URLs (relative lines
 /// made URLs beside it); any other is reported as unreadable, and bytes
 /// cut short (whole false) as too long. A URL read as a playlist once is
 /// not read again. The count of entries put in; -1 when the bytes are no
 /// playlist and the entry stays.
-int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole);
+int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole,
+			    std::string_view type);
 /// Puts entries into the order of a permutation drawn from seed and round:
 /// the same two give the same order.
 void shuffle_entries(std::vector<playlist_entry> *entries, uint64_t seed, uint64_t round);

@@ -68,23 +68,38 @@ std::vector<std::string> list_entries(std::string_view text, std::string_view li
 	return pls_text(text) ? pls_entries(text, list_path) : m3u_entries(text, list_path);
 }
 
+// The types servers give playlists; text alone is no playlist.
+static bool list_type(std::string_view type)
+{
+	type = type.substr(0, type.find(';'));
+	for (std::string_view t : {"audio/x-scpls", "audio/x-mpegurl", "audio/mpegurl", "application/x-mpegurl",
+				   "application/vnd.apple.mpegurl"})
+		if (type.size() == t.size() && starts_nocase(type, t))
+			return true;
+	return false;
+}
+
 // What came over the network is a playlist when it says so: PLS, an
-// extended M3U, or lines that are all URLs. An HTML page is none.
-static bool fetched_list(std::string_view text)
+// extended M3U, lines that are all URLs, or the server's word for it. An
+// HTML page is none, whatever the server says.
+static bool fetched_list(std::string_view text, std::string_view type)
 {
 	if (pls_text(text))
 		return true;
 	const std::vector<std::string_view> lines = trimmed_lines(text);
-	if (!lines.empty() && starts_nocase(lines[0], "#EXTM3U"))
-		return true;
+	if (lines.empty() || starts_nocase(lines[0], "#EXTM3U"))
+		return !lines.empty();
+	if (list_type(type))
+		return std::none_of(lines.begin(), lines.end(), [](std::string_view l) { return l[0] == '<'; });
 	return std::any_of(lines.begin(), lines.end(), [](std::string_view l) { return l[0] != '#'; }) &&
 	       std::all_of(lines.begin(), lines.end(), [](std::string_view l) { return l[0] == '#' || net_is_url(l); });
 }
 
-int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole)
+int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole,
+			    std::string_view type)
 {
 	std::string text;
-	if (!m3u_text(bytes, &text) || !fetched_list(text))
+	if (!m3u_text(bytes, &text) || !fetched_list(text, type))
 		return -1;
 	list->entries.erase(list->entries.begin() + static_cast<std::ptrdiff_t>(at));
 	if (!whole) {

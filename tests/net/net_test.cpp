@@ -61,16 +61,7 @@ struct Web : testing::Test {
 		fault_stop(faults);
 		nginx_stop(nginx);
 	}
-	run_result wendrop(std::vector<std::string> args, const std::vector<std::string> &more_env = {})
-	{
-		std::vector<std::string> e = more_env;
-		// Those given here replace those of the fixture.
-		for (const std::string &v : env)
-			if (std::none_of(more_env.begin(), more_env.end(),
-					 [&](const std::string &m) { return m.substr(0, m.find('=')) == v.substr(0, v.find('=')); }))
-				e.push_back(v);
-		return run(wendrop_args(std::move(args)), "", 60, {.env = e});
-	}
+	run_result wendrop(std::vector<std::string> args) { return run(wendrop_args(std::move(args)), "", 60, {.env = env}); }
 	// The WAV file wendrop writes for what args name; empty when it fails.
 	std::vector<unsigned char> wav_of(const std::string &what)
 	{
@@ -104,7 +95,7 @@ TEST_F(Web, AUrlPlaysBitExactOverHttpAndVerifiedHttps)
 	EXPECT_TRUE(wav_of(nginx.http("a.flac")) == expected);
 	EXPECT_TRUE(wav_of(nginx.https("a.flac")) == expected);
 
-	run_result r = wendrop({"-d", "null", nginx.https("a.flac")}, {"CURL_CA_BUNDLE="});
+	run_result r = run(wendrop_args({"-d", "null", nginx.https("a.flac")}), "", 60, {.env = player_env(dir)});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "Error opening " + nginx.https("a.flac") + " (certificate not trusted)\n");
 	r = wendrop({"-d", "null", nginx.https("a.flac")});
@@ -145,13 +136,17 @@ TEST_F(Web, FetchedPlaylistsPlayTheirUrlsAndNoLocalFile)
 				     "\n" + nginx.http("list.m3u") + "\n";
 	ASSERT_TRUE(write_file(nginx.root + "/radio.pls", {pls_text.begin(), pls_text.end()}));
 	ASSERT_TRUE(write_file(nginx.root + "/list.m3u", {m3u_text.begin(), m3u_text.end()}));
-	const std::string page = "<html><body>Not here</body></html>\n";
-	ASSERT_TRUE(write_file(nginx.root + "/page.html", {page.begin(), page.end()}));
-	run_result r = wendrop({"-d", "null", nginx.http("list.m3u"), nginx.http("page.html")});
+	// Plain lines are a list when the server says so, and never a page.
+	const std::string plain = "a.flac\n", page = "<html><body>Not here</body></html>\n";
+	ASSERT_TRUE(write_file(nginx.root + "/plain.m3u", {plain.begin(), plain.end()}));
+	ASSERT_TRUE(write_file(nginx.root + "/plain.txt", {plain.begin(), plain.end()}));
+	ASSERT_TRUE(write_file(nginx.root + "/page.m3u", {page.begin(), page.end()}));
+	run_result r = wendrop({"-d", "null", nginx.http("list.m3u"), nginx.http("plain.m3u"), nginx.http("plain.txt"),
+				nginx.http("page.m3u")});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{nginx.https("a.flac"), nginx.http("a.flac")}));
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{nginx.https("a.flac"), nginx.http("a.flac"), nginx.http("a.flac")}));
 	EXPECT_EQ(r.err, "Error opening " + local() + "\nError opening " + local() + "\nError opening " +
-				 nginx.http("page.html") + " (not FLAC)\n");
+				 nginx.http("plain.txt") + " (not FLAC)\nError opening " + nginx.http("page.m3u") + " (not FLAC)\n");
 
 	// A local list may name URLs and local files.
 	r = wendrop({"-d", "null", nginx.root + "/radio.pls"});
@@ -169,10 +164,10 @@ TEST_F(Web, CutTransfersAreResumedBitExact)
 	EXPECT_TRUE(wav_of(faults.url("/longer/a.flac")) == expected);
 	EXPECT_TRUE(wav_of(faults.url("/file/a.flac")) == expected);
 	std::vector<std::string> ranges;
-	for (const std::string &request : faults.requests())
-		ranges.push_back(request.substr(0, request.find(' ', 4)) + " " +
-				 request.substr(request.find("Range: "), request.find('\r', request.find("Range: ")) -
-										 request.find("Range: ")));
+	for (const std::string &request : faults.requests()) {
+		const std::size_t range = request.find("Range: ");
+		ranges.push_back(request.substr(0, request.find(' ', 4)) + " " + request.substr(range, request.find('\r', range) - range));
+	}
 	EXPECT_EQ(ranges, (std::vector<std::string>{
 				  "GET /drop/a.flac Range: bytes=0-", "GET /drop/a.flac Range: bytes=" + std::to_string(size / 2) + "-",
 				  "GET /longer/a.flac Range: bytes=0-", "GET /longer/a.flac Range: bytes=" + std::to_string(size) + "-",
