@@ -72,7 +72,7 @@ int wendrop_main(int argc, const char **argv)
 	else
 		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, frontends_wait, playlist_give_up, -1,
 				   stop_requested, opt_replaygain};
-	remote_config = {opt_mpeg_frames, stop_requested};
+	remote_config = {opt_mpeg_frames, stop_requested, frontends_wait};
 	// Another bundle of trusted certificates is named as curl's users name
 	// it; there is no way to trust none.
 	const char *ca_bundle = getenv("CURL_CA_BUNDLE");

@@ -19,12 +19,19 @@
 namespace {
 // A free port on the loopback interface now (another may take it before
 // the server binds it: the callers retry).
-int free_port()
+sockaddr_in loopback(int port)
 {
-	const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	sockaddr_in a{};
 	a.sin_family = AF_INET;
 	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	a.sin_port = htons(static_cast<uint16_t>(port));
+	return a;
+}
+
+int free_port()
+{
+	const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_in a = loopback(0);
 	socklen_t n = sizeof a;
 	int port = 0;
 	if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
@@ -37,10 +44,7 @@ int free_port()
 bool accepts(int port)
 {
 	const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a{};
-	a.sin_family = AF_INET;
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	a.sin_port = htons(static_cast<uint16_t>(port));
+	sockaddr_in a = loopback(port);
 	const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
 	close(fd);
 	return ok;
@@ -53,27 +57,17 @@ bool write_text(const std::string &path, const std::string &text)
 	return static_cast<bool>(f);
 }
 
-bool openssl(const std::vector<std::string> &args, const std::string &folder)
-{
-	std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\" 2>/dev/null", folder, OPENSSL_BIN};
-	argv.insert(argv.end(), args.begin(), args.end());
-	return run(argv, "", 30).status == 0;
-}
-
 // A CA and a certificate that it signed for the loopback names.
 bool make_certificates(const std::string &folder)
 {
-	const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-	std::vector<std::string> ca = {"req", "-x509"}, csr = {"req"};
-	ca.insert(ca.end(), ec.begin(), ec.end());
-	csr.insert(csr.end(), ec.begin(), ec.end());
-	ca.insert(ca.end(), {"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=wendrop test CA"});
-	csr.insert(csr.end(), {"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1"});
-	return write_text(folder + "/ext.cnf", "subjectAltName=IP:127.0.0.1,DNS:localhost\n") && openssl(ca, folder) &&
-	       openssl(csr, folder) &&
-	       openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-			"-out", "server.pem", "-days", "2", "-extfile", "ext.cnf"},
-		       folder);
+	const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+	const std::string script =
+		"set -e; cd \"$0\"; exec 2>/dev/null; echo subjectAltName=IP:127.0.0.1,DNS:localhost >ext.cnf\n"
+		"\"$1\" req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj '/CN=wendrop test CA'\n"
+		"\"$1\" req " + key + " -keyout server.key -out server.csr -subj /CN=127.0.0.1\n"
+		"\"$1\" x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+		"-extfile ext.cnf\n";
+	return run({"/bin/sh", "-c", script, folder, OPENSSL_BIN}, "", 30).status == 0;
 }
 
 std::string nginx_conf(const std::string &d, int http, int https)
@@ -280,9 +274,7 @@ bool fault_start(fault_server &s, const std::string &folder)
 {
 	s.folder = folder;
 	s.listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in a{};
-	a.sin_family = AF_INET;
-	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	sockaddr_in a = loopback(0);
 	socklen_t n = sizeof a;
 	if (s.listener < 0 || bind(s.listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
 	    listen(s.listener, 16) != 0 || getsockname(s.listener, reinterpret_cast<sockaddr *>(&a), &n) != 0 ||
