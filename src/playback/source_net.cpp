@@ -45,6 +45,12 @@ ssize_t url_source_read(unsigned char *buf, std::size_t n, double deadline_ms)
 {
 	for (;;) {
 		const ssize_t got = net_read(transfer, buf, n);
+		if (got > 0 && playback_config.wait) {
+			// The transfer moves on at each read too: remote mode has no
+			// poll between frames, and the read-ahead must fill as they
+			// play.
+			playback_config.wait(-1, 0);
+		}
 		if (got >= 0)
 			return got;
 		if (got == -1) {

@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -91,16 +90,6 @@ std::string web_missing()
 	if (!*OPENSSL_BIN)
 		return "openssl is not installed";
 	return "";
-}
-
-std::string nginx_server::http(const std::string &name) const
-{
-	return "http://127.0.0.1:" + std::to_string(http_port) + "/" + name;
-}
-
-std::string nginx_server::https(const std::string &name) const
-{
-	return "https://127.0.0.1:" + std::to_string(https_port) + "/" + name;
 }
 
 bool nginx_start(nginx_server &s, const std::string &folder)
@@ -263,11 +252,6 @@ std::vector<std::string> fault_server::requests() const
 {
 	std::lock_guard<std::mutex> g(lock);
 	return taken;
-}
-
-std::string fault_server::url(const std::string &path) const
-{
-	return "http://127.0.0.1:" + std::to_string(port) + path;
 }
 
 bool fault_start(fault_server &s, const std::string &folder)

@@ -21,9 +21,9 @@ struct nginx_server {
 	std::string root;     // the folder served, "www" in the server's folder
 	std::string ca;       // the CA's certificate: CURL_CA_BUNDLE trusts it
 	int http_port = 0, https_port = 0;
-	/// http://127.0.0.1:PORT/name and https://localhost:PORT/name.
-	std::string http(const std::string &name) const;
-	std::string https(const std::string &name) const;
+	/// http://127.0.0.1:PORT/name and https://127.0.0.1:PORT/name.
+	std::string http(const std::string &name) const { return "http://127.0.0.1:" + std::to_string(http_port) + "/" + name; }
+	std::string https(const std::string &name) const { return "https://127.0.0.1:" + std::to_string(https_port) + "/" + name; }
 };
 
 /// Makes a CA and a certificate for localhost and 127.0.0.1 in folder,
@@ -53,7 +53,7 @@ struct fault_server {
 	/// The requests taken so far, each its request line and headers.
 	std::vector<std::string> requests() const;
 	/// http://127.0.0.1:PORT/path
-	std::string url(const std::string &path) const;
+	std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
 	// The server's own.
 	int listener = -1, stop_pipe[2] = {-1, -1};
