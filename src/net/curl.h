@@ -54,6 +54,7 @@ struct net_transfer {
 	int answered = 0;        // a response of this transfer was taken
 	int request_answered = 0;
 	int paused = 0;          // the read-ahead is full: libcurl holds on
+	int64_t last_heard = 0;  // when the request last received anything, or began (monotonic ms)
 	int tries = 0;           // resumes since bytes last came
 	int64_t retry_at = 0;    // waiting: when to resume, monotonic ms
 	// The response in flight: its Content-Range and header bytes so far.

@@ -44,6 +44,7 @@ static int take_response(net_transfer *t)
 std::size_t transfer_write_hdl(char *data, std::size_t, std::size_t n, void *user)
 {
 	auto *t = static_cast<net_transfer *>(user);
+	t->last_heard = net_now_ms();
 	if (!t->request_answered && !take_response(t))
 		return 0;
 	if (held_count(t) >= net_config.read_ahead) {
@@ -76,6 +77,7 @@ static bool starts_nocase(const char *s, std::size_t n, const char *prefix)
 std::size_t transfer_header_hdl(char *line, std::size_t, std::size_t n, void *user)
 {
 	auto *t = static_cast<net_transfer *>(user);
+	t->last_heard = net_now_ms();
 	if ((t->header_bytes += n) > header_bytes_max) {
 		t->reason = "headers too long";
 		return 0;

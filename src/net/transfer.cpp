@@ -25,6 +25,7 @@ static int start_request(net_transfer *t)
 	t->easy = e;
 	t->requested = t->received = t->end;
 	t->request_answered = t->paused = 0;
+	t->last_heard = net_now_ms();
 	t->header_bytes = 0;
 	t->has_range = 0;
 	snprintf(t->range, sizeof t->range, "%llu-", static_cast<unsigned long long>(t->end));
@@ -41,9 +42,6 @@ static int start_request(net_transfer *t)
 	curl.easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
 	curl.easy_setopt(e, CURLOPT_FAILONERROR, 1L);
 	curl.easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(net_config.connect_timeout_ms));
-	// Less than a byte a second for the stall time is a stall.
-	curl.easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-	curl.easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((net_config.stall_ms + 999) / 1000));
 	curl.easy_setopt(e, CURLOPT_BUFFERSIZE, receive_buffer);
 	if (net_config.ca_bundle)
 		curl.easy_setopt(e, CURLOPT_CAINFO, net_config.ca_bundle);
@@ -107,6 +105,7 @@ ssize_t net_read(net_transfer *t, unsigned char *buf, std::size_t n)
 	// Room again: libcurl goes on with what it held back.
 	if (t->paused && held_count(t) <= net_config.read_ahead / 2 && t->easy) {
 		t->paused = 0;
+		t->last_heard = net_now_ms();
 		curl.easy_pause(t->easy, CURLPAUSE_CONT);
 	}
 	return static_cast<ssize_t>(n);
@@ -164,21 +163,36 @@ int net_seek(net_transfer *t, uint64_t offset)
 	return 1;
 }
 
+// A request that has received nothing for the stall time, while there was
+// room for it, has stalled. (libcurl's low-speed limit takes an average over
+// a window of its own, and notices a stall seconds late.)
+static bool stalled(const net_transfer *t, int64_t now)
+{
+	return t->phase == phase_running && !t->paused && now - t->last_heard >= net_config.stall_ms;
+}
+
 int64_t transfers_due()
 {
 	int64_t due = -1;
-	for (const net_transfer *t : transfers)
-		if (t->phase == phase_waiting && (due < 0 || t->retry_at < due))
-			due = t->retry_at;
+	for (const net_transfer *t : transfers) {
+		int64_t at = t->phase == phase_waiting ? t->retry_at : -1;
+		if (t->phase == phase_running && !t->paused)
+			at = t->last_heard + net_config.stall_ms;
+		if (at >= 0 && (due < 0 || at < due))
+			due = at;
+	}
 	return due;
 }
 
 void transfers_resume_due()
 {
 	const int64_t now = net_now_ms();
-	for (net_transfer *t : transfers)
+	for (net_transfer *t : transfers) {
+		if (stalled(t, now))
+			transfer_ended(t, CURLE_OPERATION_TIMEDOUT);
 		if (t->phase == phase_waiting && now >= t->retry_at && !start_request(t)) {
 			t->phase = phase_failed;
 			t->reason = "cannot start";
 		}
+	}
 }
