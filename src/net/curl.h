@@ -34,6 +34,10 @@ extern curl_functions curl;
 /// when they are all there; 0 (nothing kept) when not.
 int curl_load();
 
+/// libcurl's receive buffer, the most one write callback gives: larger
+/// than its default, fewer calls a second.
+inline constexpr std::size_t receive_buffer = 256 * 1024;
+
 /// A transfer's life: running (a request in flight) → done, or failed; a
 /// cut one waits (waiting) for its resume.
 enum transfer_phase { phase_running, phase_waiting, phase_done, phase_failed };
@@ -44,8 +48,10 @@ struct net_transfer {
 	int phase = phase_running;  // a transfer_phase
 	// The read-ahead: body bytes from position() to end, received and not
 	// yet read.
+	// The read-ahead, a ring: body bytes from position() to end, received
+	// and not yet read, held_count of them from held_start on.
 	std::vector<unsigned char> held;
-	std::size_t held_start = 0;
+	std::size_t held_start = 0, held_count = 0;
 	uint64_t end = 0;        // the body offset after the last byte held
 	uint64_t received = 0;   // the body offset of the next byte the server sends
 	uint64_t requested = 0;  // where the request in flight asked to start
@@ -69,7 +75,13 @@ struct net_transfer {
 /// The bytes t holds, received and not yet read.
 inline std::size_t held_count(const net_transfer *t)
 {
-	return t->held.size() - t->held_start;
+	return t->held_count;
+}
+/// Drops the first n bytes held (no more than there are).
+inline void held_drop(net_transfer *t, std::size_t n)
+{
+	t->held_count -= n;
+	t->held_start = t->held_count ? (t->held_start + n) % t->held.size() : 0;
 }
 
 /// Between the poll's side of the room (multi.cpp) and the transfers

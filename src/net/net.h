@@ -61,6 +61,8 @@ uint64_t net_length(const net_transfer *t);
 /// 1 when the server answered the range asked for with 206: seeks are
 /// ranged requests.
 int net_seekable(const net_transfer *t);
+/// The bytes read ahead, received and not yet read.
+std::size_t net_held(const net_transfer *t);
 /// The offset in the body of the next byte net_read gives.
 uint64_t net_position(const net_transfer *t);
 /// What the server said the body is (Content-Type), "" when nothing.

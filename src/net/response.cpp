@@ -4,6 +4,7 @@
 #include "net/curl.h"
 #include "net/net.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -47,7 +48,10 @@ std::size_t transfer_write_hdl(char *data, std::size_t, std::size_t n, void *use
 	t->last_heard = net_now_ms();
 	if (!t->request_answered && !take_response(t))
 		return 0;
-	if (held_count(t) >= net_config.read_ahead) {
+	// Room for the read-ahead and one more of libcurl's chunks, made once.
+	if (t->held.empty())
+		t->held.resize(net_config.read_ahead + receive_buffer);
+	if (held_count(t) >= net_config.read_ahead || n > t->held.size() - held_count(t)) {
 		t->paused = 1;
 		return CURL_WRITEFUNC_PAUSE;
 	}
@@ -58,11 +62,11 @@ std::size_t transfer_write_hdl(char *data, std::size_t, std::size_t n, void *use
 	if (t->received <= t->end)
 		return n;
 	const std::size_t drop = from < t->end ? static_cast<std::size_t>(t->end - from) : 0;
-	if (t->held_start > t->held.size() / 2) {
-		t->held.erase(t->held.begin(), t->held.begin() + static_cast<std::ptrdiff_t>(t->held_start));
-		t->held_start = 0;
-	}
-	t->held.insert(t->held.end(), data + drop, data + n);
+	const std::size_t size = t->held.size(), at = (t->held_start + t->held_count) % size;
+	const std::size_t count = n - drop, first = std::min(count, size - at);
+	memcpy(t->held.data() + at, data + drop, first);
+	memcpy(t->held.data(), data + drop + first, count - first);
+	t->held_count += count;
 	t->end = t->received;
 	t->tries = 0;
 	return n;

@@ -11,9 +11,6 @@
 
 net_settings net_config = {"wendrop", nullptr, 10000, 15000, 4u << 20, 3, 1000};
 
-// libcurl's receive buffer: larger than its default, fewer calls a second.
-static constexpr long receive_buffer = 64 * 1024;
-
 static std::vector<net_transfer *> transfers;
 
 // Starts a request for the body from offset end on.
@@ -42,7 +39,7 @@ static int start_request(net_transfer *t)
 	curl.easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
 	curl.easy_setopt(e, CURLOPT_FAILONERROR, 1L);
 	curl.easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(net_config.connect_timeout_ms));
-	curl.easy_setopt(e, CURLOPT_BUFFERSIZE, receive_buffer);
+	curl.easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(receive_buffer));
 	if (net_config.ca_bundle)
 		curl.easy_setopt(e, CURLOPT_CAINFO, net_config.ca_bundle);
 	curl.easy_setopt(e, CURLOPT_RANGE, t->range);
@@ -100,8 +97,10 @@ ssize_t net_read(net_transfer *t, unsigned char *buf, std::size_t n)
 	if (have == 0)
 		return t->phase == phase_done ? 0 : t->phase == phase_failed ? -1 : net_again;
 	n = std::min(n, have);
-	memcpy(buf, t->held.data() + t->held_start, n);
-	t->held_start += n;
+	const std::size_t first = std::min(n, t->held.size() - t->held_start);
+	memcpy(buf, t->held.data() + t->held_start, first);
+	memcpy(buf + first, t->held.data(), n - first);
+	held_drop(t, n);
 	// Room again: libcurl goes on with what it held back.
 	if (t->paused && held_count(t) <= net_config.read_ahead / 2 && t->easy) {
 		t->paused = 0;
@@ -126,6 +125,11 @@ int net_seekable(const net_transfer *t)
 	return t->seekable;
 }
 
+std::size_t net_held(const net_transfer *t)
+{
+	return held_count(t);
+}
+
 uint64_t net_position(const net_transfer *t)
 {
 	return t->end - held_count(t);
@@ -143,12 +147,11 @@ int net_seek(net_transfer *t, uint64_t offset)
 	const uint64_t at = net_position(t);
 	// Within the read-ahead: no request at all.
 	if (offset >= at && offset <= t->end && t->phase != phase_failed) {
-		t->held_start += static_cast<std::size_t>(offset - at);
+		held_drop(t, static_cast<std::size_t>(offset - at));
 		return 1;
 	}
 	end_request(t);
-	t->held.clear();
-	t->held_start = 0;
+	held_drop(t, held_count(t));
 	t->end = offset;
 	t->tries = 0;
 	// At the end of what the server has there is nothing to ask for.

@@ -45,10 +45,9 @@ ssize_t url_source_read(unsigned char *buf, std::size_t n, double deadline_ms)
 {
 	for (;;) {
 		const ssize_t got = net_read(transfer, buf, n);
-		if (got > 0 && playback_config.wait) {
-			// The transfer moves on at each read too: remote mode has no
-			// poll between frames, and the read-ahead must fill as they
-			// play.
+		if (got > 0 && playback_config.wait && net_held(transfer) < net_config.read_ahead / 2) {
+			// The transfer moves on at a read too when the read-ahead runs
+			// low: remote mode has no poll between frames.
 			playback_config.wait(-1, 0);
 		}
 		if (got >= 0)

@@ -74,15 +74,6 @@ struct Web : testing::Test {
 	}
 	std::string local() const { return nginx.root + "/a.flac"; }
 };
-
-std::vector<std::string> progress_counts(const std::string &out)
-{
-	std::vector<std::string> counts;
-	for (const std::string &line : lines_of(out))
-		if (line.rfind("@F ", 0) == 0)
-			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
-	return counts;
-}
 }
 
 // The same bytes as from the file itself, over http and https; a
