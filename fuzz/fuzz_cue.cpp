@@ -1,7 +1,8 @@
 // Cue text on arbitrary bytes: libcue's reading (in this process, so that
-// its code is what is fuzzed) and the tracks made of what it read. Whatever
-// the input, the tracks of a stream rise, each ends where the next begins,
-// the last at the stream's end, and none begins beyond it.
+// its code is what is fuzzed, with the text made fit for it first) and the
+// tracks made of what it read. Whatever the input, the tracks of a stream
+// rise from its start, each ends where the next begins, the last at the
+// stream's end, and none begins beyond it.
 #include "playlist/cue.h"
 
 #include <sanitizer/lsan_interface.h>
@@ -20,7 +21,7 @@ void check(const cue_sheet &sheet, const std::string *file, int rate, uint64_t t
 		const cue_track &t = tracks[i];
 		const bool last = i + 1 == tracks.size();
 		if ((total && t.start >= total) || (last ? t.end != 0 : t.end != tracks[i + 1].start) ||
-		    (!last && t.end <= t.start) || t.number < 1)
+		    (!last && t.end <= t.start) || t.number < 0 || (i == 0 && t.start != 0))
 			__builtin_trap();
 	}
 }

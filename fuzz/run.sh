@@ -49,6 +49,9 @@ printf '#EXTM3U\n#EXTINF:-1,Radio\nhttp://h/s.flac\n../up.flac\n/abs.flac\n' >"$
 # CR-LF and a byte-order mark.
 printf '\xef\xbb\xbfREM GENRE Rock\r\nREM DATE 1999\r\nPERFORMER "Band"\r\nTITLE "Caf\xe9"\r\nFILE "a b.wav" WAVE\r\n  TRACK 01 AUDIO\r\n    TITLE "One"\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    PERFORMER "Guest"\r\n    INDEX 00 01:00:00\r\n    INDEX 01 01:02:74\r\nFILE b.flac WAVE\r\n  TRACK 03 AUDIO\r\n    FLAGS DCP\r\n    ISRC ABCDE1234567\r\n    PREGAP 00:02:00\r\n    INDEX 01 00:01:00\r\n' >"$seeds/cue/album"
 printf 'FILE x WAVE\nTRACK 01 AUDIO\nINDEX 01 99999999999:00:00\nTRACK 02 AUDIO\nINDEX 01 00:00:01\n' >"$seeds/cue/wrap"
+# Unquoted values with quotes and backslashes, Windows-1252, TRACK numbers
+# from 05, a hidden track before the first, per-track files.
+printf 'PERFORMER Some "Band" \\\r\nFILE a.wav WAVE\n  TRACK 05 AUDIO\n    TITLE Don\x92t Stop\t\n    INDEX 00 00:00:00\n    INDEX 01 00:12:00\n  TRACK 06 AUDIO\n    SONGWRITER x y\n    INDEX 01 00:20:00\nFILE b.wav WAVE\n  TRACK 07 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:01:00' >"$seeds/cue/rippers"
 
 declare -A corpus_seeds=([fuzz_tags]=flac [fuzz_decode]=flac [fuzz_remote]=remote [fuzz_m3u]=m3u [fuzz_pls]=pls [fuzz_cue]=cue)
 mkdir -p "$root/fuzz/crashes"

@@ -225,6 +225,11 @@ static int start_entry(const playlist_entry &entry, playlist *list, int *missed)
 			return 1;
 		if (file_info.stopped == stop_given_up)
 			return 0;
+		// Told already, with the stream's early end.
+		if (file_info.stopped == stop_past_end) {
+			*missed = 1;
+			return 0;
+		}
 		const rejected_text &text = source_rejected();
 		if (!text.bytes.empty() &&
 		    playlist_insert_fetched(list, list->position, entry.path, text.bytes, text.whole != 0, text.type) >= 0)

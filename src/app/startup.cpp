@@ -80,7 +80,8 @@ int wendrop_main(int argc, const char **argv)
 	net_config.user_agent = agent.c_str();
 	net_config.ca_bundle = ca_bundle && *ca_bundle ? ca_bundle : nullptr;
 	playlist_config = {opt_shuffle,    opt_repeat,      shuffle_seed(), file_sniff_flac,
-			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts};
+			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts,
+			   stream_guard_input};
 	terminal_config = {!opt_no_keys, !opt_quiet};
 	mpris_config = {!opt_remote && !opt_no_mpris, opt_shuffle, opt_repeat};
 	if (output_init() != 0) {

@@ -84,7 +84,8 @@ void mpris_now_playing(const mpris_track &track)
 
 void mpris_next_link()
 {
-	mpris_now_playing({entry.index, entry.path.c_str(), entry.track_number});
+	// A link after the first is no track of the first one's cue sheet.
+	mpris_now_playing({entry.index, entry.path.c_str(), 0});
 }
 
 const mpris_metadata &mpris_playing()

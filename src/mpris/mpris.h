@@ -46,7 +46,7 @@ struct mpris_track {
 /// chain); announced with the next mpris_changed().
 void mpris_now_playing(const mpris_track &track);
 /// The same entry goes on with the next link of its chain: its tags are
-/// taken afresh.
+/// taken afresh, and it has no track number.
 void mpris_next_link();
 /// Announces (PropertiesChanged) what differs from what the desktop was
 /// last told: playback status, metadata, volume, whether it can seek, and

@@ -24,7 +24,7 @@ struct ogg_reader {
 	// Read once: bytes of the current page still to serve.
 	std::size_t page_left = 0;
 	// The current link's pages as checked or served, and what earlier
-	// links and the junk between them lost.
+	// links and the stray pages between them lost.
 	ogg_link_pages link;
 	uint64_t damage = 0;
 };
@@ -84,24 +84,19 @@ static void check_pages(off_t from)
 	const unsigned char *p;
 	int junk = 0;
 	if (reader.check_at == -1) {
-		// Part of a page lies before the first whole one: not junk.
+		// Part of a page lies before the first whole one.
 		ogg_cursor c{reader.fd, from};
 		reader.check_at = ogg_find_page(c, true, &h, &p, &junk) > 0 ? c.at : reader.link_end;
-		reader.link.sequence_known = reader.link.suspect = 0;
+		reader.link.sequence_known = 0;
 	}
 	while (reader.check_at >= 0 && reader.check_at < std::min(reader.at, reader.link_end)) {
 		ogg_cursor c{reader.fd, reader.check_at};
-		junk = 0;
 		const bool inside = ogg_find_page(c, true, &h, &p, &junk) > 0 && c.at < reader.link_end;
-		const off_t stop = inside ? c.at : reader.link_end;
-		// What was checked before a seek back is not counted again.
-		const bool fresh = stop > reader.checked_to;
-		if (junk && fresh)
-			ogg_link_junk(&reader.link);
 		if (!inside) {
 			reader.check_at = reader.checked_to = reader.link_end;
 			break;
 		}
+		// What was checked before a seek back is not counted again.
 		if (c.at >= reader.checked_to) {
 			ogg_link_take(&reader.link, h, ogg_page_begins_flac(p, h));
 			reader.checked_to = c.at + static_cast<off_t>(h.size);
@@ -150,15 +145,12 @@ static FLAC__bool file_eof_hdl(const FLAC__StreamDecoder *, void *)
 	return reader.at >= reader.link_end;
 }
 
-// The next page that checks, at c or after it; a run of junk before it
-// counts against the link.
+// The next page that checks, at c or after it. Bytes before it that are no
+// page (padding, a byte too many) cost no audio.
 static int find_page(ogg_cursor &c, ogg_page_head *h, const unsigned char **p)
 {
 	int junk = 0;
-	int r = ogg_find_page(c, true, h, p, &junk);
-	if (junk)
-		ogg_link_junk(&reader.link);
-	return r;
+	return ogg_find_page(c, true, h, p, &junk);
 }
 
 // Read once: moves on to the next page of the link's FLAC stream, passing
@@ -234,13 +226,12 @@ static int next_file_link(int *skipped)
 		ogg_page_head h;
 		const unsigned char *p;
 		int junk = 0, r;
-		// Pages of no link (what is left of one cut before it began) are
-		// junk as well.
+		// Junk between links costs nothing; pages of no link (of one whose
+		// first page was lost) cost its audio.
 		while ((r = ogg_find_page(c, true, &h, &p, &junk)) > 0 && !(h.flags & ogg_bos)) {
-			junk = 1;
+			ogg_link_stray(&reader.link);
 			c.at += static_cast<off_t>(h.size);
 		}
-		reader.damage += junk;
 		if (r <= 0)
 			return 0;
 		ogg_link_pages l;

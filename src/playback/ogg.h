@@ -4,9 +4,10 @@
 // the FLAC stream. In a regular file each link is a byte range of its own,
 // in which the decoder seeks; in a pipe only the FLAC stream's pages are
 // served, and the link ends after its last one, what follows kept back for
-// the next link. Between links, junk and links that hold no FLAC are passed
-// over; within a link, pages that fail their checksum or are missing from
-// the sequence are counted as lost.
+// the next link. Junk (bytes that are no page) and links that hold no FLAC
+// are passed over; pages that fail their checksum or are missing from the
+// sequence, and stray pages of a stream whose first page was lost, are
+// counted as lost. Junk costs no audio, and is not.
 #pragma once
 
 #include <FLAC/stream_decoder.h>
@@ -32,6 +33,6 @@ int ogg_next_link(int *skipped);
 /// After the decoder has sought: pages are checked again from where it
 /// reads next. (While it seeks, the pages it looks at are not counted.)
 void ogg_sought();
-/// Pages the FLAC streams of the links have lost so far (see above), and
-/// runs of junk outside them.
+/// Pages the FLAC streams of the links have lost so far, and runs of stray
+/// pages (see above).
 uint64_t ogg_damage();

@@ -90,11 +90,8 @@ static void count_flac_page(ogg_link_pages *l, const ogg_page_head &h)
 	if (l->sequence_known && skipped != 0)
 		// A number that goes back (a page repeated) loses one at most.
 		l->lost += skipped < 0x80000000u ? skipped : 1;
-	else if (l->suspect)
-		l->lost++;
 	l->sequence_known = 1;
 	l->sequence_next = h.sequence + 1;
-	l->suspect = 0;
 }
 
 int ogg_link_take(ogg_link_pages *l, const ogg_page_head &h, int flac_bos)
@@ -115,14 +112,15 @@ int ogg_link_take(ogg_link_pages *l, const ogg_page_head &h, int flac_bos)
 			role = page_flac;
 		}
 	} else if (!l->begun || !known) {
-		// A stream this link never began: what is left of a cut one, or
-		// pages from elsewhere.
-		ogg_link_junk(l);
+		// A stream this link never began: its first page was lost, and
+		// what it holds cannot be played.
+		ogg_link_stray(l);
 		return page_stray;
 	} else {
 		l->data = 1;
 		role = l->has_flac && h.serial == l->flac_serial ? page_flac : page_other;
 	}
+	l->in_strays = 0;
 	if (role == page_flac)
 		count_flac_page(l, h);
 	if (h.flags & ogg_eos) {
@@ -133,12 +131,11 @@ int ogg_link_take(ogg_link_pages *l, const ogg_page_head &h, int flac_bos)
 	return role;
 }
 
-void ogg_link_junk(ogg_link_pages *l)
+void ogg_link_stray(ogg_link_pages *l)
 {
-	if (l->has_flac && !l->flac_ended)
-		l->suspect = 1;
-	else
+	if (!l->in_strays)
 		l->lost++;
+	l->in_strays = 1;
 }
 
 int ogg_link_over(const ogg_link_pages &l)

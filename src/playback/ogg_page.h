@@ -39,7 +39,7 @@ int ogg_page_begins_flac(const unsigned char *b, const ogg_page_head &h);
 enum ogg_page_role {
 	page_flac,       // of the link's FLAC stream
 	page_other,      // of another stream of the link: not ours to play
-	page_stray,      // of no stream the link began: junk
+	page_stray,      // of no stream the link began: one whose first page was lost
 	page_next_link,  // begins the next link; not taken
 };
 
@@ -51,25 +51,27 @@ struct ogg_link_pages {
 	int has_flac = 0;
 	uint32_t flac_serial = 0;
 	int flac_ended = 0;          // its EOS page has gone by
-	// The FLAC stream's next sequence number (once a page has gone by),
-	// and whether junk came after its last page.
+	// The FLAC stream's next sequence number (once a page has gone by).
 	int sequence_known = 0;
 	uint32_t sequence_next = 0;
-	int suspect = 0;
-	// Pages lost from the FLAC stream, and junk not within it.
+	int in_strays = 0;           // the last page taken was a stray one
+	// Pages lost: those missing from the FLAC stream's sequence, and a run
+	// of stray pages (what is left of a stream whose first page was lost)
+	// as one.
 	uint64_t lost = 0;
 };
 
 /// Takes the page with header h (flac_bos: it begins a FLAC stream, as
 /// ogg_page_begins_flac says) into the link and says what it is to it. A
 /// page of the FLAC stream whose sequence number skips counts the pages
-/// skipped as lost; one that follows junk, one.
+/// skipped as lost (a page that failed its checksum among them); the first
+/// of a run of stray pages counts one. Bytes between pages that are no page
+/// cost no audio and are never counted: libogg, which libFLAC reads
+/// through, passes over them as well.
 int ogg_link_take(ogg_link_pages *l, const ogg_page_head &h, int flac_bos);
-/// Notes junk in the link (bytes that are no page, or a page that fails
-/// its checksum): it has cost the FLAC stream a page if it comes while that
-/// stream is being read (counted when its next page shows whether a page is
-/// missing); outside it, it counts as one loss at once.
-void ogg_link_junk(ogg_link_pages *l);
+/// Counts the first of a run of stray pages outside any link (after the
+/// last one ended, before the next begins) as one lost page.
+void ogg_link_stray(ogg_link_pages *l);
 /// 1 once every stream the link began has ended: the next page, whatever
 /// it is, is not the link's.
 int ogg_link_over(const ogg_link_pages &l);

@@ -29,8 +29,8 @@ int source_next_link(int *skipped);
 /// moved to (its tags handed over as above). 1 when initialised.
 int source_restart(FLAC__StreamDecoder *decoder);
 /// What the open stream's Ogg framing has lost so far: pages that failed
-/// their checksum or are missing from the sequence, and runs of junk
-/// between links. 0 for native FLAC.
+/// their checksum or are missing from the sequence, and runs of stray
+/// pages. 0 for native FLAC.
 uint64_t source_damage();
 /// To be called after the decoder has sought: what it reads next is where
 /// the stream is checked from.

@@ -15,6 +15,8 @@
 
 #include <cinttypes>
 #include <cstring>
+#include <set>
+#include <utility>
 
 stream_record file_info;
 playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off};
@@ -33,9 +35,20 @@ const char *failure_prefix()
 	return playback_config.remote ? "@E " : "";
 }
 
-// A named WAV output is never opened over the stream being played, nor
-// over anything that the player would play as FLAC: an input named where
-// the output was meant ("wendrop -w a.flac b.flac"). 1 when it may be.
+// The playlists and cue sheets read on the way to the streams.
+static std::set<std::pair<dev_t, ino_t>> guarded_inputs;
+
+void stream_guard_input(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
+		guarded_inputs.insert({st.st_dev, st.st_ino});
+}
+
+// A named WAV output is never opened over the stream being played, over a
+// list or sheet read on the way to it, nor over anything that the player
+// would play as FLAC: an input named where the output was meant ("wendrop
+// -w a.flac b.flac", "-w Album.cue Album.cue"). 1 when it may be.
 static int wav_target_allowed(const char *path)
 {
 	const char *target = output_wav_file();
@@ -43,7 +56,8 @@ static int wav_target_allowed(const char *path)
 	if (!target || stat(target, &out) != 0)
 		return 1;
 	int in_ok = strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &in) : stat(path, &in);
-	if ((in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) || file_holds_flac(target)) {
+	if ((in_ok == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) ||
+	    guarded_inputs.contains({out.st_dev, out.st_ino}) || file_holds_flac(target)) {
 		output_print_open_failure();
 		return 0;
 	}
@@ -167,8 +181,7 @@ int stream_follow_format(const ao_sample_format &f)
 	return 1;
 }
 
-// The line for a stream or link that ended short of its stated total.
-static int report_short(uint64_t played, uint64_t total)
+int report_short(uint64_t played, uint64_t total)
 {
 	if (!total || played >= total)
 		return 0;
@@ -186,7 +199,14 @@ int stream_report_end()
 	// purpose.
 	if (s.stopped != stop_none || s.range_done)
 		return s.missed;
-	return report_short(s.current_sample, s.total_samples) || s.missed;
+	// A file cut short is told once, by whichever of its tracks meets its
+	// end first.
+	if (s.total_samples && s.current_sample < s.total_samples && early_end_told(s.current_sample))
+		return 1;
+	if (!report_short(s.current_sample, s.total_samples))
+		return s.missed;
+	note_early_end(s.current_sample);
+	return 1;
 }
 
 // Finishes the decoder on the link it is on, and notes a link whose audio
@@ -244,6 +264,10 @@ int stream_next_link()
 		if (s.stopped != stop_none)
 			return 0;
 	}
+	// The first link's cue sheet cuts the first link only: the next one
+	// plays whole, counted from its own start.
+	s.range_start = s.range_end = 0;
+	s.range_done = 0;
 	const ao_sample_format &now = s.format;
 	if ((now.bits != before.bits || now.rate != before.rate || now.channels != before.channels) &&
 	    !stream_follow_format(now)) {

@@ -41,6 +41,7 @@ enum hold_kind {
 	hold_none,
 	hold_at_open,  // the output is not open yet: the frame gives its format
 	hold_paused,   // a seek while paused: nothing is played until resumed
+	hold_seek_failed,  // a failed seek goes back: the frame is played next, if at all
 };
 
 /// Why the decoder stopped before its stream ended, if it did.
@@ -50,6 +51,7 @@ enum stream_stop {
 	stop_given_up,       // a read waited, and give_up said to stop
 	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
 	stop_skipped,        // the listener moved on (a key, Ctrl-C): not a fault of the stream
+	stop_past_end,       // opening: the track begins past where the stream's data ends (told)
 };
 
 struct stream_record {
@@ -119,13 +121,20 @@ extern float volume;
 /// so a failed open never leaves an earlier stream's values. Only called
 /// with no stream open.
 int stream_open(const char *path);
+/// Guards the regular file at path, an input read on the way to the
+/// streams (a playlist, a cue sheet): a named WAV output is never opened
+/// over it ("Error opening wav file FILE", as over a FLAC file).
+void stream_guard_input(const char *path);
 /// Opens the file at path as stream_open does, to play track of it (null:
 /// the whole stream). A track is announced with its own texts
 /// (apply_cue_track) and length, and plays from its first sample (the
 /// decoder is moved there when it is not at the start) to its last, inside
 /// a frame where it must: stream_ended() then says so, and the rest of that
 /// frame is held for stream_next_track. 0 also when the decoder cannot get
-/// to the track's start.
+/// to the track's start; file_info.stopped is then stop_past_end when the
+/// track begins past where the stream's data ends (a file cut short): that
+/// is told once for the stream, with the line of its early end (see
+/// stream_report_end), by whichever of its tracks meets it first.
 int stream_open_track(const char *path, const cue_track *track);
 /// 1 when track of the file at path begins where the open stream's track
 /// ended at its last sample, so that stream_next_track goes on with it.
@@ -141,6 +150,13 @@ int stream_next_track(const cue_track &track);
 /// and texts of track (null: the whole stream) and moves the decoder to its
 /// start when it must, the frame it lands in held. 1 when it is there.
 int start_track(const cue_track *track);
+/// Notes that the open stream ended early, after played samples, which has
+/// been told: its tracks that begin there or later are past its data.
+void note_early_end(uint64_t played);
+/// 1 when the open stream's early end has been told, at sample at or
+/// before it: it is not told again, and a track from there on is past the
+/// data.
+int early_end_told(uint64_t at);
 /// The open stream's position from its track's start, and the length of
 /// its track (of the whole stream when it is not one): 0 when not known.
 uint64_t stream_track_position();
@@ -164,9 +180,16 @@ int stream_ended();
 int stream_next_link();
 /// Moves the open stream to target (a sample), as the frame that holds it
 /// is played next: at once, or on resuming when paused. 1 when the decoder
-/// got there; 0 when it could not (a stream read once cannot seek), and
-/// playback goes on from where it was.
+/// got there; 0 when it could not (a stream read once cannot seek, a file
+/// cut short ends before target), and playback goes on from where it was:
+/// nothing of the failed seek is played before the next decode call.
 int stream_seek(uint64_t target);
+/// Where the data of the open stream ends below sample limit, as far as
+/// seeking tells: the sample after the last one the decoder reaches, for a
+/// stream it cannot get to limit in; its stated total when it reaches
+/// beyond limit (its data goes on). Plays nothing, and leaves the
+/// decoder anywhere: for a stream about to be closed.
+uint64_t stream_data_end(uint64_t limit);
 /// Pauses the playing stream, or resumes the paused one. 1 when it is now
 /// paused.
 int stream_toggle_pause();
@@ -174,10 +197,16 @@ int stream_toggle_pause();
 void volume_set(float gain);
 /// Reports how the open stream ended, once it has: a stream that stopped
 /// short of the total it states for another reason than a failed output,
-/// giving up or a skip prints "Stream ended early: FILE (N of M samples)" after the
-/// failure prefix. 1 when the output misses part of the stream for that
-/// reason or because the format changed under a WAV file; else 0.
+/// giving up or a skip prints "Stream ended early: FILE (N of M samples)"
+/// after the failure prefix, unless a track of it has told that end
+/// already (early_end_told). 1 when the output misses part of the stream
+/// for that reason or because the format changed under a WAV file; else 0.
 int stream_report_end();
+/// The line for the open stream (or a link of it) that ended short of its
+/// stated total, after played samples: "Stream ended early: FILE (N of M
+/// samples)" after the failure prefix, unless total is 0 or reached. 1 when
+/// printed.
+int report_short(uint64_t played, uint64_t total);
 /// Makes the output follow the frames into format f (the record's format
 /// then becomes f): a live device reopens, standard output begins a new
 /// WAV stream; a named WAV file, which holds one format, is completed and
@@ -195,10 +224,10 @@ int play_in_track(stream_record *rec, std::size_t bytes, unsigned block);
 /// Finishes and releases the open stream's decoder and ends the stream on
 /// the output (a live device stays open); a failed close of a WAV output is
 /// reported. A damaged stream, one with damaged frames (the decoder's error
-/// reports, Ogg pages lost, junk between links) or a link whose audio does
-/// not match its MD5 signature, gets one line: "Damaged stream: FILE
-/// (REASONS)" after the failure prefix (none while a signal ends the run).
-/// 1 when the stream was damaged.
+/// reports, Ogg pages lost) or a link whose audio does not match its MD5
+/// signature, gets one line: "Damaged stream: FILE (REASONS)" after the
+/// failure prefix (none while a signal ends the run). 1 when the stream was
+/// damaged.
 int stream_close();
 /// What a stream's failure lines begin with: "@E " in remote mode, where
 /// they are event lines; "" otherwise.

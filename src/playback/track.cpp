@@ -43,6 +43,34 @@ void take_range(const cue_track *track)
 	file_info.range_end = track ? track->end : 0;
 	file_info.range_done = 0;
 }
+
+// The last stream found to end before its stated total, and where: a file
+// cut short (a download stopped) with the cue sheet of the whole.
+struct {
+	std::string path;
+	uint64_t end = 0;
+} early_end;
+
+// The track at start cannot be reached. When it lies past the stream's
+// data, that is told once for the stream, with its early end, and stopped
+// says so.
+void check_past_end(uint64_t start)
+{
+	stream_record &s = file_info;
+	if (early_end.path != stream_path()) {
+		const uint64_t end = stream_data_end(start);
+		if (end > start || !report_short(end, s.total_samples))
+			return;
+		note_early_end(end);
+	}
+	if (early_end_told(start))
+		s.stopped = stop_past_end;
+}
+}
+
+int early_end_told(uint64_t at)
+{
+	return early_end.path == stream_path() && at >= early_end.end;
 }
 
 int start_track(const cue_track *track)
@@ -54,7 +82,15 @@ int start_track(const cue_track *track)
 	show_track(*track);
 	// Not yet playing: the frame the seek lands in is held for the first
 	// decode call, as the first frame was.
-	return track->start == 0 || stream_seek(track->start);
+	if (track->start == 0 || stream_seek(track->start))
+		return 1;
+	check_past_end(track->start);
+	return 0;
+}
+
+void note_early_end(uint64_t played)
+{
+	early_end = {stream_path(), played};
 }
 
 int stream_continues_to(const char *path, const cue_track *track)

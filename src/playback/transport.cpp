@@ -57,11 +57,46 @@ int stream_seek(uint64_t target)
 	s.elapsed_time = sample_seconds(was, s.format.rate);
 	if (FLAC__stream_decoder_get_state(s.decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
 		FLAC__stream_decoder_flush(s.decoder);
+		// The frame it lands in is the next decode call's: a track being
+		// opened, that the seek was for, never reaches the output.
+		s.holding = hold_seek_failed;
 		if (!FLAC__stream_decoder_seek_absolute(s.decoder, was))
 			FLAC__stream_decoder_flush(s.decoder);
+		s.holding = hold_none;
 	}
 	source_sought();
 	return 0;
+}
+
+uint64_t stream_data_end(uint64_t limit)
+{
+	stream_record &s = file_info;
+	// A seek succeeds where the frame holding its target decodes: the last
+	// sample that does is found by halving, a few dozen seeks at most. A
+	// stream that can be reached beyond limit has its data there. (libFLAC
+	// looks for a sample near the end of a file cut short frame by frame,
+	// for as long as a second: what it is asked for stays clear of that.)
+	s.holding = hold_seek_failed;
+	const uint64_t beyond_limit = limit + (s.total_samples - limit) / 2;
+	if (s.total_samples > limit && FLAC__stream_decoder_seek_absolute(s.decoder, beyond_limit)) {
+		s.holding = hold_none;
+		s.held_bytes = 0;
+		return s.total_samples;
+	}
+	FLAC__stream_decoder_flush(s.decoder);
+	uint64_t reached = 0, beyond = limit;
+	while (beyond - reached > 1) {
+		const uint64_t mid = reached + (beyond - reached) / 2;
+		if (FLAC__stream_decoder_seek_absolute(s.decoder, mid)) {
+			reached = mid;
+		} else {
+			beyond = mid;
+			FLAC__stream_decoder_flush(s.decoder);
+		}
+	}
+	s.holding = hold_none;
+	s.held_bytes = 0;
+	return beyond;
 }
 
 int stream_toggle_pause()

@@ -30,12 +30,13 @@ void push_tracks(playlist *list, const std::string &path, std::vector<cue_track>
 		list->entries.push_back({path, std::make_shared<const cue_track>(std::move(t))});
 }
 
-// The tracks of the stream at path by its own cue sheet, into *tracks;
-// false when it has none that can be used (told when it has one).
+// The tracks of the stream at path by its own cue sheet (titled by named,
+// the sheet that names it as file, where that fits), into *tracks; false
+// when it has none that can be used (told when it has one).
 bool own_tracks(playlist *list, const std::string &path, const stream_cue_facts &facts,
-		std::vector<cue_track> *tracks)
+		std::vector<cue_track> *tracks, const cue_sheet *named = nullptr, const std::string *file = nullptr)
 {
-	if (stream_tracks(facts, tracks) != cue_ok)
+	if (stream_tracks(facts, tracks, named, file) != cue_ok)
 		walk_report(list, problem_bad_cue, path, false);
 	return !tracks->empty();
 }
@@ -59,6 +60,10 @@ bool read_album(playlist *list, const std::string &cue_path, bool named, cue_she
 		if (!seen.insert(t.file).second)
 			continue;
 		album_file f{t.file, cue_file_path(folder, t.file), {}};
+		// A sheet written on Windows names the files in its own code page,
+		// which are UTF-8 on disk here.
+		if (f.path.empty() && !sheet->utf8)
+			f.path = cue_file_path(folder, cp1252_to_utf8(t.file));
 		if (f.path.empty())
 			missing = true;
 		else
@@ -78,7 +83,8 @@ bool cut_album(playlist *list, const std::string &cue_path, const cue_sheet &she
 	std::vector<album_file *> by_sheet;
 	for (album_file &f : *files) {
 		stream_cue_facts facts;
-		if (!list->settings->cue_facts(f.path.c_str(), &facts) || own_tracks(list, f.path, facts, &f.tracks))
+		if (!list->settings->cue_facts(f.path.c_str(), &facts) ||
+		    own_tracks(list, f.path, facts, &f.tracks, &sheet, &f.name))
 			continue;
 		const int verdict = cue_tracks(sheet, &f.name, facts.rate, facts.total, &f.tracks);
 		bad |= verdict == cue_bad;
@@ -149,6 +155,8 @@ void claim_album(playlist *list, const std::string &name)
 	// A FLAC file named .cue plays in its place.
 	if (stat(cue_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (is_flac && is_flac(cue_path.c_str()) > 0))
 		return;
+	if (list->settings->input)
+		list->settings->input(cue_path.c_str());
 	cue_sheet sheet;
 	std::vector<album_file> files;
 	if (!read_album(list, cue_path, false, &sheet, &files))

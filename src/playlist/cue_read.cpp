@@ -20,27 +20,11 @@
 #include <libcue/libcue.h>
 
 namespace {
-// Latin-1 into UTF-8: every byte is the code point of its value.
-std::string latin1_to_utf8(std::string_view s)
-{
-	std::string out;
-	for (const char c : s) {
-		const unsigned char b = static_cast<unsigned char>(c);
-		if (b < 0x80) {
-			out += c;
-		} else {
-			out += static_cast<char>(0xc0 | (b >> 6));
-			out += static_cast<char>(0x80 | (b & 0x3f));
-		}
-	}
-	return out;
-}
-
 std::string text_of(const char *s, bool utf8)
 {
 	if (!s)
 		return "";
-	return utf8 ? std::string(s) : latin1_to_utf8(s);
+	return utf8 ? std::string(s) : cp1252_to_utf8(s);
 }
 
 // The sheet as bytes for the pipe: each text its length and bytes, in the
@@ -70,9 +54,11 @@ std::string encoded(const cue_sheet &sheet)
 	std::string out;
 	for (const std::string *s : {&sheet.title, &sheet.performer, &sheet.date, &sheet.genre})
 		put(&out, *s);
+	put(&out, sheet.utf8 ? "1" : "0");
 	for (const cue_sheet::track &t : sheet.tracks) {
 		put(&out, t.file);
 		put(&out, std::to_string(t.index1));
+		put(&out, std::to_string(t.number));
 		for (const std::string *s : {&t.title, &t.performer, &t.date, &t.genre})
 			put(&out, *s);
 	}
@@ -82,18 +68,21 @@ std::string encoded(const cue_sheet &sheet)
 bool decoded(std::string_view in, cue_sheet *sheet)
 {
 	*sheet = {};
-	for (std::string *s : {&sheet->title, &sheet->performer, &sheet->date, &sheet->genre})
+	std::string utf8;
+	for (std::string *s : {&sheet->title, &sheet->performer, &sheet->date, &sheet->genre, &utf8})
 		if (!take(&in, s))
 			return false;
+	sheet->utf8 = utf8 == "1";
 	while (!in.empty()) {
 		cue_sheet::track t{};
-		std::string index;
-		if (!take(&in, &t.file) || !take(&in, &index))
+		std::string index, number;
+		if (!take(&in, &t.file) || !take(&in, &index) || !take(&in, &number))
 			return false;
 		for (std::string *s : {&t.title, &t.performer, &t.date, &t.genre})
 			if (!take(&in, s))
 				return false;
 		t.index1 = strtol(index.c_str(), nullptr, 10);
+		t.number = static_cast<int>(strtol(number.c_str(), nullptr, 10));
 		sheet->tracks.push_back(std::move(t));
 	}
 	return !sheet->tracks.empty();
@@ -128,6 +117,16 @@ bool write_all(int fd, std::string_view bytes)
 }
 }
 
+// A text of libcue's: as written, unless cue_prepare quoted and escaped it
+// (at the TRACK line before it, or 0 for the album).
+static std::string value_of(const cue_prepared &prepared, int track, int field, const char *s, bool utf8)
+{
+	for (const auto &[at, escaped] : prepared.escaped)
+		if (s && at == track && escaped == field)
+			return text_of(cue_unescaped(s).c_str(), utf8);
+	return text_of(s, utf8);
+}
+
 bool cue_parse_here(std::string_view text, cue_sheet *sheet)
 {
 	if (text.starts_with("\xef\xbb\xbf"))
@@ -135,29 +134,33 @@ bool cue_parse_here(std::string_view text, cue_sheet *sheet)
 	if (text.size() > cue_text_max)
 		return false;
 	const bool utf8 = utf8_valid(text);
-	// libcue's grammar ends every line with a line feed: a last line
-	// without one (as tags are often stored, trimmed) is a syntax error.
-	Cd *cd = cue_parse_string((std::string(text) + (text.ends_with('\n') ? "" : "\n")).c_str());
+	const cue_prepared prepared = cue_prepare(text);
+	Cd *cd = cue_parse_string(prepared.text.c_str());
 	if (!cd)
 		return false;
 	*sheet = {};
+	sheet->utf8 = utf8;
 	const Cdtext *album = cd_get_cdtext(cd);
-	sheet->title = text_of(cdtext_get(PTI_TITLE, album), utf8);
-	sheet->performer = text_of(cdtext_get(PTI_PERFORMER, album), utf8);
+	sheet->title = value_of(prepared, 0, cue_title, cdtext_get(PTI_TITLE, album), utf8);
+	sheet->performer = value_of(prepared, 0, cue_performer, cdtext_get(PTI_PERFORMER, album), utf8);
 	// libcue reads "REM GENRE" as the album's GENRE.
 	sheet->genre = text_of(cdtext_get(PTI_GENRE, album), utf8);
 	sheet->date = text_of(rem_get(REM_DATE, cd_get_rem(cd)), utf8);
-	for (int i = 1; i <= cd_get_ntrack(cd); i++) {
+	const int count = cd_get_ntrack(cd);
+	// Each TRACK line makes a track of libcue's.
+	const bool numbered = prepared.numbers.size() == static_cast<std::size_t>(count);
+	for (int i = 1; i <= count; i++) {
 		const Track *t = cd_get_track(cd, i);
 		const Cdtext *own = track_get_cdtext(t);
 		const char *file = track_get_filename(t);
 		// libcue's times wrap past 2^31 frames into negative values.
 		const long index1 = track_get_index(t, 1);
 		sheet->tracks.push_back({file ? file : "", index1 < 0 ? -1 : index1,
-					 text_of(cdtext_get(PTI_TITLE, own), utf8),
-					 text_of(cdtext_get(PTI_PERFORMER, own), utf8),
+					 value_of(prepared, i, cue_title, cdtext_get(PTI_TITLE, own), utf8),
+					 value_of(prepared, i, cue_performer, cdtext_get(PTI_PERFORMER, own), utf8),
 					 text_of(rem_get(REM_DATE, track_get_rem(t)), utf8),
-					 text_of(cdtext_get(PTI_GENRE, own), utf8)});
+					 text_of(cdtext_get(PTI_GENRE, own), utf8),
+					 numbered ? prepared.numbers[static_cast<std::size_t>(i - 1)] : 0});
 	}
 	cd_delete(cd);
 	return !sheet->tracks.empty();

@@ -30,6 +30,11 @@ void playlist_start(playlist *list, std::vector<std::string> args, const playlis
 {
 	*list = {};
 	list->settings = &settings;
+	// A list named after a stream is an input before the stream plays.
+	if (settings.input)
+		for (const std::string &arg : args)
+			if (names_list_or_sheet(arg))
+				settings.input(arg.c_str());
 	list->walk.push_back({.kind = 0, .items = std::move(args)});
 }
 

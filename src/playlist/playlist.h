@@ -54,6 +54,10 @@ struct playlist_settings {
 	// What the regular file at path says of its tracks; 1 when it was read
 	// as FLAC. Null: as for cue 0.
 	int (*cue_facts)(const char *path, stream_cue_facts *facts) = nullptr;
+	// Told of each playlist file and cue sheet the walk reads, before
+	// anything is played from it, and at the start of each argument that
+	// names one. May be null.
+	void (*input)(const char *path) = nullptr;
 };
 extern playlist_settings playlist_config;
 
@@ -128,6 +132,9 @@ void walk_report(playlist *list, int problem, const std::string &path, bool coun
 std::string joined(const std::string &folder, const std::string &name);
 /// Whether s ends with suffix, in any case.
 bool ends_with_nocase(std::string_view s, std::string_view suffix);
+/// Whether path is named as a playlist file (.m3u, .m3u8, .pls) or a cue sheet
+/// (.cue), in any case.
+bool names_list_or_sheet(std::string_view path);
 /// Appends the bytes of the file at path to *bytes; false when it cannot be
 /// read, or holds more than most (what was read of it then stays).
 bool read_whole(const std::string &path, std::size_t most, std::string *bytes);

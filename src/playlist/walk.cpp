@@ -144,6 +144,12 @@ bool ends_with_nocase(std::string_view s, std::string_view suffix)
 	return s.size() >= suffix.size() && strncasecmp(s.data() + s.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
 }
 
+bool names_list_or_sheet(std::string_view path)
+{
+	return ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8") || ends_with_nocase(path, ".pls") ||
+	       ends_with_nocase(path, ".cue");
+}
+
 bool read_whole(const std::string &path, std::size_t most, std::string *bytes)
 {
 	FILE *f = fopen(path.c_str(), "rbe");
@@ -195,10 +201,10 @@ static void take_path(playlist *list, const std::string &path)
 		// A FLAC file that happens to be named .m3u plays, as it always
 		// did; so does one named .cue.
 		auto *is_flac = list->settings->is_flac;
-		const bool list_name = ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8") ||
-				       ends_with_nocase(path, ".pls");
 		const bool cue_name = ends_with_nocase(path, ".cue");
-		if (S_ISREG(st.st_mode) && (list_name || cue_name) && !(is_flac && is_flac(path.c_str()) > 0)) {
+		if (S_ISREG(st.st_mode) && names_list_or_sheet(path) && !(is_flac && is_flac(path.c_str()) > 0)) {
+			if (list->settings->input)
+				list->settings->input(path.c_str());
 			if (cue_name) {
 				add_cue_sheet(list, path);
 				return;

@@ -159,20 +159,35 @@ TEST_F(Cue, BlockTracksAreFlacCueRangesTogetherTheWholeFileCheckedByItsSignature
 
 TEST_F(Cue, TitlesComeFromTheTagAndTheFileFillsTheRest)
 {
-	const std::string text = "REM GENRE Rock\nREM DATE 1999\nPERFORMER \"The Band\"\nTITLE \"First Album\"\n"
+	// An unquoted value is the whole rest of its line.
+	const std::string text = "REM GENRE Rock\nREM DATE 1999\nPERFORMER The Band\nTITLE \"First Album\"\n"
 				 "FILE \"x.flac\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
 				 "  TRACK 02 AUDIO\n    PERFORMER \"Guest\"\n    INDEX 01 00:01:00\n";
-	const std::vector<std::string> tags = {"TITLE=Whole", "ARTIST=File Artist", "ALBUM=File Album",
-					       "DESCRIPTION=Live", "CUESHEET=" + text};
-	// The tag alone, and the tag titling a block with the same tracks.
+	std::vector<std::string> tags = {"TITLE=Whole", "ARTIST=File Artist", "ALBUM=File Album", "DESCRIPTION=Live"};
+	// A block with a sheet named for its file (flac --cuesheet=x.cue).
+	const std::string named = make("x.flac", 88200, tags);
+	import_cue(named, text);
+	write_text("x.cue", text);
+	// The tag alone, the tag titling a block with the same tracks, and a
+	// tag behind a block that libFLAC refuses (a CD's without lead-in).
+	tags.push_back("CUESHEET=" + text);
 	const std::string tagged = make("tagged.flac", 88200, tags);
 	const std::string both = make("both.flac", 88200, tags);
 	import_cue(both, text);
-	run_result r = wendrop({"-d", "null", tagged, both});
+	const std::string refused = make("refused.flac", 88200, tags);
+	import_cue(refused, text);
+	std::vector<unsigned char> bytes = read_file(refused);
+	std::size_t at = 4;
+	while ((bytes[at] & 0x7f) != 5)
+		at += 4 + (std::size_t{bytes[at + 1]} << 16 | std::size_t{bytes[at + 2]} << 8 | bytes[at + 3]);
+	std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at + 4 + 128), 8, 0);
+	ASSERT_TRUE(write_file(refused, bytes));
+
+	run_result r = wendrop({"-d", "null", tagged, both, dir.file("x.cue"), refused});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.err, "Error reading cue sheet " + refused + "\n");
 	std::string expected = "wendrop version 2.1.1   'wendrop --help' for more info\n";
-	for (const char *name : {"tagged.flac", "both.flac"})
+	for (const char *name : {"tagged.flac", "both.flac", "x.flac", "refused.flac"})
 		expected += announcement("One", "The Band", "First Album", "1999", "Live", "Rock", name, 44100, "1.00") +
 			    announcement("Track 02", "Guest", "First Album", "1999", "Live", "Rock", name, 44100, "1.00");
 	EXPECT_EQ(r.out, expected);
@@ -182,28 +197,31 @@ TEST_F(Cue, AnExternalSheetCutsTheFilesItNamesInTurn)
 {
 	std::filesystem::create_directories(dir.file("rip"));
 	const std::string album = make("rip/Album.flac", 132300);
-	const std::string b = make("rip/b.flac", 16000, {}, 8000, 1);
-	// Latin-1 and CR-LF, as rippers on other systems write it; Album.wav is
-	// Album.flac on disk. At 8 kHz a CD frame is 106.67 samples.
+	const std::string b = make("rip/Bj\xc3\xb6rk.flac", 16000, {}, 8000, 1);
+	// Windows-1252 and CR-LF, as rippers on other systems write it, the
+	// second file named in it and in UTF-8 on disk; Album.wav is
+	// Album.flac. Numbered from 05. At 8 kHz a CD frame is 106.67 samples;
+	// what lies before a file's first INDEX 01 is its first track's.
 	write_text("rip/Album.cue", "PERFORMER \"Band\"\r\nTITLE \"Caf\xe9\"\r\nFILE \"Album.wav\" WAVE\r\n"
-				    "  TRACK 01 AUDIO\r\n    TITLE \"Stra\xdf" "e\"\r\n    INDEX 01 00:00:00\r\n"
-				    "  TRACK 02 AUDIO\r\n    INDEX 01 00:01:37\r\n"
-				    "FILE \"b.flac\" WAVE\r\n  TRACK 03 AUDIO\r\n    INDEX 01 00:00:01\r\n"
-				    "  TRACK 04 AUDIO\r\n    INDEX 01 00:01:37\r\n");
+				    "  TRACK 05 AUDIO\r\n    TITLE \"Don\x92t Stop \x96 Now\x85\"\r\n    INDEX 01 00:00:00\r\n"
+				    "  TRACK 06 AUDIO\r\n    INDEX 01 00:01:37\r\n"
+				    "FILE \"Bj\xf6rk.flac\" WAVE\r\n  TRACK 07 AUDIO\r\n    INDEX 01 00:00:01\r\n"
+				    "  TRACK 08 AUDIO\r\n    INDEX 01 00:01:37\r\n");
 	run_result r = wendrop({"-q", "--wav=-", dir.file("rip/Album.cue")});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
-	const auto streams = wav_streams(r.out, {{65856, 4}, {66444, 4}, {11840, 2}, {4054, 2}});
+	const auto streams = wav_streams(r.out, {{65856, 4}, {66444, 4}, {11946, 2}, {4054, 2}});
 	ASSERT_EQ(streams.size(), 4u);
 	const std::vector<unsigned char> a = flac_reference(album, 16, dir.file("a.raw"));
 	const std::vector<unsigned char> c = flac_reference(b, 16, dir.file("b.raw"));
-	EXPECT_EQ(streams, (std::vector{part(a, 0, 65856, 4), part(a, 65856, 0, 4), part(c, 106, 11946, 2),
+	EXPECT_EQ(streams, (std::vector{part(a, 0, 65856, 4), part(a, 65856, 0, 4), part(c, 0, 11946, 2),
 					 part(c, 11946, 0, 2)}));
 
-	// Numbered in the sheet's order, across its files; the Latin-1 text as
-	// UTF-8.
+	// Numbered as the sheet numbers them; its text as UTF-8.
 	r = wendrop({"-d", "null", dir.file("rip/Album.cue")});
-	EXPECT_NE(r.out.find("Title  : Track 03"), std::string::npos);
+	EXPECT_NE(r.out.find("Title  : Don\xe2\x80\x99t Stop \xe2\x80\x93 Now\xe2\x80\xa6 "), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("Title  : Track 06"), std::string::npos);
+	EXPECT_NE(r.out.find("Title  : Track 07"), std::string::npos);
 	EXPECT_NE(r.out.find("\nAlbum  : Caf\xc3\xa9 "), std::string::npos) << r.out;
 }
 
@@ -268,4 +286,120 @@ TEST_F(Cue, SheetsThatCannotBeUsedAreOneLineAndTheFilesPlayWhole)
 	run_result r = wendrop({"-d", "null", tagged});
 	EXPECT_EQ(r.err, "Error reading cue sheet " + tagged + "\n");
 	EXPECT_EQ(played_names(r.out).size(), 1u);
+}
+
+// Every sample of every file, in a folder of per-track files that hold
+// their gaps ("gaps prepended") and in images with audio before the first
+// INDEX 01: a pregap begins the first track, a hidden track (10 s or more)
+// is an entry of its own.
+TEST_F(Cue, AudioBeforeAFilesFirstIndexIsNeverDropped)
+{
+	std::filesystem::create_directories(dir.file("gaps"));
+	std::vector<std::string> files;
+	for (uint64_t frames : {8000, 24000, 16000})
+		files.push_back(make("gaps/0" + std::to_string(files.size() + 1) + ".flac", frames, {}, 8000, 1));
+	write_text("gaps/Album.cue", "TITLE \"Gaps\"\nFILE \"01.flac\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"One\"\n"
+				     "    INDEX 01 00:00:00\nFILE \"02.flac\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Two\"\n"
+				     "    INDEX 00 00:00:00\n    INDEX 01 00:02:00\nFILE \"03.flac\" WAVE\n  TRACK 03 AUDIO\n"
+				     "    INDEX 00 00:00:00\n    INDEX 01 00:01:37\n");
+	run_result r = wendrop({"-q", "--wav=-", dir.file("gaps")});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	std::vector<std::vector<unsigned char>> whole;
+	for (const std::string &f : files)
+		whole.push_back(flac_reference(f, 16, dir.file("ref.raw")));
+	EXPECT_EQ(wav_streams(r.out, {{8000, 2}, {24000, 2}, {16000, 2}}), whole);
+	r = wendrop({"-d", "null", dir.file("gaps")});
+	for (const char *line : {"Title  : One ", "Title  : Two ", "Title  : Track 03 ", "Album  : Gaps "})
+		EXPECT_NE(r.out.find(line), std::string::npos) << line;
+
+	const std::string image = make("image.flac", 104000, {}, 8000, 1);
+	const std::vector<unsigned char> all = flac_reference(image, 16, dir.file("image.raw"));
+	struct {
+		std::string indexes;  // of tracks 01 and 02
+		std::vector<std::pair<uint64_t, unsigned>> streams;
+		std::string first;    // the first entry's title
+	} images[] = {
+		{"    INDEX 00 00:00:00\n    INDEX 01 00:05:00\n  TRACK 02 AUDIO\n    INDEX 01 00:08:00\n",
+		 {{64000, 2}, {40000, 2}}, "Track 01"},
+		{"    INDEX 01 00:10:00\n  TRACK 02 AUDIO\n    INDEX 01 00:12:00\n", {{80000, 2}, {16000, 2}, {8000, 2}},
+		 "Track 00"},
+	};
+	for (const auto &row : images) {
+		write_text("image.cue", "FILE \"image.flac\" WAVE\n  TRACK 01 AUDIO\n" + row.indexes);
+		r = wendrop({"-q", "--wav=-", dir.file("image.cue")});
+		EXPECT_EQ(r.status, 0);
+		std::vector<unsigned char> joined;
+		for (const auto &s : wav_streams(r.out, row.streams))
+			joined.insert(joined.end(), s.begin(), s.end());
+		EXPECT_EQ(joined, all) << row.indexes;
+		r = wendrop({"-d", "null", dir.file("image.cue")});
+		EXPECT_EQ(r.out.find("Title  : "), r.out.find("Title  : " + row.first)) << r.out;
+	}
+}
+
+// An image cut short (a download stopped) with the sheet of the whole: the
+// tracks past its data play nothing, and its early end is told once,
+// whichever of its tracks meets it first.
+TEST_F(Cue, TracksPastTheEndOfACutImageAreToldOnce)
+{
+	flac_fixture f;
+	f.rate = 8000;
+	f.channels = 1;
+	f.blocksize = 1000;
+	f.samples = make_signal(signal_kind::music, 16, 1, 64000, 8000);
+	flac_layout layout;
+	const std::vector<unsigned char> bytes = encode_flac(f, &layout);
+	ASSERT_EQ(layout.frames.size(), 64u);
+	const std::string cut = dir.file("cut.flac");
+	ASSERT_TRUE(write_file(dir.file("whole.flac"), bytes));
+	const std::vector<unsigned char> data = flac_reference(dir.file("whole.flac"), 16, dir.file("whole.raw"));
+	write_text("cut.cue", "FILE \"cut.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+			      "    INDEX 01 00:02:00\n  TRACK 03 AUDIO\n    INDEX 01 00:05:00\n  TRACK 04 AUDIO\n"
+			      "    INDEX 01 00:06:00\n");
+	// Cut in track 2: it ends early, and 3 and 4 are past the end.
+	ASSERT_TRUE(write_file(cut, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.frames[30])}));
+	run_result r = wendrop({"-q", "--wav=-", dir.file("cut.cue")});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Stream ended early: " + cut + " (30000 of 64000 samples)\n");
+	EXPECT_EQ(wav_streams(r.out, {{16000, 2}, {14000, 2}}), (std::vector{part(data, 0, 16000, 2), part(data, 16000, 30000, 2)}));
+
+	// Cut where track 2 begins: in any order, the first of tracks 2-4
+	// tells it, where seeking finds the data ends.
+	ASSERT_TRUE(write_file(cut, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.frames[16])}));
+	for (int round = 0; round < 4; round++) {
+		r = wendrop({"-q", "-z", "-w", dir.file("o.wav"), dir.file("cut.cue")});
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, "Stream ended early: " + cut + " (16000 of 64000 samples)\n");
+	}
+}
+
+// A chained Ogg file whose first link has a cue sheet: the next link is
+// no track of it, and plays whole with its own length.
+TEST_F(Cue, AChainsLaterLinksAreNotCutByTheFirstLinksSheet)
+{
+	std::vector<unsigned char> chain;
+	for (long serial : {1, 2}) {
+		flac_fixture f;
+		f.ogg = true;
+		f.ogg_serial = serial;
+		f.samples = make_signal(signal_kind::music, 16, 2, 88200, 44100, static_cast<uint32_t>(serial));
+		if (serial == 1)
+			f.comment_blocks = {{"CUESHEET=FILE x WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+					     " TRACK 02 AUDIO\n  INDEX 01 00:01:00\n"}};
+		const std::vector<unsigned char> link = encode_flac(f);
+		chain.insert(chain.end(), link.begin(), link.end());
+	}
+	const std::string path = dir.file("chain.oga");
+	ASSERT_TRUE(write_file(path, chain));
+	run_result r = wendrop({"-d", "null", path});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "wendrop version 2.1.1   'wendrop --help' for more info\n" +
+				 announcement("Track 01", "", "", "", "", "", "chain.oga", 44100, "1.00") +
+				 announcement("Track 02", "", "", "", "", "", "chain.oga", 44100, "1.00") +
+				 announcement("", "", "", "", "", "", "chain.oga", 88200, "2.00"));
+	r = wendrop({"-q", "--wav=-", path});
+	const auto streams = wav_streams(r.out, {{44100, 4}, {132300, 4}});
+	ASSERT_EQ(streams.size(), 2u);
+	EXPECT_EQ(streams[1].size(), 132300u * 4);
 }

@@ -417,6 +417,36 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 	r = wendrop({"-q", "--wav=" + c, "-"}, {.env = env, .stdin_path = c});
 	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening -\n");
 	EXPECT_TRUE(read_file(c) == tagged);
+
+	// Nor a list or a cue sheet read on the way: named, found in the folder
+	// named, or named after the stream that would overwrite it.
+	ASSERT_EQ(mkdir(dir.file("album").c_str(), 0755), 0);
+	const std::string album = make("album/Album.flac", 16, 1, 8000, 900);
+	const std::string sheet = dir.file("album/Album.cue"), list = dir.file("list.m3u");
+	const std::string sheet_text = "FILE \"Album.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+	ASSERT_TRUE(write_file(sheet, {sheet_text.begin(), sheet_text.end()}));
+	ASSERT_TRUE(write_file(list, {b.begin(), b.end()}));
+	const std::vector<unsigned char> list_bytes = read_file(list);
+	struct {
+		std::string target;
+		std::vector<std::string> args;
+		std::string opened;
+	} lists[] = {
+		{sheet, {sheet}, album},
+		{sheet, {dir.file("album")}, album},
+		{list, {list}, b},
+		{list, {b, list}, b},
+	};
+	for (const auto &row : lists) {
+		std::vector<std::string> args = {"-q", "-w", row.target};
+		args.insert(args.end(), row.args.begin(), row.args.end());
+		r = wendrop(args);
+		EXPECT_EQ(r.status, 1) << row.args.back();
+		EXPECT_EQ(r.err.substr(0, r.err.find('\n', r.err.find('\n') + 1) + 1),
+			  "Error opening wav file " + row.target + "\nError opening " + row.opened + "\n");
+	}
+	EXPECT_EQ(read_file(sheet), std::vector<unsigned char>(sheet_text.begin(), sheet_text.end()));
+	EXPECT_EQ(read_file(list), list_bytes);
 }
 
 // The WAV output is written without libao; its header and data are what

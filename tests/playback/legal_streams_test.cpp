@@ -171,8 +171,10 @@ bytes vorbis_bos(uint32_t serial) { return ogg_page(2, serial, 0, {1, 'v', 'o', 
 }
 
 // Past junk, a link that is not FLAC, or a link cut short, the chain plays
-// on from the next FLAC link, from a file and through a pipe. Each says
-// what it cost, and a WAV conversion that lacks audio ends with status 1.
+// on from the next FLAC link, from a file and through a pipe. What costs
+// audio is told, and a WAV conversion that lacks audio ends with status 1;
+// junk that costs no page (as tools pad a file) is no damage, wherever it
+// lies, as the reference decoder (libogg) passes over it too.
 TEST_F(LegalStreams, AChainPlaysOnPastABadLink)
 {
 	part one = make(16, 2, 44100, 1152 * 20, 1), two = make(16, 2, 44100, 1152 * 4, 2);
@@ -189,24 +191,35 @@ TEST_F(LegalStreams, AChainPlaysOnPastABadLink)
 	uint64_t kept = 0;
 	for (int i = 13; i >= 6; i--)
 		kept = kept << 8 | pages[n - 3][static_cast<std::size_t>(i)];
+	// A zero byte between two pages whose numbers run on; the second link
+	// without its first page, the rest of it stray.
+	bytes padded, headless;
+	for (std::size_t i = 0; i < n; i++)
+		padded = padded + (i == n / 2 ? bytes{0} : bytes{}) + pages[i];
+	for (const bytes &page : ogg_pages(two.file))
+		headless = headless + (headless.empty() && page[5] == 2 ? bytes{} : page);
 	struct {
 		std::string name;
 		bytes file, pcm;
 		std::string err;  // FILE for the path
 	} cases[] = {
-		{"junk", one.file + junk + two.file, one.pcm + two.pcm, "Damaged stream: FILE (1 damaged frames)\n"},
+		{"junk", one.file + junk + two.file, one.pcm + two.pcm, ""},
+		{"zero-between-pages", padded + two.file, one.pcm + two.pcm, ""},
+		{"zeros-after-the-end", one.file + two.file + bytes(100, 0), one.pcm + two.pcm, ""},
 		{"not-flac", one.file + vorbis + two.file, one.pcm + two.pcm, "Skipped a link that is not FLAC in FILE\n"},
 		{"cut", cut + two.file, bytes(one.pcm.begin(), one.pcm.begin() + static_cast<long>(kept * 4)) + two.pcm,
 		 "Stream ended early: FILE (" + std::to_string(kept) + " of 23040 samples)\n"},
+		{"stray-pages", one.file + headless, one.pcm, "Damaged stream: FILE (1 damaged frames)\n"},
 	};
 	for (const auto &c : cases) {
 		for (bool piped : {false, true}) {
 			SCOPED_TRACE(c.name + (piped ? " piped" : ""));
 			const std::string path = piped ? "-" : write(c.name + ".oga", c.file);
 			std::string err = c.err;
-			err.replace(err.find("FILE"), 4, path);
+			if (!err.empty())
+				err.replace(err.find("FILE"), 4, path);
 			run_result r = wendrop({"-q", "--wav", wav, path}, piped ? c.file : bytes{});
-			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(r.status, err.empty() ? 0 : 1);
 			EXPECT_EQ(r.err, err);
 			const bytes got = parse_wav(read_file(wav)).data;
 			EXPECT_TRUE(got == c.pcm) << got.size() << " bytes against " << c.pcm.size();

@@ -186,31 +186,53 @@ TEST(CueText, LibcueReadsItAndTheTracksLieInSamples)
 	const std::string one = "FILE a.flac WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 	struct row {
 		std::string text;
-		int verdict;                  // of the tracks of a.flac, 8000 Hz, 2 s
+		int verdict;                  // of the tracks of a.flac, 8000 Hz, 2 s (or total)
 		std::vector<uint64_t> starts;
 		std::string title;            // of the first track
+		std::vector<int> numbers = {};  // when given
+		uint64_t total = 16000;
 	} rows[] = {
-		// UTF-8 stays; anything else is Latin-1. A byte-order mark is dropped.
+		// UTF-8 stays; anything else is Windows-1252. A byte-order mark is
+		// dropped.
 		{"\xef\xbb\xbfTITLE \"\xc3\xa9t\xc3\xa9\"\n" + one, cue_ok, {0}, ""},
 		{"PERFORMER \"Caf\xe9\"\n" + one + "    TITLE \"\xe0 la\"\n", cue_ok, {0}, "\xc3\xa0 la"},
-		// Another FILE's tracks are not a.flac's, but count in the numbers.
-		{"FILE b.flac WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:05\n" + one, cue_ok, {0}, ""},
+		{one + "    TITLE \"Don\x92t Stop \x96 Now\x85\x81\"\n", cue_ok, {0},
+		 "Don\xe2\x80\x99t Stop \xe2\x80\x93 Now\xe2\x80\xa6\xc2\x81"},
+		// An unquoted value is the rest of its line, quotes and all.
+		{one + "    TITLE Two words here \r\n", cue_ok, {0}, "Two words here"},
+		{one + "    TITLE 12\" Mix \\ b\\\n", cue_ok, {0}, "12\" Mix \\ b\\"},
+		// A file of one track in a sheet of several plays whole, numbered
+		// as its TRACK line says.
+		{"FILE b.flac WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:05\n"
+		 "FILE a.flac WAVE\n  TRACK 02 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:01:00\n", cue_ok, {0}, "", {2}},
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n", cue_bad, {}, ""},
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 99999999999:00:00\n", cue_bad, {}, ""},
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n", cue_cut, {0}, ""},
 		// libcue needs a line feed after the last line; a tag often lacks it.
 		{one + "  TRACK 02 AUDIO\n    INDEX 01 00:01:00", cue_ok, {0, 8000}, ""},
+		// Before the first INDEX 01 of an image: the first track's start,
+		// or from 10 s on a hidden track of its own.
+		{"FILE a.flac WAVE\n  TRACK 05 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:01:00\n"
+		 "  TRACK 06 AUDIO\n    INDEX 01 00:01:40\n", cue_ok, {0, 12266}, "", {5, 6}},
+		{"FILE a.flac WAVE\n  TRACK 01 AUDIO\n    TITLE One\n    INDEX 01 00:10:00\n"
+		 "  TRACK 02 AUDIO\n    INDEX 01 00:11:00\n", cue_ok, {0, 80000, 88000}, "", {0, 1, 2}, 96000},
 	};
 	for (const row &r : rows) {
 		cue_sheet sheet;
 		ASSERT_TRUE(cue_parse(r.text, &sheet)) << r.text;
 		std::vector<cue_track> tracks;
 		const std::string file = "a.flac";
-		EXPECT_EQ(cue_tracks(sheet, &file, 8000, 16000, &tracks), r.verdict) << r.text;
+		EXPECT_EQ(cue_tracks(sheet, &file, 8000, r.total, &tracks), r.verdict) << r.text;
 		std::vector<uint64_t> starts;
-		for (const cue_track &t : tracks)
+		std::vector<int> numbers;
+		for (const cue_track &t : tracks) {
 			starts.push_back(t.start);
+			numbers.push_back(t.number);
+		}
 		EXPECT_EQ(starts, r.starts) << r.text;
+		if (!r.numbers.empty()) {
+			EXPECT_EQ(numbers, r.numbers) << r.text;
+		}
 		if (!tracks.empty()) {
 			EXPECT_EQ(tracks[0].title, r.title) << r.text;
 		}
@@ -233,6 +255,9 @@ TEST(CueText, AStreamsBlockTakesTheTitlesOfItsTagOnlyWhenTheyAreAsMany)
 	ASSERT_EQ(stream_tracks(facts, &tracks), cue_ok);
 	ASSERT_EQ(tracks.size(), 3u);
 	EXPECT_EQ(tracks[1].title, "");
+	// A block that cannot be used gives way to the tag.
 	facts.block_legal = false;
-	EXPECT_EQ(stream_tracks(facts, &tracks), cue_bad);
+	EXPECT_EQ(stream_tracks(facts, &tracks), cue_stood_in);
+	ASSERT_EQ(tracks.size(), 2u);
+	EXPECT_EQ(tracks[1].title, "Two");
 }
