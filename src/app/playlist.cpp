@@ -22,6 +22,13 @@ enum file_end { file_done, file_skipped, file_previous, run_quit, file_replaced 
 
 // Repeat as the command line set it, switched at run time by a request.
 static int repeating;
+// The list playing, which a URL's tracks join as it opens.
+static playlist *playing;
+
+static int take_url_tracks(const char *url, const stream_cue_facts &facts)
+{
+	return playlist_cut_stream(playing, playing->position, url, facts) > 0;
+}
 
 // The desktop hears what a request carried out changed, and of every seek,
 // whoever asked for it.
@@ -209,7 +216,8 @@ static void report_open_failure(const char *path)
 // Opens the entry, or goes on with it on the open stream when it is the
 // track that follows the one just played there. 1 when it plays; 0 after
 // the line that says why not, or when the open gave up waiting; -1 when it
-// was a URL that held a playlist, whose entries now take its place.
+// was a URL that held a playlist or a cue sheet, whose entries now take its
+// place.
 static int start_entry(const playlist_entry &entry, playlist *list, int *missed)
 {
 	const char *path = entry.path.c_str();
@@ -225,6 +233,8 @@ static int start_entry(const playlist_entry &entry, playlist *list, int *missed)
 			return 1;
 		if (file_info.stopped == stop_given_up)
 			return 0;
+		if (file_info.stopped == stop_cut)
+			return -1;
 		// Told already, with the stream's early end.
 		if (file_info.stopped == stop_past_end) {
 			*missed = 1;
@@ -279,6 +289,8 @@ int playlist_loop(poptContext con)
 	playlist_settings rounds = playlist_config;
 	playlist list;
 	playlist_start(&list, std::move(args), rounds);
+	playing = &list;
+	playback_config.take_tracks = take_url_tracks;
 
 	// Only a WAV output is incomplete when a file is missing from it: a
 	// listener has heard the gap and seen the line. What the walk could not
@@ -305,5 +317,7 @@ int playlist_loop(poptContext con)
 	if (file_info.is_loaded)
 		end_stream(file_done, &missed);
 	terminal_stop();
+	playback_config.take_tracks = nullptr;
+	playing = nullptr;
 	return opt_wav && (missed || list.problems);
 }

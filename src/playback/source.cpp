@@ -196,6 +196,9 @@ static int init_decoder(FLAC__StreamDecoder *decoder)
 	// (Ogg, which libFLAC's metadata iterator does not read, and pipes).
 	if (source.ogg || !source.seekable || source.url)
 		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+	// A URL's tracks are known only from its own pass.
+	if (source.url)
+		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_CUESHEET);
 	const bool ranges = source.url && source.seekable;
 	FLAC__StreamDecoderInitStatus status =
 		source.ogg ? ogg_init(decoder, flac_write_hdl, flac_metadata_hdl, flac_error_hdl, &file_info)

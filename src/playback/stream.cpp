@@ -9,6 +9,7 @@
 #include "playback/tags.h"
 #include "playback/source.h"
 #include "output/output.h"
+#include "net/net.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,9 @@ stream_record file_info;
 playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off};
 // The open stream's path, and as lines show it.
 static std::string open_path, shown_path;
+// What the metadata of the stream opening says of its tracks (a URL's,
+// whose file cannot be read apart).
+static stream_cue_facts url_facts;
 
 static void delete_decoder()
 {
@@ -110,6 +114,17 @@ static int read_first_frame()
 	return 1;
 }
 
+// A URL opened whole that holds a cue sheet: the list may take its tracks
+// in its place, before anything is announced. 1 when it did.
+static int cut_into_tracks(const char *path, const cue_track *track)
+{
+	if (track || !net_is_url(path) || !playback_config.take_tracks || !(url_facts.has_block || url_facts.has_tag) ||
+	    !playback_config.take_tracks(path, url_facts))
+		return 0;
+	file_info.stopped = stop_cut;
+	return 1;
+}
+
 const char *stream_path()
 {
 	return open_path.c_str();
@@ -124,6 +139,7 @@ int stream_open_track(const char *path, const cue_track *track)
 {
 	open_path = path;
 	shown_path = shown_name(path);
+	url_facts = {};
 	reset_stream_values();
 	file_info.bits_per_sample = 0;
 	file_info.format = {};
@@ -145,7 +161,7 @@ int stream_open_track(const char *path, const cue_track *track)
 	}
 	has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
 	file_info.gain = replaygain_choose(file_info.replaygain, playback_config.replaygain);
-	if (!read_first_frame() || !start_track(track) ||
+	if (!read_first_frame() || cut_into_tracks(path, track) || !start_track(track) ||
 	    !output_accepts(shown_path.c_str(), file_info.format, stream_track_length(), failure_prefix()) ||
 	    !wav_target_allowed(path) || !output_open(file_info.format)) {
 		delete_decoder();
@@ -311,6 +327,7 @@ void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *
 		       void *client_data)
 {
 	auto *rec = static_cast<stream_record *>(client_data);
+	cue_facts_take(*metadata, &url_facts);
 	// Only asked for when the metadata iterator cannot read the stream.
 	if (metadata->type == FLAC__METADATA_TYPE_VORBIS_COMMENT)
 		take_pass_tags(rec, metadata->data.vorbis_comment);

@@ -72,6 +72,9 @@ void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment
 /// by libFLAC's rules, CD-DA ones when the block says it is a CD's) and the
 /// text of its CUESHEET tag; native or Ogg FLAC. 1 when it was read as FLAC.
 int read_cue_facts(const char *path, stream_cue_facts *facts);
+/// Takes into facts what a metadata block says of the tracks: a STREAMINFO,
+/// CUESHEET or VORBIS_COMMENT block (others are passed over).
+void cue_facts_take(const FLAC__StreamMetadata &block, stream_cue_facts *facts);
 /// Shows track's texts in rec's tag texts, in printable form: its title,
 /// or "Track NN" without one (the stream's TITLE names the whole file), and
 /// its performer, album, date and genre where it has them; the stream's own

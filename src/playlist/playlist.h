@@ -194,6 +194,11 @@ std::vector<std::string> list_entries(std::string_view text, std::string_view li
 /// playlist and the entry stays.
 int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole,
 			    std::string_view type);
+/// Entry at (the stream at path, played whole) holds tracks by its own cue
+/// sheet, as facts tell (a URL's, learnt as it opened): they take its
+/// place, as add_stream would have put them. The count put in; 0 when cue
+/// sheets are not wanted or it has none that can be used (told).
+int playlist_cut_stream(playlist *list, std::size_t at, const std::string &path, const stream_cue_facts &facts);
 /// Puts entries into the order of a permutation drawn from seed and round:
 /// the same two give the same order.
 void shuffle_entries(std::vector<playlist_entry> *entries, uint64_t seed, uint64_t round);

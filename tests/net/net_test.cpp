@@ -144,6 +144,25 @@ TEST_F(Web, FetchedPlaylistsPlayTheirUrlsAndNoLocalFile)
 	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{nginx.https("a.flac"), "a.flac", "a.flac"}));
 }
 
+// An album fetched whole plays track by track, by the cue sheet its own
+// metadata holds, as a local one does.
+TEST_F(Web, AnAlbumByUrlPlaysTrackByTrack)
+{
+	flac_fixture f;
+	f.samples = samples;
+	f.comment_blocks = {{"TITLE=Album", "CUESHEET=FILE x WAVE\n TRACK 01 AUDIO\n  TITLE One\n  INDEX 01 00:00:00\n"
+						      " TRACK 02 AUDIO\n  TITLE Two\n  INDEX 01 00:01:00\n"}};
+	ASSERT_TRUE(write_flac(nginx.root + "/album.flac", f));
+	const std::string url = nginx.http("album.flac");
+	run_result r = wendrop({"-d", "null", url});
+	EXPECT_EQ(played_names(r.out), (std::vector<std::string>{url, url}));
+	EXPECT_NE(r.out.find("Title  : One "), std::string::npos);
+	EXPECT_NE(r.out.find("Title  : Two "), std::string::npos);
+	EXPECT_NE(r.out.find("88200 total samples, 2.00 total seconds"), std::string::npos) << r.out;
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(played_names(wendrop({"-d", "null", "--no-cue", url}).out), std::vector<std::string>{url});
+}
+
 // A transfer cut short of its length is resumed from the next byte; one
 // that cannot be is a stream ended early. A whole one is never asked for
 // again.
