@@ -38,7 +38,11 @@
 #      whole (--no-cue); and a folder of 200 albums, each a .cue file beside
 #      a 0.1 s file, against the same folder with --no-cue: what reading a
 #      cue sheet costs.
-#  13. the network: a private nginx on the loopback interface serving the
+#  13. raw output: the 20-minute file as raw PCM, as it is and through a
+#      declared format that matches it, against --wav, round by round; and
+#      the 5 minutes of 2 converted to 44.1 kHz, 16 bits: how many times
+#      faster than real time.
+#  14. the network: a private nginx on the loopback interface serving the
 #      files of 1 and 6: first sound (the first frame written, --wav=-) of
 #      the 30 s file from its URL against the same file read locally, and
 #      the CPU of the 20-minute file to a WAV file from its URL against the
@@ -51,7 +55,7 @@
 #
 # RUNS measured rounds per case (default 5). CASEs, by default all of them:
 # decode (1, 2, 4), chains (7), remote (3), live (5), terminal (6), startup
-# (8), library (9), keys (10), bus (11), cue (12), net (13). bench/RESULTS.md is written when every case ran;
+# (8), library (9), keys (10), bus (11), cue (12), raw (13), net (14). bench/RESULTS.md is written when every case ran;
 # otherwise the report is only printed.
 set -euo pipefail
 
@@ -183,6 +187,19 @@ if wanted cue; then
 		measure "200 albums of a cue sheet and a 0.1 s file" "wendrop --no-cue" "$round" -- "$wendrop" -q --wav="$out/albums.wav" --no-cue "$albums"
 	done
 fi
+
+# Raw output: the conversion to a file costs what a WAV file does, and a
+# rate conversion at libsoxr's very high quality runs far ahead of real
+# time.
+rcase="20 min file as raw PCM to a file"
+ccase="5 min 24-bit 96 kHz converted to 44.1 kHz 16-bit raw PCM"
+wanted raw && for round in $(seq 0 "$runs"); do
+	echo "raw: round $round of $runs" >&2
+	measure "$rcase" "wendrop --wav" "$round" -- "$wendrop" -q --wav="$out/raw.wav" "$cd20"
+	measure "$rcase" "wendrop --raw" "$round" -- "$wendrop" -q --raw="$out/raw.raw" "$cd20"
+	measure "$rcase" "wendrop --raw --raw-format=44100:16:2" "$round" -- "$wendrop" -q --raw="$out/raw.raw" --raw-format=44100:16:2 "$cd20"
+	measure "$ccase" "wendrop --raw --raw-format=44100:16:2" "$round" -- "$wendrop" -q --raw="$out/conv.raw" --raw-format=44100:16:2 "$hr5"
+done
 
 # The network: nginx on a free loopback port, serving the inputs folder.
 if wanted net; then
@@ -465,6 +482,13 @@ fi
 			if (index(labels[c], SUBSEP "wendrop, cue sheets"))
 				printf "| %s: a cue sheet read, per album (ms) | %.2f | ≤ 2 |\n", c,
 					(median(wall[c SUBSEP "wendrop, cue sheets"]) - median(wall[c SUBSEP "wendrop --no-cue"])) * 1000 / 200
+			if (index(labels[c], SUBSEP "wendrop --wav")) {
+				printf "| %s: --raw / --wav | %.3f | ≤ 1.05 |\n", c, ratio(c, "wendrop --raw", "wendrop --wav")
+				printf "| %s: --raw --raw-format=44100:16:2 / --wav | %.3f | ≤ 1.05 |\n", c,
+					ratio(c, "wendrop --raw --raw-format=44100:16:2", "wendrop --wav")
+			}
+			if (c ~ /converted to/)
+				printf "| %s: times real time | %.0f | ≥ 100 |\n", c, 300 / median(wall[c SUBSEP "wendrop --raw --raw-format=44100:16:2"])
 			if (index(labels[c], SUBSEP "remote"))
 				printf "| %s: remote / playlist | %.3f | ≤ 1.05 |\n", c, ratio(c, "remote", "playlist")
 			if (index(labels[c], SUBSEP "1000 links"))

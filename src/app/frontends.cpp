@@ -1,8 +1,9 @@
 // The one poll over the front ends (keys, the desktop's bus, command
-// lines) and the network's transfers: between frames, while paused and
-// while a stream's data is awaited, their descriptors and the signals'
-// wake-up pipe are watched together, so that a key, a desktop's request or
-// a signal is heard at once, a transfer reads ahead, and no wait spins.
+// lines) and the network's transfers: between frames, while paused, while
+// a stream's data is awaited and while a raw output's reader takes what it
+// was given, their descriptors and the signals' wake-up pipe are watched
+// together, so that a key, a desktop's request or a signal is heard at
+// once, a transfer reads ahead, and no wait spins.
 #include "app/settings.h"
 #include "mpris/mpris.h"
 #include "net/net.h"
@@ -21,11 +22,16 @@ static int redraw;
 
 int frontends_wait(int fd, int timeout_ms)
 {
+	return frontends_wait_for(fd, POLLIN, timeout_ms);
+}
+
+int frontends_wait_for(int fd, short events, int timeout_ms)
+{
 	pollfd fds[5 + net_room];
 	int n = 0;
 	const int stream = fd >= 0 ? n++ : -1;
 	if (stream >= 0)
-		fds[stream] = {fd, POLLIN, 0};
+		fds[stream] = {fd, events, 0};
 	const int wake = signals_wake_fd() >= 0 ? n++ : -1;
 	if (wake >= 0)
 		fds[wake] = {signals_wake_fd(), POLLIN, 0};

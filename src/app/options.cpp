@@ -9,6 +9,8 @@
 
 char *opt_driver;
 char *opt_wav;
+char *opt_raw;
+pcm_format opt_raw_format;
 char *opt_buffer_time;
 int opt_remote;
 int opt_quiet;
@@ -25,6 +27,7 @@ int opt_replaygain;
 // The options' texts as given; checked and turned into the values above.
 static char *skip_frames_text;
 static char *replaygain_text;
+static char *raw_format_text;
 
 // Every entry stores straight into its setting and has no option code, so
 // poptGetNextOpt only ever hands back -1 or an error.
@@ -33,6 +36,10 @@ static struct poptOption option_table[] = {
 	 "set libao output driver (pulse, macosx, oss, etc).  Default is oss", nullptr},
 	{"wav", 'w', POPT_ARG_STRING, &opt_wav, 0,
 	 "send output to wav file (use --wav=- and -q for stdout)", "FILENAME"},
+	{"raw", '\0', POPT_ARG_STRING, &opt_raw, 0,
+	 "send raw PCM to a file, a FIFO or stdout (-), as Snapcast reads it", "FILENAME"},
+	{"raw-format", '\0', POPT_ARG_STRING, &raw_format_text, 0,
+	 "convert every stream sent with --raw to RATE:BITS:CHANNELS, e.g. 48000:16:2", "FORMAT"},
 	{"remote", 'R', POPT_ARG_NONE, &opt_remote, 0,
 	 "set remote mode for programmatic control", nullptr},
 	{"buffer-time", 'b', POPT_ARG_STRING, &opt_buffer_time, 0,
@@ -77,6 +84,31 @@ static int replaygain_mode_named(const char *name)
 	return strcmp(name, "album") == 0 ? replaygain_album : replaygain_off;
 }
 
+// The raw output's options: one output, and a format that Snapcast's
+// notation states and the converter can make. 1 when they may be used;
+// 0 after the line that says why not.
+static int raw_options_valid()
+{
+	opt_raw_format = {};
+	if (opt_raw && opt_wav) {
+		fputs("--raw and --wav: only one output may be given\n", stderr);
+		return 0;
+	}
+	if (!raw_format_text)
+		return 1;
+	const std::string shown = printable(raw_format_text);
+	if (!pcm_format_parse(raw_format_text, &opt_raw_format)) {
+		fprintf(stderr, "--raw-format=%s: not RATE:BITS:CHANNELS (%d to %d Hz, 16, 24 or 32 bits, 1 to %d channels)\n",
+			shown.c_str(), pcm_rate_min, pcm_rate_max, pcm_channels_max);
+		return 0;
+	}
+	if (!opt_raw) {
+		fprintf(stderr, "--raw-format=%s: only with --raw\n", shown.c_str());
+		return 0;
+	}
+	return 1;
+}
+
 poptContext options_parse(int argc, const char **argv)
 {
 	poptContext con = poptGetContext("wendrop", argc, argv, option_table, 0);
@@ -110,6 +142,10 @@ poptContext options_parse(int argc, const char **argv)
 		options_free(con);
 		return nullptr;
 	}
+	if (!raw_options_valid()) {
+		options_free(con);
+		return nullptr;
+	}
 	return con;
 }
 
@@ -119,8 +155,11 @@ void options_free(poptContext con)
 	// popt hands over a fresh copy for each text option it stores.
 	free(opt_driver);
 	free(opt_wav);
+	free(opt_raw);
+	free(raw_format_text);
 	free(opt_buffer_time);
 	free(skip_frames_text);
 	free(replaygain_text);
-	opt_driver = opt_wav = opt_buffer_time = skip_frames_text = replaygain_text = nullptr;
+	opt_driver = opt_wav = opt_raw = opt_buffer_time = skip_frames_text = replaygain_text = raw_format_text =
+		nullptr;
 }

@@ -5,6 +5,7 @@
 // here.
 #include "app/settings.h"
 #include "mpris/mpris.h"
+#include "output/output.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/request.h"
@@ -319,5 +320,5 @@ int playlist_loop(poptContext con)
 	terminal_stop();
 	playback_config.take_tracks = nullptr;
 	playing = nullptr;
-	return opt_wav && (missed || list.problems);
+	return output_is_conversion() && (missed || list.problems);
 }

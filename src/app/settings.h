@@ -2,6 +2,8 @@
 // (and by the SIGINT handler), read by playback and the loops.
 #pragma once
 
+#include "output/pcm.h"
+
 #include <popt.h>
 
 #include <csignal>
@@ -12,6 +14,7 @@ inline constexpr const char *wendrop_version = "2.1.1";
 /// owned by the settings and released by options_free().
 extern char *opt_driver;
 extern char *opt_wav;
+extern char *opt_raw;
 extern char *opt_buffer_time;
 /// Flags, 0 or 1.
 extern int opt_remote;
@@ -38,6 +41,8 @@ extern int opt_no_keys;
 extern int opt_no_cue;
 /// Not on the session bus (MPRIS); 0 or 1.
 extern int opt_no_mpris;
+/// The raw output's declared format; rate 0 when the option was not given.
+extern pcm_format opt_raw_format;
 
 /// Set by the SIGINT handler; the playlist loop reads them afresh at every
 /// test and clears interrupted after each file that opened.
@@ -111,6 +116,8 @@ void playlist_report(int problem, const char *path);
 /// to timeout_ms (-1: no limit) until one of them has something, and takes
 /// in what the front ends have as requests. 1 when fd is readable.
 int frontends_wait(int fd, int timeout_ms);
+/// The same, for events on fd (POLLOUT: room to write): 1 when fd has them.
+int frontends_wait_for(int fd, short events, int timeout_ms);
 /// 1 once after the process was continued or the terminal resized: the
 /// status line is to be drawn afresh.
 int frontends_take_redraw();

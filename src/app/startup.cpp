@@ -26,6 +26,20 @@ static int playlist_give_up()
 	return interrupted == 1 || fatal_signal || request_moves_off();
 }
 
+// What a raw output's write asks while it waits for its reader in
+// playlist mode: a request (a key, the desktop's), an interrupt or a
+// signal is carried out at once, the rest written after.
+static int playlist_interrupt()
+{
+	return request_waiting() || interrupted == 1 || fatal_signal;
+}
+
+// The same in remote mode: a command line, or a signal.
+static int remote_interrupt()
+{
+	return remote_has_input() || stop_requested();
+}
+
 // What the folder walk asks between entries: a signal, or a double
 // interrupt, ends it.
 static int walk_stop()
@@ -65,7 +79,22 @@ int wendrop_main(int argc, const char **argv)
 	signals_install(opt_remote);
 	// The rooms below read the choices from records of their own.
 	const std::string wav_name = opt_wav ? printable(opt_wav) : "";
-	output_config = {opt_wav, opt_driver, opt_buffer_ms, opt_wav ? wav_name.c_str() : nullptr};
+	const std::string raw_name = opt_raw ? printable(opt_raw) : "";
+	// Audio on standard output keeps its place among the event lines: a
+	// command waits for the frame to be written.
+	const bool events_beside_audio = opt_remote && opt_raw && std::string(opt_raw) == "-";
+	output_config = {opt_wav,
+			 opt_driver,
+			 opt_buffer_ms,
+			 opt_wav ? wav_name.c_str() : nullptr,
+			 opt_raw,
+			 opt_raw ? raw_name.c_str() : nullptr,
+			 opt_raw_format,
+			 frontends_wait_for,
+			 opt_remote ? (events_beside_audio ? nullptr : remote_interrupt) : playlist_interrupt,
+			 opt_remote ? remote_give_up : playlist_give_up,
+			 stop_requested,
+			 signals_output_gone};
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
 				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain};
@@ -83,7 +112,9 @@ int wendrop_main(int argc, const char **argv)
 			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts,
 			   stream_guard_input};
 	terminal_config = {!opt_no_keys, !opt_quiet};
-	mpris_config = {!opt_remote && !opt_no_mpris, opt_shuffle, opt_repeat};
+	// Raw PCM into a file is a conversion, nobody listening: not a player
+	// for the desktop to steer.
+	mpris_config = {!opt_remote && !opt_no_mpris && !(opt_raw && output_is_conversion()), opt_shuffle, opt_repeat};
 	if (output_init() != 0) {
 		options_free(con);
 		return 1;

@@ -23,8 +23,8 @@ static struct {
 int output_init()
 {
 	// A WAV output is opened per stream and written without libao, whose
-	// initialisation loads every driver plugin.
-	if (output_config.wav)
+	// initialisation loads every driver plugin; so is a raw output.
+	if (output_config.wav || output_config.raw)
 		return 0;
 	ao_initialize();
 	ao_ready = 1;
@@ -60,6 +60,8 @@ int output_driver_id()
 
 void output_close()
 {
+	if (output_config.raw)
+		raw_close();
 	if (output_config.wav)
 		wav_close();
 	if (device) {
@@ -152,6 +154,8 @@ static bool same_as_last_format(const ao_sample_format &f)
 
 int output_open(const ao_sample_format &format)
 {
+	if (output_config.raw)
+		return raw_open(format);
 	ao_sample_format f = format;
 	f.matrix = const_cast<char *>(channel_matrix(f.channels));
 	if (output_config.wav) {
@@ -180,6 +184,14 @@ int output_open(const ao_sample_format &format)
 
 int output_play(const unsigned char *bytes, std::size_t size)
 {
+	// A raw output is opened once for the run: after a failure it stays
+	// failed, and refuses the streams that follow.
+	if (output_config.raw) {
+		if (raw_play(bytes, size))
+			return 1;
+		failures = 1;
+		return 0;
+	}
 	int ok = output_config.wav
 			 ? wav_play(bytes, size)
 			 : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
@@ -194,9 +206,9 @@ int output_play(const unsigned char *bytes, std::size_t size)
 
 int output_end_stream()
 {
-	if (!output_config.wav)
+	if (!output_config.wav && !output_config.raw)
 		return 1;
-	int ok = wav_close();
+	int ok = output_config.raw ? raw_end_stream() : wav_close();
 	if (!ok)
 		failures = 1;
 	return ok;
@@ -207,9 +219,16 @@ static const char *wav_name()
 	return output_config.wav_name ? output_config.wav_name : output_config.wav;
 }
 
+static const char *raw_name()
+{
+	return output_config.raw_name ? output_config.raw_name : output_config.raw;
+}
+
 void output_print_open_failure()
 {
-	if (output_config.wav)
+	if (output_config.raw)
+		fprintf(stderr, raw_failed() ? "Error writing raw output %s\n" : "Error opening raw output %s\n", raw_name());
+	else if (output_config.wav)
 		fprintf(stderr, "Error opening wav file %s\n", wav_name());
 	else
 		fprintf(stderr, "Error opening ao device %d\n", driver_id);
@@ -217,10 +236,34 @@ void output_print_open_failure()
 
 void output_print_failure(const char *prefix)
 {
-	if (output_config.wav)
+	if (output_config.raw)
+		fprintf(stderr, "%sError writing raw output %s\n", prefix, raw_name());
+	else if (output_config.wav)
 		fprintf(stderr, "%sError writing wav file %s\n", prefix, wav_name());
 	else
 		fprintf(stderr, "%sError writing to ao device %d\n", prefix, driver_id);
+}
+
+int output_given_up()
+{
+	return output_config.raw && raw_given_up();
+}
+
+int output_is_conversion()
+{
+	return output_config.wav || (output_config.raw && !raw_target_paced(output_config.raw));
+}
+
+void output_cut()
+{
+	if (output_config.raw)
+		raw_cut();
+}
+
+void output_jumped()
+{
+	if (output_config.raw)
+		raw_jumped();
 }
 
 const char *output_wav_file()

@@ -62,6 +62,11 @@ int request_moves_off()
 	return std::any_of(queue.waiting, queue.waiting + queue.count, [](const request &r) { return moves_off(r.action); });
 }
 
+int request_waiting()
+{
+	return queue.count > 0;
+}
+
 void request_clear()
 {
 	queue.count = 0;

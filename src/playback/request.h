@@ -43,6 +43,8 @@ int request_pop(request *r);
 /// 1 when a request waiting moves playback off the stream (next,
 /// previous, stop).
 int request_moves_off();
+/// 1 when any request waits.
+int request_waiting();
 /// Forgets every request waiting.
 void request_clear();
 

@@ -49,13 +49,13 @@ void stream_guard_input(const char *path)
 		guarded_inputs.insert({st.st_dev, st.st_ino});
 }
 
-// A named WAV output is never opened over the stream being played, over a
-// list or sheet read on the way to it, nor over anything that the player
-// would play as FLAC: an input named where the output was meant ("wendrop
-// -w a.flac b.flac", "-w Album.cue Album.cue"). 1 when it may be.
+// A named WAV or raw output is never opened over the stream being played,
+// over a list or sheet read on the way to it, nor over anything that the
+// player would play as FLAC: an input named where the output was meant
+// ("wendrop -w a.flac b.flac", "-w Album.cue Album.cue"). 1 when it may be.
 static int wav_target_allowed(const char *path)
 {
-	const char *target = output_wav_file();
+	const char *target = output_wav_file() ? output_wav_file() : output_raw_file();
 	struct stat out, in;
 	if (!target || stat(target, &out) != 0)
 		return 1;
@@ -164,6 +164,9 @@ int stream_open_track(const char *path, const cue_track *track)
 	if (!read_first_frame() || cut_into_tracks(path, track) || !start_track(track) ||
 	    !output_accepts(shown_path.c_str(), file_info.format, stream_track_length(), failure_prefix()) ||
 	    !wav_target_allowed(path) || !output_open(file_info.format)) {
+		// A FIFO awaited for its reader, given up as a stream read is.
+		if (output_given_up())
+			file_info.stopped = stop_given_up;
 		delete_decoder();
 		return 0;
 	}
@@ -311,6 +314,10 @@ static int report_damage(uint64_t frames)
 
 int stream_close()
 {
+	// Cut short, not at its end: a listener's output drops what it holds.
+	if (!file_info.range_done &&
+	    FLAC__stream_decoder_get_state(file_info.decoder) != FLAC__STREAM_DECODER_END_OF_STREAM)
+		output_cut();
 	finish_link();
 	const uint64_t frames = file_info.damaged_frames + source_damage();
 	delete_decoder();

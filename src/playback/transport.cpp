@@ -3,6 +3,7 @@
 #include "playback/stream.h"
 #include "playback/convert.h"
 #include "playback/source.h"
+#include "output/output.h"
 
 int stream_decode()
 {
@@ -48,6 +49,8 @@ int stream_seek(uint64_t target)
 	s.holding = hold_none;
 	if (moved) {
 		source_sought();
+		// The output's rate converter must not join two places of the stream.
+		output_jumped();
 		return 1;
 	}
 

@@ -16,6 +16,10 @@ const std::string help_text =
 	"                                   oss, etc).  Default is oss\n"
 	"  -w, --wav=FILENAME               send output to wav file (use --wav=- and -q\n"
 	"                                   for stdout)\n"
+	"      --raw=FILENAME               send raw PCM to a file, a FIFO or stdout\n"
+	"                                   (-), as Snapcast reads it\n"
+	"      --raw-format=FORMAT          convert every stream sent with --raw to\n"
+	"                                   RATE:BITS:CHANNELS, e.g. 48000:16:2\n"
 	"  -R, --remote                     set remote mode for programmatic control\n"
 	"  -b, --buffer-time=INT            override default hardware buffer size (in\n"
 	"                                   milliseconds)\n"
@@ -38,10 +42,11 @@ const std::string help_text =
 
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
-	"        [-R|--remote] [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
-	"        [-z|--shuffle] [-r|--repeat] [--replaygain=MODE] [--no-keys]\n"
-	"        [--no-cue] [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames]\n"
-	"        [-?|--help] [--usage] [OPTIONS] FILES...\n";
+	"        [--raw=FILENAME] [--raw-format=FORMAT] [-R|--remote]\n"
+	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version] [-z|--shuffle]\n"
+	"        [-r|--repeat] [--replaygain=MODE] [--no-keys] [--no-cue]\n"
+	"        [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames] [-?|--help]\n"
+	"        [--usage] [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;
@@ -98,6 +103,8 @@ TEST_F(Cli, NoFilesPrintsTheBannerUnlessQuiet)
 TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 {
 	const std::string ms_range = ": not a whole number of milliseconds from 1 to 10000\n";
+	const std::string raw_format_rule =
+		": not RATE:BITS:CHANNELS (1000 to 768000 Hz, 16, 24 or 32 bits, 1 to 8 channels)\n";
 	struct {
 		std::vector<std::string> args;
 		std::string err;
@@ -119,6 +126,14 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"-b", " 20"}, "--buffer-time= 20" + ms_range},
 		{{"--replaygain=Track", "a.flac"}, "--replaygain=Track: not track or album\n"},
 		{{"--replaygain", ""}, "--replaygain=: not track or album\n"},
+		// Snapcast's notation, a format the converter makes, one output.
+		{{"--raw=-", "--raw-format=44100:20:2"}, "--raw-format=44100:20:2" + raw_format_rule},
+		{{"--raw=-", "--raw-format", "48000:16"}, "--raw-format=48000:16" + raw_format_rule},
+		{{"-R", "--raw=-", "--raw-format=48000:16:9"}, "--raw-format=48000:16:9" + raw_format_rule},
+		{{"--raw=-", "--raw-format=500:16:2", "a.flac"}, "--raw-format=500:16:2" + raw_format_rule},
+		{{"--raw=-", "--raw-format=48k:16:2"}, "--raw-format=48k:16:2" + raw_format_rule},
+		{{"--raw-format=48000:16:2", "a.flac"}, "--raw-format=48000:16:2: only with --raw\n"},
+		{{"--raw=-", "-w", "x.wav"}, "--raw and --wav: only one output may be given\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);

@@ -157,6 +157,7 @@ TEST(ManualPage, DocumentsEveryCommandAndEventLine)
 	for (const char *line : {"@R WENDROP", "@I ID3:%s%s%s%s%s%s", "@I %s", "@F %lu %lu %.2f %.2f",
 				 "@P 0", "@P 1", "@P 2", "@V %f", "@E Unknown command '%s'",
 				 "@E Missing argument to '%s'", "@E Error opening %s", "@E Error writing wav file %s",
+				 "@E Error writing raw output %s",
 				 "@E Error writing to ao device %d", "@E Stream too big for a WAV file: %s",
 				 "@E Command line too long",
 				 "error decoding single frame!", "error handler called!"})
@@ -197,7 +198,8 @@ TEST(Package, HoldsTheInstallUnderUsrWithDependsFromTheLinkedLibraries)
 	EXPECT_EQ(run({DPKG_DEB_BIN, "-f", deb, "Section"}).out, "sound\n");
 	// dpkg-shlibdeps names the package of each library the program links.
 	const std::string depends = run({DPKG_DEB_BIN, "-f", deb, "Depends"}).out;
-	for (const char *library : {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libcurl4 (", "libcue2", "libc6 ("})
+	for (const char *library :
+	     {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libsoxr0", "libcurl4 (", "libcue2", "libc6 ("})
 		EXPECT_NE(depends.find(library), std::string::npos) << library << " not in " << depends;
 
 	// The page inside is the source page.
@@ -230,6 +232,8 @@ TEST(Completion, CompletesEveryOptionDriversAndPlayableFiles)
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-d", "w"}), list{"wav"});
 	// A WAV output can be any file; inputs are playable files and folders.
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-w", "n"}), list{"notes.txt"});
+	EXPECT_EQ(complete(dir.path, {"wendrop", "--raw", "=", "n"}), list{"notes.txt"});
+	EXPECT_EQ(complete(dir.path, {"wendrop", "--raw-format", "=", "44"}), list{"44100:16:2"});
 	EXPECT_EQ(complete(dir.path, {"wendrop", "--wav", "=", ""}),
 		  (list{"a.flac", "album", "b.oga", "c.ogg", "d.cue", "notes.txt"}));
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-q", ""}), (list{"a.flac", "album", "b.oga", "c.ogg", "d.cue"}));

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "output/output.h"
@@ -148,6 +149,9 @@ TEST_F(WavOutput, ReplayGainScalesTheReferenceAsTheVolumeDoesAndAddsNoClipping)
 	}
 	ASSERT_EQ(wendrop({"-q", "--replaygain=track", "--wav", wav, flac}).status, 0);
 	EXPECT_TRUE(!reference.empty() && parse_wav(read_file(wav)).data == scaled);
+	// Raw output in a declared format takes the samples so scaled.
+	ASSERT_EQ(wendrop({"-q", "--replaygain=track", "--raw", wav, "--raw-format=44100:16:2", flac}).status, 0);
+	EXPECT_TRUE(read_file(wav) == scaled);
 	// +6 dB would clip noise over the whole range: a peak of 1.0 holds it at unity.
 	ASSERT_EQ(wendrop({"-q", "--replaygain=album", "--wav", wav, flac}).status, 0);
 	EXPECT_TRUE(parse_wav(read_file(wav)).data == reference);
@@ -294,6 +298,10 @@ TEST_F(WavOutput, AFullDiskEndsEachStreamWithOneLineAndStatusOne)
 	r = wendrop({"-q", "--wav=-", a, b}, {.env = env, .stdout_path = "/dev/full"});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error writing wav file -\nError writing wav file -\n");
+	// A raw output holds the whole run: once it failed, it takes no more.
+	r = wendrop({"-q", "--raw=/dev/full", a, b});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Error writing raw output /dev/full\nError writing raw output /dev/full\nError opening " + b + "\n");
 	// A file that cannot be opened is missing from the output too.
 	EXPECT_EQ(wendrop({"-q", "--wav=/dev/full", missing}).status, 1);
 }
@@ -399,7 +407,11 @@ TEST_F(WavOutput, NeverOverwritesAFlacFileOrTheStreamItself)
 		EXPECT_EQ(r.err, "Error opening wav file " + target + "\nError opening " + b + "\n");
 	}
 	EXPECT_TRUE(read_file(a) == flac);
-	run_result r = wendrop({"-q", "--wav=" + c, c});
+	run_result r = wendrop({"-q", "--raw=" + a, b});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Error opening raw output " + a + "\nError opening " + b + "\n");
+	EXPECT_TRUE(read_file(a) == flac);
+	r = wendrop({"-q", "--wav=" + c, c});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "Error opening wav file " + c + "\nError opening " + c + "\n");
 	EXPECT_TRUE(read_file(c) == tagged);
@@ -488,4 +500,80 @@ TEST(WavHeader, EqualsWhatLibaosWavDriverWrites)
 		}
 	}
 	ao_shutdown();
+}
+
+// Raw output: every stream of the run in its own format, back to back, as
+// `flac -d --force-raw-format --sign=signed` writes each; in a declared
+// format that matches, the same values (24 bits in 32-bit words). Into a
+// regular file it is a conversion: a file missing from it is a failure.
+TEST_F(WavOutput, RawOutputHoldsEveryStreamOfTheRunBackToBack)
+{
+	const std::string a = make("a.flac", 8, 1, 8000, 5000), b = make("b.flac", 16, 2, 44100, 30000),
+			  c = make("c.flac", 24, 6, 48000, 7000), raw = dir.file("out.raw");
+	std::vector<unsigned char> all, c_only;
+	for (auto [flac, bits] : {std::pair{a, 8u}, std::pair{b, 16u}, std::pair{c, 24u}}) {
+		std::vector<unsigned char> ref = flac_reference(flac, bits, dir.file("ref.raw"));
+		ASSERT_FALSE(ref.empty());
+		for (unsigned char &byte : ref)
+			byte ^= bits == 8 ? 0x80 : 0;
+		all.insert(all.end(), ref.begin(), ref.end());
+		c_only = ref;
+	}
+	run_result r = wendrop({"-q", "--raw=" + raw, a, b, c});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_TRUE(read_file(raw) == all);
+	r = wendrop({"-q", "--raw=-", a, b, c});
+	EXPECT_TRUE(r.status == 0 && std::vector<unsigned char>(r.out.begin(), r.out.end()) == all);
+
+	ASSERT_EQ(wendrop({"-q", "--raw=" + raw, "--raw-format=48000:24:6", c}).status, 0);
+	std::vector<unsigned char> words;
+	for (std::size_t i = 0; i + 3 <= c_only.size(); i += 3)
+		words.insert(words.end(), {c_only[i], c_only[i + 1], c_only[i + 2],
+					   static_cast<unsigned char>(c_only[i + 2] & 0x80 ? 0xff : 0)});
+	EXPECT_TRUE(read_file(raw) == words);
+
+	r = wendrop({"-q", "--raw=" + raw, dir.file("missing.flac"), c});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "Error opening " + dir.file("missing.flac") + "\n");
+	EXPECT_TRUE(read_file(raw) == c_only);
+}
+
+// A FIFO is played, not converted into: it is awaited until a reader comes,
+// without spinning and without holding up QUIT (or q), and then written as
+// the reader takes it; a reader that goes away ends the run by SIGPIPE, as
+// with --wav=-.
+TEST_F(WavOutput, ARawFifoAwaitsItsReaderAndEndsTheRunWhenTheReaderGoes)
+{
+	const std::string a = make("a.flac", 16, 2, 44100, 44100 * 3), fifo = dir.file("room");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	process p;
+	ASSERT_TRUE(process_start(p, wendrop_args({"-R", "--raw=" + fifo}), {.env = env}));
+	process_send(p, "LOAD " + a + "\n");
+	process_wait_until(p, [](const process &) { return false; }, 1.0);
+	EXPECT_EQ(p.out_text, "@R WENDROP\n");
+	const double quit = now_seconds();
+	process_send(p, "QUIT\n");
+	EXPECT_EQ(process_finish(p, 10), 0);
+	EXPECT_LT(now_seconds() - quit, 1.0);
+	EXPECT_LT(p.cpu_seconds, 0.3);
+
+	// A reader that comes later gets all of it; one that leaves ends it.
+	const std::vector<unsigned char> reference = flac_reference(a, 16, dir.file("a.raw"));
+	for (const bool stays : {true, false}) {
+		std::thread reader([&] {
+			usleep(300000);
+			int fd = open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+			std::vector<unsigned char> got(reference.size() + 1);
+			std::size_t n = 0;
+			for (ssize_t r = 1; r > 0 && n < (stays ? got.size() : 10000); n += static_cast<std::size_t>(std::max<ssize_t>(r, 0)))
+				r = read(fd, got.data() + n, got.size() - n);
+			close(fd);
+			got.resize(n);
+			EXPECT_TRUE(!stays || got == reference);
+		});
+		run_result r = wendrop({"-q", "--raw=" + fifo, a, dir.file("missing.flac")});
+		reader.join();
+		EXPECT_EQ(r.status, stays ? 0 : 128 + SIGPIPE);
+	}
 }
