@@ -37,9 +37,8 @@ struct stream_source {
 
 static stream_source source;
 static unsigned char head[probe_file_room];
-// Why the last source_init failed; what a URL held that was not FLAC.
+// Why the last source_init failed.
 static const char *failure = "";
-static rejected_text rejected;
 
 // How often a wait looks at give_up and the time, in milliseconds, when
 // nothing has come.
@@ -233,26 +232,6 @@ static int same_file(const struct stat &a, int fd)
 	return fd >= 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Keeps what a URL that is not FLAC holds, when it is text: a playlist,
-// maybe, for the caller to tell.
-static void keep_rejected()
-{
-	std::string &bytes = rejected.bytes;
-	bytes.assign(reinterpret_cast<const char *>(head), source.head_size);
-	unsigned char buf[65536];
-	ssize_t got = 1;
-	while (bytes.find('\0') == std::string::npos && bytes.size() <= source_text_max &&
-	       (got = wait_read(-1, buf, sizeof buf, 0)) > 0)
-		bytes.append(reinterpret_cast<const char *>(buf), static_cast<std::size_t>(got));
-	if (got < 0 || bytes.find('\0') != std::string::npos) {
-		bytes.clear();
-		return;
-	}
-	rejected.whole = bytes.size() <= source_text_max;
-	bytes.resize(std::min(bytes.size(), source_text_max));
-	rejected.type = url_source_type();
-}
-
 // A URL: read once, as a pipe, seekable when its server honours ranges
 // and it holds native FLAC.
 static int init_on_url(FLAC__StreamDecoder *decoder, const char *url, int *pass_tags)
@@ -272,7 +251,7 @@ static int init_on_url(FLAC__StreamDecoder *decoder, const char *url, int *pass_
 	if (kind == probe_not_flac) {
 		if (*url_source_failure() == '\0' && file_info.stopped != stop_given_up) {
 			url_source_fail("not FLAC");
-			keep_rejected();
+			url_source_keep_text();
 		}
 	} else if (init_decoder(decoder)) {
 		return 1;
@@ -287,15 +266,10 @@ const char *source_failure()
 	return failure;
 }
 
-const rejected_text &source_rejected()
-{
-	return rejected;
-}
-
 int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags)
 {
 	failure = "";
-	rejected = {};
+	url_source_forget_text();
 	if (net_is_url(path)) {
 		source = {};
 		return init_on_url(decoder, path, pass_tags);

@@ -52,8 +52,11 @@ struct rejected_text {
 	std::string type;  // Content-Type, "" when none was given
 };
 const rejected_text &source_rejected();
-/// The Content-Type the transfer's server gave, "" when none.
-const char *url_source_type();
+/// For a URL that did not begin as FLAC: keeps what it holds for
+/// source_rejected (the bytes held, then the rest of the transfer), when it
+/// is text. url_source_forget_text forgets it.
+void url_source_keep_text();
+void url_source_forget_text();
 /// Closes what the last source_init opened that the decoder does not close
 /// itself (never standard input). Called after the decoder is finished.
 void source_close();

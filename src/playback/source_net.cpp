@@ -9,10 +9,13 @@
 #include <poll.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 
 static net_transfer *transfer;
 static std::string reason;
+// What a URL held that was not FLAC.
+static rejected_text rejected;
 
 // How often a wait looks at give_up and the time when nothing has come.
 static constexpr int wait_slice_ms = 100;
@@ -74,9 +77,32 @@ int url_source_seekable()
 	return transfer && net_seekable(transfer);
 }
 
-const char *url_source_type()
+void url_source_keep_text()
 {
-	return net_content_type(transfer);
+	std::string &bytes = rejected.bytes;
+	bytes.assign(reinterpret_cast<const char *>(source_ahead()), source_held());
+	unsigned char buf[65536];
+	ssize_t got = 1;
+	while (bytes.find('\0') == std::string::npos && bytes.size() <= source_text_max &&
+	       (got = url_source_read(buf, sizeof buf, 0)) > 0)
+		bytes.append(reinterpret_cast<const char *>(buf), static_cast<std::size_t>(got));
+	if (got < 0 || bytes.find('\0') != std::string::npos) {
+		bytes.clear();
+		return;
+	}
+	rejected.whole = bytes.size() <= source_text_max;
+	bytes.resize(std::min(bytes.size(), source_text_max));
+	rejected.type = net_content_type(transfer);
+}
+
+void url_source_forget_text()
+{
+	rejected = {};
+}
+
+const rejected_text &source_rejected()
+{
+	return rejected;
 }
 
 const char *url_source_failure()
