@@ -12,10 +12,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 
 # libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
-# cue sheets; libsoxr-dev: rate conversion for raw output; libcurl4-openssl-dev:
-# URLs.
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libcurl4-openssl-dev cmake g++
-	pkg-config)
+# cue sheets; libsoxr-dev: rate conversion for raw output; libpulse-dev: what
+# a pulse server does to the stream; libcurl4-openssl-dev: URLs.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libpulse-dev libcurl4-openssl-dev cmake
+	g++ pkg-config)
 case "$mode" in
 # valgrind checks the program for leaks; clang and its runtime build the
 # libFuzzer harnesses under fuzz/; groff and man render the manual page;
@@ -23,9 +23,12 @@ case "$mode" in
 # package's dependencies, which the tests check; dbus (a private session
 # bus, dbus-monitor), playerctl and systemd's busctl steer and watch the
 # player as a desktop does; snapserver and snapclient play raw output in
-# every room; nginx-light and openssl serve URLs over http and https.
+# every room; PipeWire, its session manager and its pulse server play it as
+# Debian's desktops do (never pipewire-alsa, which conflicts with
+# pulseaudio); nginx-light and openssl serve URLs over http and https.
 --tests) packages+=(libgtest-dev flac pulseaudio pulseaudio-utils groff-base man-db valgrind clang libclang-rt-14-dev
-	emacs-nox emms dpkg-dev dbus playerctl systemd snapserver snapclient nginx-light openssl) ;;
+	emacs-nox emms dpkg-dev dbus playerctl systemd snapserver snapclient pipewire pipewire-pulse wireplumber
+	nginx-light openssl) ;;
 --bench) packages+=(flac pulseaudio pulseaudio-utils dbus nginx-light) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;

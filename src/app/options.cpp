@@ -24,6 +24,7 @@ int opt_no_keys;
 int opt_no_cue;
 int opt_no_mpris;
 int opt_replaygain;
+char **opt_device_options;
 // The options' texts as given; checked and turned into the values above.
 static char *skip_frames_text;
 static char *replaygain_text;
@@ -46,6 +47,8 @@ static struct poptOption option_table[] = {
 	 "override default hardware buffer size (in milliseconds)", "INT"},
 	{"quiet", 'q', POPT_ARG_NONE, &opt_quiet, 0, "suppress text output", nullptr},
 	{"version", 'v', POPT_ARG_NONE, &opt_version, 0, "version info", nullptr},
+	{"device-option", 'o', POPT_ARG_ARGV, &opt_device_options, 0,
+	 "set an option of the live driver (dev=hw:1, sink=NAME); repeatable", "KEY=VAL"},
 	{"shuffle", 'z', POPT_ARG_NONE, &opt_shuffle, 0, "play the list in a random order", nullptr},
 	{"repeat", 'r', POPT_ARG_NONE, &opt_repeat, 0, "play the list again and again", nullptr},
 	{"replaygain", '\0', POPT_ARG_STRING, &replaygain_text, 0,
@@ -137,6 +140,14 @@ poptContext options_parse(int argc, const char **argv)
 		options_free(con);
 		return nullptr;
 	}
+	// libao would take "dev" without a value as an option of that name,
+	// and ignore it.
+	for (char **o = opt_device_options; o && *o; o++)
+		if (**o == '=' || !strchr(*o, '=')) {
+			fprintf(stderr, "--device-option=%s: not KEY=VALUE\n", printable(*o).c_str());
+			options_free(con);
+			return nullptr;
+		}
 	if (replaygain_text && !(opt_replaygain = replaygain_mode_named(replaygain_text))) {
 		fprintf(stderr, "--replaygain=%s: not track or album\n", printable(replaygain_text).c_str());
 		options_free(con);
@@ -162,4 +173,8 @@ void options_free(poptContext con)
 	free(replaygain_text);
 	opt_driver = opt_wav = opt_raw = opt_buffer_time = skip_frames_text = replaygain_text = raw_format_text =
 		nullptr;
+	for (char **o = opt_device_options; o && *o; o++)
+		free(*o);
+	free(opt_device_options);
+	opt_device_options = nullptr;
 }

@@ -35,6 +35,9 @@ extern int opt_shuffle;
 extern int opt_repeat;
 /// A replaygain_mode; replaygain_off when the option was not given.
 extern int opt_replaygain;
+/// The -o KEY=VALUE texts, in order, ending with a null; null when none
+/// was given. Each holds a "=" after a key of at least one character.
+extern char **opt_device_options;
 /// No keys from the terminal; 0 or 1.
 extern int opt_no_keys;
 /// Whole files, no tracks from cue sheets; 0 or 1.

@@ -83,6 +83,12 @@ int wendrop_main(int argc, const char **argv)
 	// Audio on standard output keeps its place among the event lines: a
 	// command waits for the frame to be written.
 	const bool events_beside_audio = opt_remote && opt_raw && std::string(opt_raw) == "-";
+	std::string device_options;
+	for (char **o = opt_device_options; o && *o; o++) {
+		if (o != opt_device_options)
+			device_options += ' ';
+		device_options += printable(*o);
+	}
 	output_config = {opt_wav,
 			 opt_driver,
 			 opt_buffer_ms,
@@ -94,7 +100,10 @@ int wendrop_main(int argc, const char **argv)
 			 opt_remote ? (events_beside_audio ? nullptr : remote_interrupt) : playlist_interrupt,
 			 opt_remote ? remote_give_up : playlist_give_up,
 			 stop_requested,
-			 signals_output_gone};
+			 signals_output_gone,
+			 opt_device_options,
+			 opt_device_options ? device_options.c_str() : nullptr,
+			 !opt_remote && !opt_quiet};
 	if (opt_remote)
 		playback_config = {1, opt_quiet, opt_skip_printing_frames, load_first_bytes_ms, frontends_wait,
 				   remote_give_up, STDIN_FILENO, stop_requested, opt_replaygain};

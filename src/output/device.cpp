@@ -1,7 +1,10 @@
 // The output device: libao, the live driver, and the device that outlives
 // streams while their sample format stays the same.
 #include "output/output.h"
+#include "output/live.h"
 
+#include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,10 +18,19 @@ static ao_device *device;
 static int ao_ready;
 // A write or close of the output failed in this run.
 static int failures;
-// The format the open live device was opened with.
+// The format of the stream the open live device plays, and the width the
+// device was opened with: 32 for 24-bit samples that go out widened.
 static struct {
 	int bits, rate, channels;
 } last_format;
+static int device_bits;
+// What the live device holds that is still to be heard: set by every
+// write, cleared by a deliberate stop and once played out.
+static int tail_waiting;
+static timespec last_write;
+// The sink's rate the server told when the device opened last, still to be
+// told of (0: nothing to tell).
+static int untold_sink_rate;
 
 int output_init()
 {
@@ -65,9 +77,12 @@ void output_close()
 	if (output_config.wav)
 		wav_close();
 	if (device) {
+		output_play_tail();
 		ao_close(device);
 		device = nullptr;
 	}
+	tail_waiting = 0;
+	untold_sink_rate = 0;
 }
 
 // libao's names for the speakers of FLAC's channel order; null beyond 8.
@@ -80,70 +95,6 @@ static const char *channel_matrix(int channels)
 		"L,R,C,LFE,BC,SL,SR", "L,R,C,LFE,BL,BR,SL,SR",
 	};
 	return channels >= 1 && channels <= 8 ? layouts[channels - 1] : nullptr;
-}
-
-// The buffer time in ms to ask of libao's pulse driver for a stream at
-// rate. libpulse replaces it with the latency request below whenever it can
-// read one; only a PULSE_LATENCY_MSEC of the user's that libpulse cannot
-// read leaves it in force, so it must still be one the driver holds.
-static int pulse_buffer_time(int rate)
-{
-	// The driver multiplies the buffer time in microseconds by the rate in
-	// an int, and a product past 2^31 - 1 wraps into a buffer of
-	// milliseconds or of many seconds. Its own default of 20 ms wraps too
-	// above 107 kHz, so it is passed explicitly and cut.
-	long long limit = rate > 0 ? 2147483647LL / (rate * 1000LL) : 20;
-	return static_cast<int>(limit < 1 ? 1 : limit < 20 ? limit : 20);
-}
-
-// The latency in ms the pulse driver asks for without -b, for a stream at
-// rate: 100 ms, less where a frame is long. A pause, a seek or q is heard
-// after the frame being played (4096 samples from the reference encoder)
-// and the stream's buffer, which libpulse shows as three quarters of a
-// request up to 80 ms (half of it plus 20 ms above); the request keeps the
-// two within 147 ms. It goes no lower than a 51 ms buffer: a shorter one
-// costs CPU in the server's wake-ups, and below 44.1 kHz the frame alone
-// nearly fills the 150 ms anyway.
-static int pulse_default_latency(int rate)
-{
-	double frame_ms = rate > 0 ? 4096000.0 / rate : 0;
-	int ms = static_cast<int>((147 - frame_ms) * 4 / 3);
-	return ms < 68 ? 68 : ms > 100 ? 100 : ms;
-}
-
-// Sets the latency libpulse asks of the server for the next stream: -b when
-// given, else the user's own PULSE_LATENCY_MSEC, else the default. libpulse
-// reads the variable at every stream it connects, and it carries any
-// latency, where the driver's buffer time wraps; no libpulse thread runs
-// between devices, so the environment is changed while nothing reads it.
-static void pulse_latency_request(int requested, int rate)
-{
-	// Taken before the first device sets it; an empty value counts as unset.
-	static const bool users_own = [] {
-		const char *v = getenv("PULSE_LATENCY_MSEC");
-		return v && *v;
-	}();
-	if (!requested && users_own)
-		return;
-	int ms = requested ? requested : pulse_default_latency(rate);
-	setenv("PULSE_LATENCY_MSEC", std::to_string(ms).c_str(), 1);
-}
-
-// The libao options for a live device at rate, built for each opening
-// since the buffer depends on the rate. Null when there are none.
-static ao_option *live_options(int rate)
-{
-	ao_info *info = ao_driver_info(driver_id);
-	bool pulse = info && strcmp(info->short_name, "pulse") == 0;
-	int ms = output_config.buffer_time_ms;
-	if (pulse) {
-		pulse_latency_request(ms, rate);
-		ms = pulse_buffer_time(rate);
-	}
-	ao_option *options = nullptr;
-	if (ms)
-		ao_append_option(&options, "buffer_time", std::to_string(ms).c_str());
-	return options;
 }
 
 static bool same_as_last_format(const ao_sample_format &f)
@@ -171,15 +122,56 @@ int output_open(const ao_sample_format &format)
 	if (device && same_as_last_format(f))
 		return 1;
 	output_close();
-	ao_option *options = live_options(f.rate);
+	last_format = {f.bits, f.rate, f.channels};
+	// libao's alsa driver takes a 24-bit sample for 4 bytes and plays one
+	// in 8 of them, among garbage: it gets 32-bit words instead.
+	if (f.bits == 24 && driver_is(driver_id, "alsa"))
+		f.bits = 32;
+	device_bits = f.bits;
+	ao_option *options = live_options(driver_id, f.rate);
 	device = ao_open_live(driver_id, &f, options);
 	ao_free_options(options);
 	if (!device) {
 		output_print_open_failure();
 		return 0;
 	}
-	last_format = {f.bits, f.rate, f.channels};
+	if (output_config.tell_resampling && driver_is(driver_id, "pulse")) {
+		const int sink_rate = pulse_sink_rate(device_option("server"));
+		untold_sink_rate = sink_rate && sink_rate != f.rate ? sink_rate : 0;
+	}
 	return 1;
+}
+
+void output_tell_resampling()
+{
+	if (untold_sink_rate)
+		fprintf(stderr, "Resampled by the sound server: %d Hz stream, sink at %d Hz\n", last_format.rate,
+			untold_sink_rate);
+	untold_sink_rate = 0;
+}
+
+// Plays size bytes of 24-bit samples on a device that takes them widened,
+// a piece at a time.
+static int play_widened(const unsigned char *bytes, std::size_t size)
+{
+	constexpr std::size_t piece = 4096;  // samples
+	static unsigned char words[piece * 4];
+	for (std::size_t at = 0; size - at >= 3;) {
+		const std::size_t samples = std::min((size - at) / 3, piece);
+		widen_24_to_32(bytes + at, samples, words);
+		if (!ao_play(device, reinterpret_cast<char *>(words), static_cast<uint_32>(samples * 4)))
+			return 0;
+		at += samples * 3;
+	}
+	return 1;
+}
+
+void widen_24_to_32(const unsigned char *in, std::size_t samples, unsigned char *out)
+{
+	for (std::size_t i = 0; i < samples; i++, in += 3, out += 4) {
+		const uint32_t word = (uint32_t{in[0]} << 8) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 24);
+		memcpy(out, &word, 4);
+	}
 }
 
 int output_play(const unsigned char *bytes, std::size_t size)
@@ -192,16 +184,71 @@ int output_play(const unsigned char *bytes, std::size_t size)
 		failures = 1;
 		return 0;
 	}
-	int ok = output_config.wav
-			 ? wav_play(bytes, size)
-			 : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
-				   static_cast<uint_32>(size)) != 0;
-	if (ok)
+	int ok = output_config.wav ? wav_play(bytes, size)
+		 : device_bits == 32 ? play_widened(bytes, size)
+				     : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
+					       static_cast<uint_32>(size)) != 0;
+	if (ok) {
+		if (!output_config.wav) {
+			tail_waiting = 1;
+			clock_gettime(CLOCK_MONOTONIC, &last_write);
+		}
 		return 1;
+	}
 	failures = 1;
-	// A failed device is not used again.
+	// A failed device is not used again, nor waited for.
+	tail_waiting = 0;
 	output_close();
 	return 0;
+}
+
+void output_drop_tail()
+{
+	tail_waiting = 0;
+}
+
+// The silence written after the last samples: at least the period in which
+// a sound server plays a stream's data, and no more than needed. libao's
+// pulse driver closes a stream whose buffer holds a second or less without
+// draining it, and pipewire-pulse plays a stream's data only in whole
+// periods of its graph (up to 8192 frames, 186 ms at 44.1 kHz): what is
+// left of the last one is never played, unless more data follows.
+static int tail_silence_ms()
+{
+	const int ms = live_buffer_ms();
+	return ms < 50 ? 50 : ms > 200 ? 200 : ms;
+}
+
+int output_tail_grace_ms()
+{
+	if (!device || !tail_waiting)
+		return -1;
+	// Well before the buffer runs dry.
+	timespec now;
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	const long long since = (now.tv_sec - last_write.tv_sec) * 1000LL + (now.tv_nsec - last_write.tv_nsec) / 1000000;
+	const long long left = live_buffer_ms() / 2 - since;
+	return left < 0 ? 0 : static_cast<int>(left);
+}
+
+void output_play_tail()
+{
+	if (!device || !tail_waiting)
+		return;
+	tail_waiting = 0;
+	// Unsigned 8-bit samples are silent at 128.
+	static unsigned char silence[16384];
+	memset(silence, device_bits == 8 ? 0x80 : 0, sizeof silence);
+	const std::size_t frame = static_cast<std::size_t>(last_format.channels) * static_cast<std::size_t>(device_bits / 8);
+	const std::size_t piece = sizeof silence / frame * frame;
+	std::size_t left = static_cast<std::size_t>(last_format.rate) * static_cast<std::size_t>(tail_silence_ms()) / 1000 * frame;
+	// A device that fails here fails the next write too, which says so.
+	while (left) {
+		const std::size_t n = std::min(left, piece);
+		if (!ao_play(device, const_cast<char *>(reinterpret_cast<const char *>(silence)), static_cast<uint_32>(n)))
+			return;
+		left -= n;
+	}
 }
 
 int output_end_stream()
@@ -232,6 +279,9 @@ void output_print_open_failure()
 		fprintf(stderr, "Error opening wav file %s\n", wav_name());
 	else
 		fprintf(stderr, "Error opening ao device %d\n", driver_id);
+	// libao does not say which option it refused.
+	if (!output_config.wav && output_config.device_options_shown)
+		fprintf(stderr, "Device options given: %s\n", output_config.device_options_shown);
 }
 
 void output_print_failure(const char *prefix)

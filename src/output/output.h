@@ -39,6 +39,13 @@ struct output_settings {
 	int (*ending)();
 	// The reader of a raw output has gone. May be null.
 	void (*reader_gone)();
+	// "KEY=VALUE" texts appended to libao's options of a live device, in
+	// order, ending with a null (null: none).
+	const char *const *device_options;
+	const char *device_options_shown;  // the same as lines show them (printable); null when none
+	// Ask the sound server what it does to the stream (pulse driver), for
+	// output_tell_resampling().
+	int tell_resampling;
 };
 extern output_settings output_config;
 
@@ -84,8 +91,15 @@ const char *output_wav_file();
 const char *output_raw_file();
 /// Prints the line for an output that cannot be opened: "Error opening wav
 /// file %s", "Error opening raw output %s" (or, once a raw output failed,
-/// its "Error writing raw output %s") or "Error opening ao device %d".
+/// its "Error writing raw output %s") or "Error opening ao device %d"
+/// followed, when -o options were given, by "Device options given:
+/// KEY=VALUE ..." (libao does not say which one it refused).
 void output_print_open_failure();
+/// Prints "Resampled by the sound server: %d Hz stream, sink at %d Hz" once
+/// when the sink the live device opened last plays to (asked of a pulse
+/// server, when tell_resampling is set) runs at another rate than the
+/// stream; nothing otherwise, and nothing again until a device opens.
+void output_tell_resampling();
 /// Plays size bytes on the open device. 1 when they went out; 0 when the
 /// output failed (or a WAV file would pass its size limit): the device is
 /// then closed, so the next stream opens a fresh one, and the failure is
@@ -101,8 +115,23 @@ int output_end_stream();
 void output_cut();
 /// The stream moved (a seek): a rate converter's history is dropped.
 void output_jumped();
-/// Closes the open device, if there is one, unchecked.
+/// Closes the open device, if there is one, unchecked. What a live device
+/// holds is played out first unless output_drop_tail() was called since
+/// the last write: the close waits for about the buffer and a little more.
 void output_close();
+/// What the live device holds need not be heard: the stream on it was
+/// stopped on purpose, and closing it waits for nothing more than libao
+/// does.
+void output_drop_tail();
+/// Milliseconds within which output_play_tail() is to be called when
+/// nothing follows the last write (a sound server may hold back the end of
+/// a stream that stops coming, until more comes); -1 when no device holds
+/// anything that is still to be heard.
+int output_tail_grace_ms();
+/// Has the live device play out what it holds, with silence after it, and
+/// returns when the silence has been taken (about the buffer later at
+/// most). The device stays open.
+void output_play_tail();
 /// Prints the failed-output line on standard error after prefix: "Error
 /// writing wav file %s", "Error writing raw output %s" or "Error writing to
 /// ao device %d".
@@ -126,6 +155,9 @@ int wav_play(const unsigned char *bytes, std::size_t size);
 /// write. 1 when every write, the header patch and the close succeeded (or
 /// none was open).
 int wav_close();
+/// Writes samples 24-bit samples (3 bytes, little-endian) to out as 32-bit
+/// words of the machine's byte order holding the value shifted left by 8.
+void widen_24_to_32(const unsigned char *in, std::size_t samples, unsigned char *out);
 /// The 68-byte header libao's wav driver writes for format, sizes unknown.
 void wav_header(const ao_sample_format &format, unsigned char *header);
 /// The WAV channel mask for a libao channel layout ("L,R,C,LFE,BL,BR"): 0

@@ -3,6 +3,7 @@
 #include "playback/printable.h"
 #include "playback/tags.h"
 #include "net/net.h"
+#include "output/output.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -76,4 +77,5 @@ void announce_stream(const char *path, int has_tags)
 		// A gain that rounds to nothing has no sign.
 		printf("ReplayGain: %s dB (%s)\n", strcmp(db, "-0.00") == 0 ? db + 1 : db, sources[s.gain.source]);
 	}
+	output_tell_resampling();
 }

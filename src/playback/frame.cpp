@@ -114,6 +114,8 @@ FLAC__StreamDecoderWriteStatus flac_write_hdl(const FLAC__StreamDecoder *, const
 			f = now;
 		else if (!stream_follow_format(now))
 			return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+		else
+			output_tell_resampling();
 	}
 	if (rec->holding == hold_at_open && rec->stated.channels == 0)
 		rec->stated = {bits, rate, channels};

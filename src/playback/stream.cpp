@@ -318,6 +318,13 @@ int stream_close()
 	if (!file_info.range_done &&
 	    FLAC__stream_decoder_get_state(file_info.decoder) != FLAC__STREAM_DECODER_END_OF_STREAM)
 		output_cut();
+	// What the device still holds of a stream stopped on purpose (a skip,
+	// STOP, a signal) is not waited for when the device closes; the end of
+	// a stream that played out is.
+	const stream_record &s = file_info;
+	if (s.stopped == stop_skipped || s.stopped == stop_given_up || (s.stopped == stop_none && !stream_ended()) ||
+	    (playback_config.ending && playback_config.ending()))
+		output_drop_tail();
 	finish_link();
 	const uint64_t frames = file_info.damaged_frames + source_damage();
 	delete_decoder();

@@ -201,6 +201,13 @@ uint64_t stream_data_end(uint64_t limit);
 int stream_toggle_pause();
 /// Sets the gain applied to every sample from the next frame on.
 void volume_set(float gain);
+/// After a stream that played to its end: milliseconds within which
+/// stream_play_tail() is due if nothing is played meanwhile, so that a
+/// sound server plays its last samples; -1 when nothing waits for it.
+int stream_tail_grace_ms();
+/// Has the output play out the last samples it was given (with silence
+/// after them), returning when they are on their way.
+void stream_play_tail();
 /// Reports how the open stream ended, once it has: a stream that stopped
 /// short of the total it states for another reason than a failed output,
 /// giving up or a skip prints "Stream ended early: FILE (N of M samples)"

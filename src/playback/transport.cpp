@@ -112,3 +112,13 @@ void volume_set(float gain)
 {
 	volume = gain;
 }
+
+int stream_tail_grace_ms()
+{
+	return output_tail_grace_ms();
+}
+
+void stream_play_tail()
+{
+	output_play_tail();
+}

@@ -215,6 +215,11 @@ void remote_loop()
 	int rc = 0;
 	while (rc == 0 && !event_output_failed() && !stopping()) {
 		if (file_info.is_playing != 1) {
+			// The end of a stream that played out is heard even when no
+			// command follows it.
+			const int grace = file_info.is_loaded ? -1 : stream_tail_grace_ms();
+			if (grace >= 0 && !remote_input_within(grace))
+				stream_play_tail();
 			rc = remote_wait();
 			continue;
 		}

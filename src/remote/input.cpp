@@ -238,3 +238,11 @@ int remote_wait()
 	}
 	return stopping() ? -1 : remote_read_command();
 }
+
+int remote_input_within(int ms)
+{
+	if (pending)
+		return 1;
+	timeval wait = {ms / 1000, (ms % 1000) * 1000};
+	return input_ready(&wait) != 0;
+}

@@ -49,6 +49,9 @@ int remote_read_command();
 int remote_poll();
 /// As remote_read_command, waiting for input while none is pending.
 int remote_wait();
+/// Waits up to ms milliseconds for input. 1 when some is pending or ready
+/// (or standard input cannot be read), 0 when the time ran out.
+int remote_input_within(int ms);
 /// Forgets pending text and the end of input (for a new session).
 void remote_input_reset();
 /// For the one poll while a stream waits for data: fills *p with the

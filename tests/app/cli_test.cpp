@@ -25,6 +25,8 @@ const std::string help_text =
 	"                                   milliseconds)\n"
 	"  -q, --quiet                      suppress text output\n"
 	"  -v, --version                    version info\n"
+	"  -o, --device-option KEY=VAL      set an option of the live driver (dev=hw:1,\n"
+	"                                   sink=NAME); repeatable\n"
 	"  -z, --shuffle                    play the list in a random order\n"
 	"  -r, --repeat                     play the list again and again\n"
 	"      --replaygain=MODE            apply the ReplayGain tags: track or album\n"
@@ -43,10 +45,11 @@ const std::string help_text =
 const std::string usage_text =
 	"Usage: wendrop [-Rqvzr?] [-d|--driver=STRING] [-w|--wav=FILENAME]\n"
 	"        [--raw=FILENAME] [--raw-format=FORMAT] [-R|--remote]\n"
-	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version] [-z|--shuffle]\n"
-	"        [-r|--repeat] [--replaygain=MODE] [--no-keys] [--no-cue]\n"
-	"        [--no-mpris] [--skip-printing-frames=N] [--mpeg-frames] [-?|--help]\n"
-	"        [--usage] [OPTIONS] FILES...\n";
+	"        [-b|--buffer-time=INT] [-q|--quiet] [-v|--version]\n"
+	"        [-o|--device-option=KEY=VAL] [-z|--shuffle] [-r|--repeat]\n"
+	"        [--replaygain=MODE] [--no-keys] [--no-cue] [--no-mpris]\n"
+	"        [--skip-printing-frames=N] [--mpeg-frames] [-?|--help] [--usage]\n"
+	"        [OPTIONS] FILES...\n";
 
 struct Cli : testing::Test {
 	temp_dir dir;
@@ -134,6 +137,11 @@ TEST_F(Cli, UnparsableCommandLinesExitWithStatusOne)
 		{{"--raw=-", "--raw-format=48k:16:2"}, "--raw-format=48k:16:2" + raw_format_rule},
 		{{"--raw-format=48000:16:2", "a.flac"}, "--raw-format=48000:16:2: only with --raw\n"},
 		{{"--raw=-", "-w", "x.wav"}, "--raw and --wav: only one output may be given\n"},
+		// A device option needs a key and a "=", even with --wav, which
+		// ignores it.
+		{{"-o", "dev", "a.flac"}, "--device-option=dev: not KEY=VALUE\n"},
+		{{"-o", "dev=hw:1", "--device-option==hw:1"}, "--device-option==hw:1: not KEY=VALUE\n"},
+		{{"-w", "out.wav", "-o", ""}, "--device-option=: not KEY=VALUE\n"},
 	};
 	for (const auto &c : cases) {
 		run_result r = wendrop(c.args);
@@ -184,8 +192,8 @@ TEST_F(Cli, UnknownDriverFallsBackToTheDefaultWithAMessage)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "Error identifying libao driver nosuch\n");
 
-	// With a WAV output the driver is never looked at.
-	r = wendrop({"-q", "-d", "nosuch", "--wav", dir.file("o.wav"), flac});
+	// With a WAV output the driver is never looked at, nor its options.
+	r = wendrop({"-q", "-d", "nosuch", "-o", "dev=nosuch", "--wav", dir.file("o.wav"), flac});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	EXPECT_GT(read_file(dir.file("o.wav")).size(), 8000u);
@@ -203,4 +211,13 @@ TEST_F(Cli, LiveDeviceThatCannotOpenIsReportedPerFile)
 	std::string device_line = "Error opening ao device " + std::to_string(ao_driver_id("pulse")) + "\n";
 	ao_shutdown();
 	EXPECT_EQ(r.err, device_line + "Error opening " + flac + "\n" + device_line + "Error opening " + flac + "\n");
+
+	// libao does not say which option it refused: the line after names
+	// them all, as given, in their printable form.
+	const std::string socket = "unix:" + dir.file("no-such-socket");
+	r = run(wendrop_args({"-q", "-d", "pulse", "-o", "server=" + socket, "-o", "client_name=a\tb", flac}), "", 30,
+		{.env = env});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, device_line + "Device options given: server=" + socket + " client_name=a?b\nError opening " +
+				 flac + "\n");
 }

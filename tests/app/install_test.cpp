@@ -73,7 +73,8 @@ std::vector<std::string> help_options(const std::string &help)
 		std::string names = line.substr(start, line.find("  ", start) - start);
 		for (std::size_t comma; (comma = names.find(", ")) != std::string::npos; names.erase(0, comma + 2))
 			options.push_back(names.substr(0, comma));
-		options.push_back(names);
+		// popt writes the label of a repeatable option after a blank.
+		options.push_back(names.substr(0, names.find(' ')));
 	}
 	return options;
 }
@@ -199,7 +200,8 @@ TEST(Package, HoldsTheInstallUnderUsrWithDependsFromTheLinkedLibraries)
 	// dpkg-shlibdeps names the package of each library the program links.
 	const std::string depends = run({DPKG_DEB_BIN, "-f", deb, "Depends"}).out;
 	for (const char *library :
-	     {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libsoxr0", "libcurl4 (", "libcue2", "libc6 ("})
+	     {"libao4 (", "libflac", "libpopt0 (", "libsystemd0 (", "libsoxr0", "libcue2", "libpulse0", "libcurl4 (",
+	      "libc6 ("})
 		EXPECT_NE(depends.find(library), std::string::npos) << library << " not in " << depends;
 
 	// The page inside is the source page.
@@ -229,6 +231,8 @@ TEST(Completion, CompletesEveryOptionDriversAndPlayableFiles)
 	// Driver names: libao's built-in ones and its installed plugins.
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-d", "nu"}), list{"null"});
 	EXPECT_EQ(complete(dir.path, {"wendrop", "--driver", "pu"}), list{"pulse"});
+	// Device option keys, the value left to the user.
+	EXPECT_EQ(complete(dir.path, {"wendrop", "-o", "s"}), (list{"server=", "sink="}));
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-d", "w"}), list{"wav"});
 	// A WAV output can be any file; inputs are playable files and folders.
 	EXPECT_EQ(complete(dir.path, {"wendrop", "-w", "n"}), list{"notes.txt"});

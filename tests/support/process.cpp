@@ -88,7 +88,7 @@ bool process_start(process &p, const std::vector<std::string> &argv, const spawn
 			close(1);
 		else
 			dup2(out_file >= 0 ? out_file : out[1], 1);
-		dup2(err[1], 2);
+		dup2(opt.stderr_to_stdout ? 1 : err[1], 2);
 		execve(args[0], args.data(), envp.data());
 		_exit(127);
 	}

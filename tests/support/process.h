@@ -16,6 +16,7 @@ struct spawn_options {
 	bool no_stdin = false;         // start with descriptor 0 closed
 	bool no_stdout = false;        // start with descriptor 1 closed
 	std::string stdout_path{};     // send stdout to this file instead of a pipe
+	bool stderr_to_stdout = false; // stderr goes where stdout goes (a server's log)
 	std::string stdin_path{};      // descriptor 0 opened on this path ...
 	int stdin_flags = 0;           // ... with these open flags
 	// At a new pseudo-terminal, as its foreground job: standard input,

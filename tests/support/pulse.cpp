@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 
-static bool pactl_ok(const pulse_server &s, const std::vector<std::string> &args, std::string *out = nullptr)
+bool pactl(const pulse_server &s, const std::vector<std::string> &args, std::string *out)
 {
 	std::vector<std::string> argv = {PACTL_BIN};
 	argv.insert(argv.end(), args.begin(), args.end());
@@ -61,7 +61,7 @@ bool pulse_start(pulse_server &s, const std::string &dir, unsigned rate, unsigne
 			s.pid = -1;
 			return false;
 		}
-		if (pactl_ok(s, {"info"}))
+		if (pactl(s, {"info"}))
 			return true;
 	}
 	pulse_stop(s);
@@ -83,16 +83,16 @@ void pulse_stop(pulse_server &s)
 	s.pid = -1;
 }
 
-bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels)
+bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels, const std::string &format)
 {
-	if (!process_start(rec, {PAREC_BIN, "-d", std::string(pulse_sink) + ".monitor", "--raw",
-				 "--format=s16le", "--rate=" + std::to_string(rate),
+	if (!process_start(rec, {PAREC_BIN, "-d", std::string(pulse_sink) + ".monitor", "--raw", "--latency-msec=20",
+				 "--format=" + format, "--rate=" + std::to_string(rate),
 				 "--channels=" + std::to_string(channels)},
 			   {.env = s.env, .stdout_path = s.dir + "/recording.raw"}))
 		return false;
 	std::string outputs;
 	for (double end = now_seconds() + 10; now_seconds() < end; usleep(50000))
-		if (pactl_ok(s, {"list", "short", "source-outputs"}, &outputs) && !outputs.empty())
+		if (pactl(s, {"list", "short", "source-outputs"}, &outputs) && !outputs.empty())
 			return true;
 	return false;
 }
@@ -111,12 +111,12 @@ bool pulse_subscribe_start(const pulse_server &s, process &sub)
 	// Make an event of our own and wait until the subscription reports it.
 	for (double end = now_seconds() + 10; now_seconds() < end;) {
 		std::string index;
-		if (!pactl_ok(s, {"load-module", "module-null-sink", "sink_name=subscription_probe"}, &index))
+		if (!pactl(s, {"load-module", "module-null-sink", "sink_name=subscription_probe"}, &index))
 			return false;
 		bool seen = process_wait_until(
 			sub, [](const process &p) { return p.out_text.find("'new' on module") != std::string::npos; },
 			1.0);
-		pactl_ok(s, {"unload-module", index.substr(0, index.find('\n'))});
+		pactl(s, {"unload-module", index.substr(0, index.find('\n'))});
 		if (seen)
 			return true;
 	}
@@ -136,7 +136,7 @@ std::map<std::string, std::string> pulse_sink_input(const pulse_server &s, doubl
 	std::map<std::string, std::string> props;
 	std::string list;
 	for (double end = now_seconds() + seconds; now_seconds() < end; usleep(50000))
-		if (pactl_ok(s, {"list", "sink-inputs"}, &list) && list.find("Buffer Latency:") != std::string::npos &&
+		if (pactl(s, {"list", "sink-inputs"}, &list) && list.find("Buffer Latency:") != std::string::npos &&
 		    list.find("Buffer Latency: 0 usec") == std::string::npos)
 			break;
 	std::size_t block_end = list.find("Sink Input #", 1);

@@ -17,15 +17,21 @@ struct pulse_server {
 	std::vector<std::string> env;
 };
 
+/// Runs `pactl ARGS...` as a client of the server; true when it succeeds,
+/// with its output in *out when given.
+bool pactl(const pulse_server &s, const std::vector<std::string> &args, std::string *out = nullptr);
+
 /// Starts a server in dir whose null sink runs at rate and channels, and
 /// waits until it answers. false (with the server stopped) on failure.
 bool pulse_start(pulse_server &s, const std::string &dir, unsigned rate, unsigned channels);
 void pulse_stop(pulse_server &s);
 
-/// Starts parec on the sink's monitor (raw s16le at rate and channels, into
-/// a file, so that it never waits for a reader) and waits until the server
-/// lists it as recording.
-bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels);
+/// Starts parec on the sink's monitor (raw samples of format at rate and
+/// channels, into a file, so that it never waits for a reader; with a
+/// latency of 20 ms, so that the server hands them over as they come) and
+/// waits until the server lists it as recording.
+bool pulse_record_start(const pulse_server &s, process &rec, unsigned rate, unsigned channels,
+			const std::string &format = "s16le");
 /// Stops a recording and gives what it captured.
 std::vector<unsigned char> pulse_record_stop(const pulse_server &s, process &rec);
 
