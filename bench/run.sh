@@ -46,6 +46,12 @@
 #      declared format that matches it, against --wav, round by round; and
 #      the 5 minutes of 2 converted to 44.1 kHz, 16 bits: how many times
 #      faster than real time.
+#  14. the network: a private nginx on the loopback interface serving the
+#      files of 1 and 6: first sound (the first frame written, --wav=-) of
+#      the 30 s file from its URL against the same file read locally, and
+#      the CPU of the 20-minute file to a WAV file from its URL against the
+#      local file. (No other player is run: first sound is compared with
+#      the local file only.)
 # Commands are interleaved round by round after a warm-up round; medians
 # and the median of the per-round ratios are reported.
 #
@@ -53,7 +59,7 @@
 #
 # RUNS measured rounds per case (default 5). CASEs, by default all of them:
 # decode (1, 2, 4), chains (7), remote (3), live (5), terminal (6), startup
-# (8), library (9), keys (10), bus (11), cue (12), raw (13). bench/RESULTS.md is written when every case ran;
+# (8), library (9), keys (10), bus (11), cue (12), raw (13), net (14). bench/RESULTS.md is written when every case ran;
 # otherwise the report is only printed.
 set -euo pipefail
 
@@ -198,6 +204,38 @@ wanted raw && for round in $(seq 0 "$runs"); do
 	measure "$rcase" "wendrop --raw --raw-format=44100:16:2" "$round" -- "$wendrop" -q --raw="$out/raw.raw" --raw-format=44100:16:2 "$cd20"
 	measure "$ccase" "wendrop --raw --raw-format=44100:16:2" "$round" -- "$wendrop" -q --raw="$out/conv.raw" --raw-format=44100:16:2 "$hr5"
 done
+
+# The network: nginx on a free loopback port, serving the inputs folder.
+if wanted net; then
+	web=$(mktemp -d)
+	mkdir "$web/tmp"
+	port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+	{
+		printf 'daemon off;\nmaster_process off;\npid %s/nginx.pid;\nerror_log stderr;\nevents {}\nhttp {\n  access_log off;\n' "$web"
+		for t in client_body proxy fastcgi uwsgi scgi; do printf '  %s_temp_path %s/tmp;\n' "$t" "$web"; done
+		printf '  server { listen 127.0.0.1:%s; root %s; }\n}\n' "$port" "$inputs"
+	} >"$web/nginx.conf"
+	nginx -e stderr -p "$web" -c "$web/nginx.conf" 2>"$web/log" &
+	nginx_pid=$!
+	for _ in $(seq 100); do
+		(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+		sleep 0.05
+	done
+	ncase="the network: first sound of a 30 s file, loopback nginx"
+	ccase="the network: 20 min file to a WAV file, loopback nginx"
+	for round in $(seq 0 "$runs"); do
+		echo "net: round $round of $runs" >&2
+		line=$("$runner" --first-bytes 69 -- "$wendrop" -q --wav=- "http://127.0.0.1:$port/$(basename "$live30")")
+		echo "$ncase|from its URL|$round|$line" >>"$results"
+		line=$("$runner" --first-bytes 69 -- "$wendrop" -q --wav=- "$live30")
+		echo "$ncase|from the local file|$round|$line" >>"$results"
+		measure "$ccase" "from its URL" "$round" -- "$wendrop" -q --wav="$out/net.wav" "http://127.0.0.1:$port/$(basename "$cd20")"
+		measure "$ccase" "from the local file" "$round" -- "$wendrop" -q --wav="$out/net.wav" "$cd20"
+	done
+	kill "$nginx_pid"
+	wait "$nginx_pid" 2>/dev/null || true
+	rm -rf "$web"
+fi
 
 # A library of 50,000 files of 16 KiB (cover art, text, anything but
 # FLAC), 100 to a folder, and one 30 s FLAC file that is moved to the start
@@ -458,6 +496,12 @@ fi
 				printf "| %s: first sound with -z, after the whole walk (s) | %.3f | |\n", c, median(first[c SUBSEP "FLAC first, -z (shuffle)"])
 				printf "| %s: SIGTERM 0.5 s into -z'"'"'s walk, to the end of the process (s) | %.3f | ≤ 0.200 |\n", c,
 					median(term_exit[c SUBSEP "SIGTERM 0.5 s into -z'"'"'s walk"])
+			}
+			if (index(labels[c], SUBSEP "from its URL") && c ~ /first sound/) {
+				printf "| %s: first sound from the URL / from the local file (ms) | %.1f / %.1f | |\n", c,
+					median(first[c SUBSEP "from its URL"]) * 1000, median(first[c SUBSEP "from the local file"]) * 1000
+			} else if (index(labels[c], SUBSEP "from its URL")) {
+				printf "| %s: CPU from the URL / from the local file | %.3f | ≤ 1.10 |\n", c, cpu_ratio(c, "from its URL", "from the local file")
 			}
 			if (index(labels[c], SUBSEP "wendrop, whole (--no-cue)"))
 				printf "| %s: tracks / whole | %.3f | ≤ 1.05 |\n", c, ratio(c, "wendrop, tracks", "wendrop, whole (--no-cue)")

@@ -4,13 +4,13 @@
 # that reach new code are kept in fuzz/corpus/HARNESS; a crashing input is
 # written to fuzz/crashes/ and makes the script fail.
 #
-#   fuzz/run.sh SECONDS [HARNESS...]      (default: all five)
+#   fuzz/run.sh SECONDS [HARNESS...]      (default: all six)
 set -euo pipefail
 
 seconds=${1:?usage: fuzz/run.sh SECONDS [HARNESS...]}
 shift
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_tags fuzz_decode fuzz_remote fuzz_m3u fuzz_cue)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_tags fuzz_decode fuzz_remote fuzz_m3u fuzz_pls fuzz_cue)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/fuzz/build"
@@ -26,7 +26,7 @@ fi
 # Seeds: small streams of every width class with and without tags, Ogg
 # links, and command scripts that touch every command.
 gen() { "$build/tests/support/gen_flac" --rate 8000 --frames 3000 "$@"; }
-mkdir -p "$seeds/flac" "$seeds/remote" "$seeds/m3u" "$seeds/cue"
+mkdir -p "$seeds/flac" "$seeds/remote" "$seeds/m3u" "$seeds/pls" "$seeds/cue"
 gen --bits 16 --channels 2 --tag TITLE=Song --tag ARTIST=Band --tag DATE=2001-02-03 "$seeds/flac/tagged.flac"
 gen --bits 8 --channels 1 --signal ramp "$seeds/flac/8bit.flac"
 gen --bits 24 --channels 3 --tag DESCRIPTION=x --tag GENRE=y "$seeds/flac/24bit.flac"
@@ -42,6 +42,8 @@ printf 'l a\nload b\nL\nj\njump 99999999999999999999\nvolume -1e40\nv nan\nFOO b
 printf 'LOAD a\n\0J 0\nstop\r\n  P  \nLO' >"$seeds/remote/framing"
 printf '\xef\xbb\xbf#EXTM3U\r\n#EXTINF:1,A\r\n  a b.flac\t\r\n-\nfile:///m/A%%20b.flac\nfile://localhost/x\nhttp://h/y\n' >"$seeds/m3u/utf8"
 printf '\xff\xfea\0.\0f\0l\0a\0c\0\r\0\n\0=\xd8\x01\xdc\n\0' >"$seeds/m3u/utf16"
+printf '[playlist]\r\nNumberOfEntries=3\r\nFile1=http://h/a.flac\r\nTitle1=A\r\nLength1=-1\r\nFile3=b.flac\r\nFile2=/etc/passwd\r\nfile4=file:///x\r\nVersion=2\r\n' >"$seeds/pls/radio"
+printf '#EXTM3U\n#EXTINF:-1,Radio\nhttp://h/s.flac\n../up.flac\n/abs.flac\n' >"$seeds/pls/m3u"
 
 # Cue sheets as rippers write them: REM lines, two FILEs, pregaps, Latin-1,
 # CR-LF and a byte-order mark.
@@ -51,7 +53,7 @@ printf 'FILE x WAVE\nTRACK 01 AUDIO\nINDEX 01 99999999999:00:00\nTRACK 02 AUDIO\
 # from 05, a hidden track before the first, per-track files.
 printf 'PERFORMER Some "Band" \\\r\nFILE a.wav WAVE\n  TRACK 05 AUDIO\n    TITLE Don\x92t Stop\t\n    INDEX 00 00:00:00\n    INDEX 01 00:12:00\n  TRACK 06 AUDIO\n    SONGWRITER x y\n    INDEX 01 00:20:00\nFILE b.wav WAVE\n  TRACK 07 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:01:00' >"$seeds/cue/rippers"
 
-declare -A corpus_seeds=([fuzz_tags]=flac [fuzz_decode]=flac [fuzz_remote]=remote [fuzz_m3u]=m3u [fuzz_cue]=cue)
+declare -A corpus_seeds=([fuzz_tags]=flac [fuzz_decode]=flac [fuzz_remote]=remote [fuzz_m3u]=m3u [fuzz_pls]=pls [fuzz_cue]=cue)
 mkdir -p "$root/fuzz/crashes"
 failed=()
 for h in "${harnesses[@]}"; do

@@ -23,9 +23,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # and those it loads only when they are first needed, which dpkg-shlibdeps
 # cannot see: libsystemd when a session bus is there
 # (vtable_format_reference came in 246), libsoxr when a raw output's rate
-# is converted, libpulse to ask a pulse server about a stream.
+# is converted, libpulse to ask a pulse server about a stream, libcurl when
+# the first URL is met (CURLOPT_PROTOCOLS_STR came in 7.85).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0 (>= 246), libsoxr0, libpulse0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0 (>= 246), libsoxr0, libpulse0, libcurl4 (>= 7.85)")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

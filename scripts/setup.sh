@@ -13,8 +13,9 @@ mode=${1:-}
 
 # libsystemd-dev: sd-bus, for the desktop's media controls (MPRIS); libcue-dev:
 # cue sheets; libsoxr-dev: rate conversion for raw output; libpulse-dev: what
-# a pulse server does to the stream.
-packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libpulse-dev cmake g++ pkg-config)
+# a pulse server does to the stream; libcurl4-openssl-dev: URLs.
+packages=(libflac-dev libao-dev libpopt-dev libsystemd-dev libcue-dev libsoxr-dev libpulse-dev libcurl4-openssl-dev cmake
+	g++ pkg-config)
 # What the tests need besides, a group a line with what it is for.
 test_packages=(
 	libgtest-dev flac                  # the suite, and the reference decoder
@@ -29,10 +30,11 @@ test_packages=(
 	# PipeWire, its session manager and its pulse server, as Debian's
 	# desktops play (never pipewire-alsa, which conflicts with pulseaudio).
 	pipewire pipewire-pulse wireplumber
+	nginx-light openssl                # URLs served over http and https
 )
 case "$mode" in
 --tests) packages+=("${test_packages[@]}") ;;
---bench) packages+=(flac pulseaudio pulseaudio-utils dbus) ;;
+--bench) packages+=(flac pulseaudio pulseaudio-utils dbus nginx-light) ;;
 --package) packages+=(dpkg-dev lintian) ;;
 "") ;;
 *) echo "usage: scripts/setup.sh [--tests | --bench | --package]" >&2; exit 2 ;;

@@ -1,11 +1,12 @@
 // The one poll over the front ends (keys, the desktop's bus, command
-// lines): between frames, while paused, while a stream's data is awaited
-// and while a raw output's reader takes what it was given, their
-// descriptors and the signals' wake-up pipe are watched together, so that
-// a key, a desktop's request or a signal is heard at once and no wait
-// spins.
+// lines) and the network's transfers: between frames, while paused, while
+// a stream's data is awaited and while a raw output's reader takes what it
+// was given, their descriptors and the signals' wake-up pipe are watched
+// together, so that a key, a desktop's request or a signal is heard at
+// once, a transfer reads ahead, and no wait spins.
 #include "app/settings.h"
 #include "mpris/mpris.h"
+#include "net/net.h"
 #include "remote/remote.h"
 #include "terminal/terminal.h"
 
@@ -13,6 +14,9 @@
 
 // A wait that cannot be woken by a signal wakes this often by itself.
 static constexpr int unwoken_wait_ms = 100;
+// Sockets of the network's transfers watched at most (one transfer has
+// one, and its resolver's).
+static constexpr int net_room = 8;
 
 static int redraw;
 
@@ -23,7 +27,7 @@ int frontends_wait(int fd, int timeout_ms)
 
 int frontends_wait_for(int fd, short events, int timeout_ms)
 {
-	pollfd fds[5];
+	pollfd fds[5 + net_room];
 	int n = 0;
 	const int stream = fd >= 0 ? n++ : -1;
 	if (stream >= 0)
@@ -43,7 +47,12 @@ int frontends_wait_for(int fd, short events, int timeout_ms)
 		if (mpris_watch(&fds[n], &timeout_ms))
 			bus = n++;
 	}
+	const int net_first = n;
+	const int net_count = net_watch(&fds[n], net_room, &timeout_ms);
+	n += net_count;
 	const int ready = poll(fds, static_cast<nfds_t>(n), timeout_ms);
+	// Transfers move on with what came, or with their timeouts.
+	net_take(&fds[net_first], ready > 0 ? net_count : 0);
 	// The bus is also due when its own timeout has passed.
 	if (bus >= 0)
 		mpris_take(ready > 0 ? fds[bus].revents : 0);

@@ -10,6 +10,7 @@
 #include "playback/printable.h"
 #include "playback/reason.h"
 #include "playback/request.h"
+#include "playback/source.h"
 #include "playlist/playlist.h"
 #include "terminal/terminal.h"
 
@@ -23,6 +24,14 @@ static struct {
 	const playlist_entry *opening;
 	int opening_told;
 } run;
+
+// The list playing, which a URL's tracks join as it opens.
+static playlist *playing;
+
+static int take_url_tracks(const char *url, const stream_cue_facts &facts)
+{
+	return playlist_cut_stream(playing, playing->position, url, facts) > 0;
+}
 
 // How long a paused player sleeps between two steps of a walk that is not
 // done: the walk goes on, without spinning.
@@ -42,9 +51,9 @@ static void print_open_error(const char *path, const open_failure &why)
 {
 	const std::string reason = failure_text(why);
 	if (reason.empty())
-		fprintf(stderr, "Error opening %s\n", printable(path).c_str());
+		fprintf(stderr, "Error opening %s\n", shown_name(path).c_str());
 	else
-		fprintf(stderr, "Error opening %s (%s)\n", printable(path).c_str(), reason.c_str());
+		fprintf(stderr, "Error opening %s (%s)\n", shown_name(path).c_str(), reason.c_str());
 }
 
 void playlist_report(int problem, const char *path, int err)
@@ -62,7 +71,7 @@ void playlist_report(int problem, const char *path, int err)
 	if (problem == problem_unreadable)
 		print_open_error(path, err ? failure_of_path(err, path) : open_failure{});
 	else
-		fprintf(stderr, lines[problem], printable(path).c_str(), failure_text({reason_not_text}).c_str());
+		fprintf(stderr, lines[problem], shown_name(path).c_str(), failure_text({reason_not_text}).c_str());
 }
 
 // Once a run, after the first file the live device failed: which driver
@@ -172,8 +181,10 @@ static void end_stream(int end, int *missed)
 
 // Opens the entry, or goes on with it on the open stream when it is the
 // track that follows the one just played there. 1 when it plays; 0 after
-// the line that says why not, or when the open gave up waiting.
-static int start_entry(const playlist_entry &entry, int *missed)
+// the line that says why not, or when the open gave up waiting; -1 when it
+// was a URL that held a playlist or a cue sheet, whose entries now take its
+// place.
+static int start_entry(const playlist_entry &entry, playlist *list, int *missed)
 {
 	const char *path = entry.path.c_str();
 	const cue_track *track = entry.track.get();
@@ -188,11 +199,17 @@ static int start_entry(const playlist_entry &entry, int *missed)
 			return 1;
 		if (file_info.stopped == stop_given_up)
 			return 0;
+		if (file_info.stopped == stop_cut)
+			return -1;
 		// Told already, with the stream's early end.
 		if (file_info.stopped == stop_past_end) {
 			*missed = 1;
 			return 0;
 		}
+		const rejected_text &text = source_rejected();
+		if (!text.bytes.empty() &&
+		    playlist_insert_fetched(list, list->position, entry.path, text.bytes, text.whole != 0, text.type) >= 0)
+			return -1;
 	}
 	print_open_error(path, file_info.failure);
 	if (file_info.failure.reason == reason_no_device) {
@@ -225,8 +242,10 @@ static int play_entry(const playlist_entry &entry, playlist *list, int *opened, 
 	run.list = list;
 	run.opening = &entry;
 	run.opening_told = 0;
-	const int started = start_entry(entry, missed);
+	const int started = start_entry(entry, list, missed);
 	run.opening = nullptr;
+	if (started < 0)
+		return file_replaced;
 	if (!started) {
 		if (file_info.stopped != stop_given_up)
 			return file_done;
@@ -269,6 +288,8 @@ int playlist_loop(poptContext con)
 	playlist_settings rounds = playlist_config;
 	playlist list;
 	playlist_start(&list, std::move(args), rounds);
+	playing = &list;
+	playback_config.take_tracks = take_url_tracks;
 
 	// Only a WAV output is incomplete when a file is missing from it: a
 	// listener has heard the gap and seen the line. What the walk could not
@@ -282,7 +303,7 @@ int playlist_loop(poptContext con)
 			int end = play_entry(entry, &list, &opened, &missed);
 			if (end == file_previous)
 				list.position -= list.position > 0 ? 1 : 0;
-			else
+			else if (end != file_replaced)
 				list.position++;
 			quit = end == run_quit || quit_requested == 1;
 		}
@@ -296,6 +317,8 @@ int playlist_loop(poptContext con)
 	if (file_info.is_loaded)
 		end_stream(file_done, &missed);
 	terminal_stop();
+	playback_config.take_tracks = nullptr;
+	playing = nullptr;
 	// A run that played nothing for want of a device has failed, whatever
 	// else was wrong with the list.
 	return (output_is_conversion() && (missed || list.problems)) || (device_failures && !opened_any);

@@ -122,7 +122,7 @@ int playlist_loop(poptContext con);
 /// printable form.
 void playlist_report(int problem, const char *path, int err);
 /// Where playlist mode's list goes after an entry.
-enum file_end { file_done, file_skipped, file_previous, run_quit };
+enum file_end { file_done, file_skipped, file_previous, run_quit, file_replaced };
 /// What playlist mode carries from entry to entry.
 struct playlist_run {
 	int repeat;       // as the command line set it, switched at run time by a request

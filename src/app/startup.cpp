@@ -1,6 +1,7 @@
 // The start-up sequence, the mode, and shutdown.
 #include "app/settings.h"
 #include "mpris/mpris.h"
+#include "net/net.h"
 #include "output/output.h"
 #include "playback/request.h"
 #include "playback/stream.h"
@@ -108,7 +109,13 @@ int wendrop_main(int argc, const char **argv)
 	else
 		playback_config = {0, opt_quiet, opt_skip_printing_frames, 0, frontends_wait, playlist_give_up, -1,
 				   stop_requested, opt_replaygain, 0};
-	remote_config = {opt_mpeg_frames, stop_requested};
+	remote_config = {opt_mpeg_frames, stop_requested, frontends_wait};
+	// Another bundle of trusted certificates is named as curl's users name
+	// it; there is no way to trust none.
+	const char *ca_bundle = getenv("CURL_CA_BUNDLE");
+	static const std::string agent = std::string("wendrop/") + wendrop_version;
+	net_config.user_agent = agent.c_str();
+	net_config.ca_bundle = ca_bundle && *ca_bundle ? ca_bundle : nullptr;
 	playlist_config = {opt_shuffle,    opt_repeat,      shuffle_seed(), file_sniff_flac,
 			   walk_stop,      playlist_report, !opt_no_cue,    read_cue_facts,
 			   stream_guard_input};

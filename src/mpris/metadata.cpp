@@ -3,6 +3,7 @@
 #include "mpris/mpris.h"
 #include "mpris/objects.h"
 #include "mpris/sdbus.h"
+#include "net/net.h"
 #include "playback/printable.h"
 #include "playback/stream.h"
 
@@ -84,16 +85,19 @@ void mpris_now_playing(const mpris_track &track)
 	// Without a title the desktop would show nothing to know the entry by:
 	// its file's name stands in, as the announcement shows it.
 	if (playing.title.empty() && !from_stdin)
-		playing.title = unicode_text(display_name(path));
+		playing.title = unicode_text(net_is_url(path) ? net_stripped_url(path) : std::string(display_name(path)));
 	playing.artists = for_bus(w.artists);
 	playing.album_artists = for_bus(w.album_artists);
 	playing.album = unicode_text(w.album);
 	playing.genres = for_bus(w.genres);
 	playing.created = unicode_text(w.date);
 	const std::string cwd = working_folder();
-	playing.url = from_stdin ? "" : mpris_file_url(path, cwd);
-	// Nothing is written, nor looked for, for no desktop.
-	playing.art_url = mpris_on_bus() ? mpris_art_url(from_stdin ? "" : path, s.cover, cwd) : "";
+	const bool url = net_is_url(path);
+	// A URL is shown, never its credentials or query (a server's token).
+	playing.url = from_stdin ? "" : url ? unicode_text(net_stripped_url(path)) : mpris_file_url(path, cwd);
+	// Nothing is written, nor looked for, for no desktop; nothing lies
+	// beside a URL.
+	playing.art_url = mpris_on_bus() ? mpris_art_url(from_stdin || url ? "" : path, s.cover, cwd) : "";
 	const uint64_t length = stream_track_length();
 	playing.length_us = length && s.format.rate > 0
 				    ? static_cast<int64_t>(static_cast<unsigned __int128>(length) * 1000000 /

@@ -22,6 +22,8 @@ static constexpr double volume_max = 2.0;
 // line more.
 static const char *const uri_schemes[] = {
 	"file",
+	"http",
+	"https",
 };
 
 int mpris_scheme_supported(const std::string &uri)

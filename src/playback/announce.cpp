@@ -2,6 +2,7 @@
 #include "playback/stream.h"
 #include "playback/printable.h"
 #include "playback/tags.h"
+#include "net/net.h"
 #include "output/output.h"
 
 #include <cinttypes>
@@ -11,7 +12,7 @@
 std::string_view display_name(std::string_view path)
 {
 	constexpr std::string_view http = "http://";
-	if (path.size() >= http.size() && strncasecmp(path.data(), http.data(), http.size()) == 0)
+	if ((path.size() >= http.size() && strncasecmp(path.data(), http.data(), http.size()) == 0) || net_is_url(path))
 		return path;
 	std::size_t slash = path.rfind('/');
 	return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -51,7 +52,7 @@ void announce_stream(const char *path, int has_tags)
 			append_id3_field(line, s.comment, tag_width);
 			append_id3_field(line, s.genre, tag_width);
 		} else {
-			line += printable(remote_name(path));
+			line += shown_name(remote_name(path));
 		}
 		line += '\n';
 		fputs(line.c_str(), stderr);
@@ -61,7 +62,7 @@ void announce_stream(const char *path, int has_tags)
 		return;
 	printf("\nTitle  : %s Artist: %s\nAlbum  : %s Year  : %s\nComment: %s Genre : %s\n", s.title,
 	       s.artist, s.album, s.year, s.comment, s.genre);
-	printf("\nPlaying FLAC stream from %s\n", printable(display_name(path)).c_str());
+	printf("\nPlaying FLAC stream from %s\n", shown_name(display_name(path)).c_str());
 	// A track states its own samples and seconds.
 	const bool track = s.range_start || s.range_end;
 	const uint64_t samples = track ? stream_track_length() : s.total_samples;

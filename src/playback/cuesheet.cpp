@@ -51,6 +51,14 @@ void take_block(const FLAC__StreamMetadata &block, stream_cue_facts *facts)
 	}
 }
 
+}
+
+void cue_facts_take(const FLAC__StreamMetadata &block, stream_cue_facts *facts)
+{
+	take_block(block, facts);
+}
+
+namespace {
 bool wanted(FLAC__MetadataType type)
 {
 	return type == FLAC__METADATA_TYPE_STREAMINFO || type == FLAC__METADATA_TYPE_CUESHEET ||

@@ -2,6 +2,7 @@
 // reaches a terminal or an event line can neither drive the terminal nor
 // split the line, and is valid UTF-8.
 #include "playback/printable.h"
+#include "net/net.h"
 
 // Length of the valid UTF-8 sequence at text (1 to 4) with its code point
 // in *cp, or 0 when the first byte starts none: a stray continuation byte,
@@ -97,4 +98,9 @@ std::string unicode_text(std::string_view text)
 		at += n ? n : 1;
 	}
 	return out;
+}
+
+std::string shown_name(std::string_view name)
+{
+	return printable(net_is_url(name) ? net_stripped_url(name) : std::string(name));
 }

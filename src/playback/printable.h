@@ -19,3 +19,7 @@ std::string printable(std::string_view text);
 /// to U+FDEF, and the last two code points of every plane) becomes U+FFFD.
 /// Control characters stay.
 std::string unicode_text(std::string_view text);
+/// How a path or URL is shown in every line, the status and the desktop's
+/// metadata: an http(s) URL as scheme://host[:port]/path, never its user,
+/// password, query or fragment; in printable form.
+std::string shown_name(std::string_view name);

@@ -50,6 +50,8 @@ std::string failure_text(const open_failure &f)
 		"track out of reach", "too big for a WAV file", "a FLAC file", "an input file", "no sound device", "no output file",
 	};
 	static_assert(std::size(texts) == reason_no_output + 1);
+	if (f.reason == reason_network)
+		return f.text;
 	if (f.reason != reason_system)
 		return texts[f.reason];
 	// The C library's words, as a line goes on: "read-only file system".

@@ -36,12 +36,15 @@ enum open_reason {
 	reason_input_file,    // "an input file": a WAV output named over a playlist or cue sheet read
 	reason_no_device,     // "no sound device": the live device did not open
 	reason_no_output,     // "no output file": the WAV output did not open
+	reason_network,       // a URL: the network's own words ("HTTP 404", "host not found")
 };
 
-/// A reason, and the error number that reason_system shows.
+/// A reason, the error number that reason_system shows, and the words of
+/// reason_network.
 struct open_failure {
 	open_reason reason = reason_unknown;
 	int err = 0;
+	std::string text{};
 };
 
 /// The reason for error number err met opening a path for reading, or for

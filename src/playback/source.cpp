@@ -3,8 +3,10 @@
 // regular (a pipe, a FIFO, a device) may have nothing to read for ever, so
 // it is only read once poll says so, and every wait gives way when the
 // front end asks (playback_config.give_up). Ogg links are read by the Ogg
-// link reader, from the bytes this holds back.
+// link reader, from the bytes this holds back. A URL is read as a pipe is
+// (source_net.cpp), and seeks when its server honours ranges.
 #include "playback/source.h"
+#include "net/net.h"
 #include "playback/ogg.h"
 #include "playback/probe.h"
 #include "playback/reason.h"
@@ -27,6 +29,7 @@ struct stream_source {
 	int owned = 0;     // opened here, closed by source_close()
 	int seekable = 0;  // a regular file, not standard input
 	int ogg = 0;
+	int url = 0;       // fetched by the network source
 	// Bytes read but not yet served: the first bytes, read to tell what the
 	// stream is, and Ogg page headers read ahead.
 	std::size_t head_size = 0, head_used = 0;
@@ -53,6 +56,8 @@ static double monotonic_ms()
 // file_info.stopped) or ran out of time.
 static ssize_t wait_read(int fd, unsigned char *buf, std::size_t n, double deadline_ms)
 {
+	if (source.url)
+		return url_source_read(buf, n, deadline_ms);
 	for (;;) {
 		int ready;
 		if (playback_config.wait) {
@@ -187,8 +192,6 @@ static int read_start(int fd, double deadline_ms, open_failure *why)
 	}
 }
 
-// Sets the decoder up for a stream: the settings every stream gets, then
-// an init on the open source.
 // The pictures a stream holds, when the desktop is to be shown its cover.
 static void ask_for_pictures(FLAC__StreamDecoder *decoder)
 {
@@ -196,18 +199,26 @@ static void ask_for_pictures(FLAC__StreamDecoder *decoder)
 		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_PICTURE);
 }
 
+// Sets the decoder up for a stream: the settings every stream gets, then
+// an init on the open source.
 static int init_decoder(FLAC__StreamDecoder *decoder)
 {
 	FLAC__stream_decoder_set_md5_checking(decoder, true);
 	ask_for_pictures(decoder);
 	// The decoder's own pass gives the tags of what cannot be read twice
 	// (Ogg, which libFLAC's metadata iterator does not read, and pipes).
-	if (source.ogg || !source.seekable)
+	if (source.ogg || !source.seekable || source.url)
 		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+	// A URL's tracks are known only from its own pass.
+	if (source.url)
+		FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_CUESHEET);
+	const bool ranges = source.url && source.seekable;
 	FLAC__StreamDecoderInitStatus status =
 		source.ogg ? ogg_init(decoder, flac_write_hdl, flac_metadata_hdl, flac_error_hdl, &file_info)
-			   : FLAC__stream_decoder_init_stream(decoder, pipe_read_hdl, nullptr, nullptr, nullptr, nullptr,
-							      flac_write_hdl, flac_metadata_hdl, flac_error_hdl, &file_info);
+			   : FLAC__stream_decoder_init_stream(
+				     decoder, pipe_read_hdl, ranges ? url_seek_hdl : nullptr, ranges ? url_tell_hdl : nullptr,
+				     ranges ? url_length_hdl : nullptr, ranges ? url_eof_hdl : nullptr, flac_write_hdl,
+				     flac_metadata_hdl, flac_error_hdl, &file_info);
 	return status == FLAC__STREAM_DECODER_INIT_STATUS_OK;
 }
 
@@ -248,9 +259,46 @@ static open_failure file_not_flac(int fd, off_t start)
 	return {not_flac_reason(b, static_cast<std::size_t>(got), start == 0)};
 }
 
+// A URL: read once, as a pipe, seekable when its server honours ranges
+// and it holds native FLAC.
+static int init_on_url(FLAC__StreamDecoder *decoder, const char *url, int *pass_tags, open_failure *why)
+{
+	source.url = 1;
+	if (!url_source_open(url)) {
+		*why = {reason_network, 0, url_source_failure()};
+		source_close();
+		return 0;
+	}
+	const int kind = read_start(-1, 0, why);
+	source.ogg = kind == probe_ogg;
+	source.seekable = kind != probe_not_flac && !source.ogg && url_source_seekable();
+	if (source.ogg)
+		ogg_begin(-1, 0);
+	*pass_tags = 1;
+	if (kind == probe_not_flac) {
+		// Text may be a playlist, which takes the URL's place.
+		if (*url_source_failure() == '\0' && file_info.stopped != stop_given_up) {
+			if (why->reason == reason_unknown)
+				*why = {reason_not_flac};
+			url_source_keep_text();
+		}
+	} else if (init_decoder(decoder)) {
+		return 1;
+	}
+	if (*url_source_failure())
+		*why = {reason_network, 0, url_source_failure()};
+	source_close();
+	return 0;
+}
+
 int source_init(FLAC__StreamDecoder *decoder, const char *path, int *pass_tags, open_failure *why)
 {
 	*why = {};
+	url_source_forget_text();
+	if (net_is_url(path)) {
+		source = {};
+		return init_on_url(decoder, path, pass_tags, why);
+	}
 	const int from_stdin = strcmp(path, "-") == 0;
 	// Opening a FIFO without a writer would wait in open(2) itself.
 	int fd = from_stdin ? STDIN_FILENO : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -343,6 +391,8 @@ int source_seekable()
 
 void source_close()
 {
+	if (source.url)
+		url_source_close();
 	if (source.owned)
 		close(source.fd);
 	source = {};

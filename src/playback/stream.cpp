@@ -10,6 +10,7 @@
 #include "playback/tags.h"
 #include "playback/source.h"
 #include "output/output.h"
+#include "net/net.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,9 @@ stream_record file_info;
 playback_settings playback_config = {0, 0, 1, 0, nullptr, nullptr, -1, nullptr, replaygain_off, 0};
 // The open stream's path, and as lines show it.
 static std::string open_path, shown_path;
+// What the metadata of the stream opening says of its tracks (a URL's,
+// whose file cannot be read apart).
+static stream_cue_facts url_facts;
 
 static void delete_decoder()
 {
@@ -93,10 +97,13 @@ static ao_sample_format output_format(int bits, int rate, int channels)
 }
 
 // Why the decoder could not read the stream's metadata or first frame.
-static open_reason unreadable_why()
+static open_failure unreadable_why()
 {
+	// What the transfer met is the cause of what the decoder saw.
+	if (net_is_url(open_path) && *url_source_failure())
+		return {reason_network, 0, url_source_failure()};
 	const auto state = FLAC__stream_decoder_get_state(file_info.decoder);
-	return state == FLAC__STREAM_DECODER_END_OF_STREAM ? reason_cut_short : reason_unreadable;
+	return {state == FLAC__STREAM_DECODER_END_OF_STREAM ? reason_cut_short : reason_unreadable};
 }
 
 // Reads the first frame of the stream (or link) the decoder is on, after
@@ -111,7 +118,7 @@ static int read_first_frame()
 	const FLAC__bool decoded = FLAC__stream_decoder_process_single(file_info.decoder);
 	file_info.holding = hold_none;
 	if (!decoded || FLAC__stream_decoder_get_state(file_info.decoder) == FLAC__STREAM_DECODER_ABORTED) {
-		file_info.failure = {unreadable_why()};
+		file_info.failure = unreadable_why();
 		return 0;
 	}
 	if (file_info.held_bytes)
@@ -135,6 +142,17 @@ static int fails_as(int ok, open_reason why)
 	return ok;
 }
 
+// A URL opened whole that holds a cue sheet: the list may take its tracks
+// in its place, before anything is announced. 1 when it did.
+static int cut_into_tracks(const char *path, const cue_track *track)
+{
+	if (track || !net_is_url(path) || !playback_config.take_tracks || !(url_facts.has_block || url_facts.has_tag) ||
+	    !playback_config.take_tracks(path, url_facts))
+		return 0;
+	file_info.stopped = stop_cut;
+	return 1;
+}
+
 const char *stream_path()
 {
 	return open_path.c_str();
@@ -148,7 +166,8 @@ int stream_open(const char *path)
 int stream_open_track(const char *path, const cue_track *track)
 {
 	open_path = path;
-	shown_path = printable(path);
+	shown_path = shown_name(path);
+	url_facts = {};
 	reset_stream_values();
 	file_info.bits_per_sample = 0;
 	file_info.format = {};
@@ -171,13 +190,13 @@ int stream_open_track(const char *path, const cue_track *track)
 		return 0;
 	}
 	if (!FLAC__stream_decoder_process_until_end_of_metadata(file_info.decoder)) {
-		file_info.failure = {unreadable_why()};
+		file_info.failure = unreadable_why();
 		delete_decoder();
 		return 0;
 	}
 	has_tags = pass_tags ? file_info.pass_tags : read_vorbis_tags(path);
 	file_info.gain = replaygain_choose(file_info.replaygain, playback_config.replaygain);
-	if (!read_first_frame() || !fails_as(start_track(track), reason_no_track) ||
+	if (!read_first_frame() || cut_into_tracks(path, track) || !fails_as(start_track(track), reason_no_track) ||
 	    !fails_as(output_accepts(shown_path.c_str(), file_info.format, stream_track_length(), failure_prefix()),
 		      reason_too_big) ||
 	    !fails_as(wav_target_allowed(path), reason_no_output) ||
@@ -361,6 +380,7 @@ void flac_metadata_hdl(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *
 		       void *client_data)
 {
 	auto *rec = static_cast<stream_record *>(client_data);
+	cue_facts_take(*metadata, &url_facts);
 	// Only asked for when the metadata iterator cannot read the stream.
 	if (metadata->type == FLAC__METADATA_TYPE_VORBIS_COMMENT)
 		take_pass_tags(rec, metadata->data.vorbis_comment);

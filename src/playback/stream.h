@@ -34,7 +34,12 @@ struct playback_settings {
 	// (a reader gone from standard output) is not reported. May be null.
 	int (*ending)();
 	int replaygain;  // a replaygain_mode
-	int cover_art;   // keep each stream's front cover (file_info.cover)
+	int cover_art = 0;  // keep each stream's front cover (file_info.cover)
+	// A URL opened whole whose metadata holds a cue sheet (block or tag):
+	// asked before it is announced; nonzero when the list has put its
+	// tracks in its place, and the open gives way to them (stream_open
+	// gives 0, stopped stop_cut). May be null: the stream plays whole.
+	int (*take_tracks)(const char *url, const stream_cue_facts &facts) = nullptr;
 };
 extern playback_settings playback_config;
 
@@ -54,6 +59,7 @@ enum stream_stop {
 	stop_format_changed, // a named WAV file cannot take the frames' new format (reported)
 	stop_skipped,        // the listener moved on (a key, Ctrl-C): not a fault of the stream
 	stop_past_end,       // opening: the track begins past where the stream's data ends (told)
+	stop_cut,            // opening: a URL's tracks took its place (take_tracks)
 };
 
 struct stream_record {

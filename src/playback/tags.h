@@ -93,6 +93,9 @@ void take_pass_tags(stream_record *rec, const FLAC__StreamMetadata_VorbisComment
 /// by libFLAC's rules, CD-DA ones when the block says it is a CD's) and the
 /// text of its CUESHEET tag; native or Ogg FLAC. 1 when it was read as FLAC.
 int read_cue_facts(const char *path, stream_cue_facts *facts);
+/// Takes into facts what a metadata block says of the tracks: a STREAMINFO,
+/// CUESHEET or VORBIS_COMMENT block (others are passed over).
+void cue_facts_take(const FLAC__StreamMetadata &block, stream_cue_facts *facts);
 /// Shows track's texts in rec's tag texts, in printable form, and in its
 /// whole texts: its title, or "Track NN" without one (the stream's TITLE
 /// names the whole file), and its performer, album, date and genre where it
@@ -103,7 +106,7 @@ void apply_cue_track(stream_record *rec, const cue_track &track);
 void take_cover_art(stream_record *rec, const FLAC__StreamMetadata_Picture &picture);
 
 /// The name shown after "Playing FLAC stream from": the text after the last
-/// "/", unless the path is an http:// address.
+/// "/", unless the path is an http:// or https:// address.
 std::string_view display_name(std::string_view path);
 /// The name announced in remote mode for a stream without tags: the path cut
 /// at its last "." when that is where ".flac" first occurs.

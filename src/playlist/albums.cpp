@@ -105,6 +105,17 @@ bool cue_wanted(const playlist *list)
 }
 }
 
+int playlist_cut_stream(playlist *list, std::size_t at, const std::string &path, const stream_cue_facts &facts)
+{
+	std::vector<cue_track> tracks;
+	if (!cue_wanted(list) || !own_tracks(list, path, facts, &tracks))
+		return 0;
+	std::vector<playlist_entry> cut;
+	for (cue_track &t : tracks)
+		cut.push_back({path, std::make_shared<const cue_track>(std::move(t))});
+	return static_cast<int>(playlist_replace_entry(list, at, std::move(cut)));
+}
+
 std::string cue_file_path(const std::string &folder, const std::string &file)
 {
 	if (file.empty())

@@ -31,13 +31,27 @@ void read_list_piece(playlist *list, walk_frame *f)
 	const bool last = got < sizeof piece || too_long;
 	if (too_long)
 		got = static_cast<std::size_t>(playlist_file_max - f->bytes_read);
-	if (f->bytes_read == 0)
+	if (f->bytes_read == 0) {
 		f->reader.encoding = m3u_judge({piece, got});
+		std::string head;
+		f->reader.pls = f->reader.encoding != m3u_not_text && m3u_text({piece, got}, &head) && pls_text(head);
+	}
 	f->bytes_read += got;
 	f->items.clear();
 	f->next = 0;
-	const bool text =
-		f->reader.encoding != m3u_not_text && m3u_take(&f->reader, {piece, got}, last, f->path, &f->items);
+	bool text = f->reader.encoding != m3u_not_text;
+	if (text && f->reader.pls) {
+		// A PLS list names its files by number, in any order: it is
+		// taken whole, once its last piece is in.
+		f->reader.cut_bytes.append(piece, got);
+		std::string whole;
+		if (last && (text = m3u_text(f->reader.cut_bytes, &whole)))
+			f->items = pls_entries(whole, f->path);
+		if (last)
+			f->reader.cut_bytes.clear();
+	} else if (text) {
+		text = m3u_take(&f->reader, {piece, got}, last, f->path, &f->items);
+	}
 	f->listed += f->items.size();
 	if (!last && text)
 		return;

@@ -142,6 +142,33 @@ void playlist_shuffle(playlist *list, bool on)
 		std::swap(e[i - 1], e[from + next_random(&list->random) % (i - from)]);
 }
 
+std::size_t playlist_place_entries(playlist *list, std::size_t at, uint64_t first, std::vector<playlist_entry> found)
+{
+	std::vector<playlist_entry> &e = list->entries;
+	const std::size_t most = list->settings->entries_max;
+	const std::size_t room = most - std::min(most, e.size());
+	const std::size_t n = std::min(found.size(), room);
+	if (n == 0)
+		return 0;
+	for (playlist_entry &x : e)
+		if (x.order >= first)
+			x.order += n;
+	for (std::size_t i = 0; i < n; i++)
+		found[i].order = first + i;
+	at = std::min(at, e.size());
+	e.insert(e.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(found.begin()),
+		 std::make_move_iterator(found.begin() + static_cast<std::ptrdiff_t>(n)));
+	list->next_order += n;
+	return n;
+}
+
+std::size_t playlist_replace_entry(playlist *list, std::size_t at, std::vector<playlist_entry> found)
+{
+	const uint64_t first = list->entries[at].order;
+	list->entries.erase(list->entries.begin() + static_cast<std::ptrdiff_t>(at));
+	return playlist_place_entries(list, at, first, std::move(found));
+}
+
 std::size_t playlist_insert(playlist *list, const std::string &target)
 {
 	// A file:// URL names a path here; any other URL stays as it is, to
@@ -152,24 +179,10 @@ std::size_t playlist_insert(playlist *list, const std::string &target)
 	while (walk_step(&found))
 		;
 	list->problems += found.problems;
-	std::vector<playlist_entry> &e = list->entries;
-	const std::size_t most = list->settings->entries_max;
-	const std::size_t room = most - std::min(most, e.size());
-	const std::size_t n = std::min(found.entries.size(), room);
-	if (n == 0)
-		return 0;
 	// In list order they follow the entry playing: those after it move on.
+	const std::vector<playlist_entry> &e = list->entries;
 	const std::size_t at = std::min(list->position + 1, e.size());
-	const uint64_t first = at > 0 ? e[at - 1].order + 1 : 0;
-	for (playlist_entry &x : e)
-		if (x.order >= first)
-			x.order += n;
-	for (std::size_t i = 0; i < n; i++)
-		found.entries[i].order = first + i;
-	e.insert(e.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(found.entries.begin()),
-		 std::make_move_iterator(found.entries.begin() + static_cast<std::ptrdiff_t>(n)));
-	list->next_order += n;
-	return n;
+	return playlist_place_entries(list, at, at > 0 ? e[at - 1].order + 1 : 0, std::move(found.entries));
 }
 
 int playlist_has_next(const playlist &list)

@@ -29,7 +29,8 @@ enum playlist_problem {
 	problem_too_deep,      // a playlist nested beyond playlist_depth_max
 	problem_not_text,      // a playlist file that is not text
 	problem_bad_cue,       // a cue sheet that cannot be read or used, or whose tracks pass the stream's end
-	problem_too_long,      // the list met playlist_entries_max, or a playlist file playlist_file_max
+	problem_too_long,      // the list met playlist_entries_max, a playlist file playlist_file_max, or a
+	                       // fetched one source_text_max
 	problem_no_entries,    // a playlist file that names nothing
 };
 
@@ -98,6 +99,7 @@ struct m3u_reader {
 	bool started = false;     // a byte-order mark is behind
 	std::string cut_bytes{};  // the start of a character cut by the end of a piece
 	std::string cut_line{};   // the start of a line cut by the end of a piece
+	bool pls = false;         // a PLS list: its bytes gather in cut_bytes until the last piece
 };
 
 /// What a step of the walk goes through. A folder's cue sheets are read
@@ -168,12 +170,13 @@ struct playlist {
 	uint64_t random = 0;                  // the shuffle's generator's state
 	uint64_t next_order = 0;              // the order of the next entry found
 	walk_memo memo{};
+	std::set<std::string> fetched;        // the URLs read as playlists, never read again
 	const playlist_settings *settings = nullptr;
 };
 
 /// Starts the list of what args stand for, in their order: a folder stands
 /// for the files below it that pass is_flac (see walk.cpp); a regular file
-/// named *.m3u or *.m3u8 (in any case) that does not itself pass is_flac
+/// named *.m3u, *.m3u8 or *.pls (in any case) that does not itself pass is_flac
 /// for the entries of that playlist, each of which may again be a folder or
 /// a playlist file; anything else ("-", a URL, a missing path) for itself,
 /// to fail when its turn comes. A playlist already being read higher up
@@ -222,7 +225,7 @@ void walk_report(playlist *list, int problem, const std::string &path, bool coun
 std::string joined(const std::string &folder, const std::string &name);
 /// Whether s ends with suffix, in any case.
 bool ends_with_nocase(std::string_view s, std::string_view suffix);
-/// Whether path is named as a playlist file (.m3u, .m3u8) or a cue sheet
+/// Whether path is named as a playlist file (.m3u, .m3u8, .pls) or a cue sheet
 /// (.cue), in any case.
 bool names_list_or_sheet(std::string_view path);
 /// Appends the bytes of the file at path to *bytes; false when it cannot be
@@ -309,6 +312,37 @@ std::vector<std::string> m3u_entries(std::string_view text, std::string_view lis
 /// The path a file:// URL names on this host (host empty or localhost),
 /// percent-decoded; "" when it names another host or no usable path.
 std::string file_url_path(std::string_view url);
+/// 1 when text is a PLS playlist: its first line that is not blank is
+/// "[playlist]" (in any case).
+bool pls_text(std::string_view text);
+/// The entries of a PLS playlist's text: its FileN= values in the order of
+/// N (TitleN=, LengthN=, NumberOfEntries= and Version= read past), each
+/// made a path as m3u_entries makes a line.
+std::vector<std::string> pls_entries(std::string_view text, std::string_view list_path);
+/// The entries of a playlist file's text, PLS or M3U by its content.
+std::vector<std::string> list_entries(std::string_view text, std::string_view list_path);
+/// Puts found at place at of the list's playing order, in list order from
+/// first on (those at or after first move on), as many as the list has
+/// room for (entries_max). The count put in.
+std::size_t playlist_place_entries(playlist *list, std::size_t at, uint64_t first, std::vector<playlist_entry> found);
+/// Puts found in the place of entry at, in its place in list order too.
+/// The count put in.
+std::size_t playlist_replace_entry(playlist *list, std::size_t at, std::vector<playlist_entry> found);
+/// Entry at (the URL url) held bytes, not FLAC: when they are a playlist
+/// (PLS, an extended M3U, lines that are all URLs, or text that its server
+/// calls a playlist, type, and that is no HTML page), its entries take
+/// the entry's place, only those that are http(s) URLs (relative lines
+/// made URLs beside it); any other is reported as unreadable, and bytes
+/// cut short (whole false) as too long. A URL read as a playlist once is
+/// not read again. The count of entries put in; -1 when the bytes are no
+/// playlist and the entry stays.
+int playlist_insert_fetched(playlist *list, std::size_t at, const std::string &url, std::string_view bytes, bool whole,
+			    std::string_view type);
+/// Entry at (the stream at path, played whole) holds tracks by its own cue
+/// sheet, as facts tell (a URL's, learnt as it opened): they take its
+/// place, as add_stream would have put them. The count put in; 0 when cue
+/// sheets are not wanted or it has none that can be used (told).
+int playlist_cut_stream(playlist *list, std::size_t at, const std::string &path, const stream_cue_facts &facts);
 /// Puts entries into the order of a permutation drawn from seed and round:
 /// the same two give the same order.
 void shuffle_entries(std::vector<playlist_entry> *entries, uint64_t seed, uint64_t round);

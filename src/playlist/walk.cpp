@@ -154,7 +154,8 @@ bool ends_with_nocase(std::string_view s, std::string_view suffix)
 
 bool names_list_or_sheet(std::string_view path)
 {
-	return ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8") || ends_with_nocase(path, ".cue");
+	return ends_with_nocase(path, ".m3u") || ends_with_nocase(path, ".m3u8") || ends_with_nocase(path, ".pls") ||
+	       ends_with_nocase(path, ".cue");
 }
 
 bool read_whole(const std::string &path, std::size_t most, std::string *bytes)

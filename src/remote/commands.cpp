@@ -4,6 +4,9 @@
 #include "playback/request.h"
 #include "playback/stream.h"
 #include "playback/printable.h"
+#include "playback/reason.h"
+#include "playback/source.h"
+#include "net/net.h"
 #include "playback/convert.h"
 
 #include <algorithm>
@@ -42,8 +45,13 @@ static int cmd_load(const char *word, const char *arg)
 			stream_close();
 		// Standard input carries the commands: "-" (or any other name of
 		// it) is never opened as a stream.
-		if (!stream_open(arg))
-			fprintf(stderr, "@E Error opening %s\n", printable(arg).c_str());
+		if (!stream_open(arg)) {
+			// A URL's line says why; a file's stays as front ends have
+			// always read it.
+			const std::string why = net_is_url(arg) ? failure_text(file_info.failure) : "";
+			fprintf(stderr, why.empty() ? "@E Error opening %s\n" : "@E Error opening %s (%s)\n",
+				shown_name(arg).c_str(), why.c_str());
+		}
 	}
 	// A front end moves to its next track when this one ends: a LOAD that
 	// leaves nothing playing says so.

@@ -1,6 +1,7 @@
 // Command input: text collected from descriptor 0 without holding up
 // playback, cut into lines, trimmed and split into word and argument.
 #include "remote/remote.h"
+#include "playback/stream.h"
 
 #include <poll.h>
 #include <sys/select.h>
@@ -223,6 +224,14 @@ int remote_wait()
 	// another thread (a sound server's) and left select asleep.
 	const auto stopping = [] { return remote_config.stop_requested && remote_config.stop_requested(); };
 	while (!pending && !stopping()) {
+		// Paused: a stream's transfer goes on (and does not stall) while
+		// the one poll waits.
+		if (remote_config.wait && file_info.is_loaded) {
+			remote_config.wait(-1, 200);
+			if (input_dead)
+				break;
+			continue;
+		}
 		timeval slice = {0, 200000};
 		if (input_ready(&slice) != 0)
 			break;

@@ -18,6 +18,11 @@ struct remote_settings {
 	// Asked between steps and while input is awaited: nonzero ends remote
 	// mode (a signal asked the run to end). May be null.
 	int (*stop_requested)();
+	// The one poll over the front ends and the network (frontends_wait),
+	// waited in while a stream is loaded and paused, so that its transfer
+	// goes on reading ahead; it takes in the command input itself. Null:
+	// the input alone is waited on.
+	int (*wait)(int fd, int timeout_ms);
 };
 extern remote_settings remote_config;
 

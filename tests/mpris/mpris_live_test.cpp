@@ -140,7 +140,7 @@ TEST_F(OnTheBus, PlayerctlSeesAndSteersThePlayer)
 	const std::string art = more.substr(strlen("Various|3|2001-02-03|file://"), more.size() - 29);
 	EXPECT_EQ(read_file(art), cover) << art;
 	EXPECT_LT(position(), 5);
-	EXPECT_EQ(property("SupportedUriSchemes"), "as 1 \"file\"\n");
+	EXPECT_EQ(property("SupportedUriSchemes"), "as 3 \"file\" \"http\" \"https\"\n");
 	EXPECT_EQ(property("CanGoNext"), "b true\n");
 
 	ask({"play-pause"});

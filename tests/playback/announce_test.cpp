@@ -56,7 +56,7 @@ TEST(DisplayName, TextAfterTheLastSlashUnlessHttp)
 	EXPECT_EQ(display_name("dir/"), "");
 	EXPECT_EQ(display_name("http://host/x/a.flac"), "http://host/x/a.flac");
 	EXPECT_EQ(display_name("HtTp://host/a.flac"), "HtTp://host/a.flac");
-	EXPECT_EQ(display_name("https://host/a.flac"), "a.flac");
+	EXPECT_EQ(display_name("https://host/a.flac"), "https://host/a.flac");
 	EXPECT_EQ(display_name("http:/"), "");
 }
 

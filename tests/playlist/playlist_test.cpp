@@ -114,16 +114,25 @@ TEST(M3u, ListsAsOtherProgramsWriteThem)
 		{"\xc0\xaf.flac\n", false, {}},
 		// Only the first 4 KiB are judged, and a character cut there is whole.
 		{std::string(4095, 'a') + "\xc3\xa9\n" + "\xff", true, {"lists/" + std::string(4095, 'a') + "\xc3\xa9", "lists/\xff"}},
+		// PLS, told by its first line: FileN in the order of N, the last
+		// line for an N winning; the rest read past.
+		{"\r\n [Playlist]\r\nNumberOfEntries=3\r\nFile2=b.flac\r\nTitle2=B\r\nFile1=http://h/a.flac?x=1\r\n"
+		 "File10=/m/c.flac\nFile10=/m/d.flac\nFileX=e\nFile=f\nFile3=\nfile4=file:///m/g.flac\nVersion=2\n",
+		 true, {"http://h/a.flac?x=1", "lists/b.flac", "/m/g.flac", "/m/d.flac"}},
+		{"[playlist]\n", true, {}},
+		{"a.flac\n[playlist]\n", true, {"lists/a.flac", "lists/[playlist]"}},
 	};
 	for (const row &r : rows) {
 		std::string text;
 		ASSERT_EQ(m3u_text(r.bytes, &text), r.text) << r.bytes.substr(0, 40);
 		if (!r.text)
 			continue;
-		EXPECT_EQ(m3u_entries(text, "lists/x.m3u"), r.entries) << r.bytes.substr(0, 40);
+		EXPECT_EQ(list_entries(text, "lists/x.m3u"), r.entries) << r.bytes.substr(0, 40);
 		// Read in pieces of any size, cut anywhere (in a character, in a
-		// CR-LF), the list names the same.
+		// CR-LF), an M3U list names the same (a PLS one is taken whole).
 		for (const std::size_t size : {1, 2, 3, 5}) {
+			if (pls_text(text))
+				break;
 			m3u_reader reader{.encoding = m3u_judge(r.bytes)};
 			std::vector<std::string> entries;
 			for (std::size_t at = 0; at < r.bytes.size(); at += size)

@@ -61,18 +61,6 @@ struct Remote : testing::Test {
 };
 }
 
-namespace {
-// The sample counts of each "@F" line, "played left", in order.
-std::vector<std::string> progress_counts(const std::string &out)
-{
-	std::vector<std::string> counts;
-	for (const std::string &line : lines_of(out))
-		if (line.rfind("@F ", 0) == 0)
-			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
-	return counts;
-}
-}
-
 TEST_F(Remote, GreetsAndEndsWithTheInput)
 {
 	run_result r = session("");

@@ -55,6 +55,15 @@ std::vector<std::string> played_names(const std::string &out)
 	return names;
 }
 
+std::vector<std::string> progress_counts(const std::string &out)
+{
+	std::vector<std::string> counts;
+	for (const std::string &line : lines_of(out))
+		if (line.rfind("@F ", 0) == 0)
+			counts.push_back(line.substr(3, line.find(' ', line.find(' ', 3) + 1) - 3));
+	return counts;
+}
+
 std::vector<std::string> player_env(const temp_dir &dir, const std::string &default_driver)
 {
 	std::string home = dir.file("home");

@@ -26,6 +26,9 @@ std::vector<std::string> wendrop_args(std::vector<std::string> args);
 std::vector<std::string> lines_of(const std::string &text);
 /// The names that playlist-mode output announces as playing, in order.
 std::vector<std::string> played_names(const std::string &out);
+/// The sample counts of each "@F" line of remote-mode output, "played
+/// left", in order.
+std::vector<std::string> progress_counts(const std::string &out);
 
 /// Environment giving the player a home of its own inside dir, whose libao
 /// configuration names default_driver (none when empty) and keeps libao's
