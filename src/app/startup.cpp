@@ -98,7 +98,8 @@ int wendrop_main(int argc, const char **argv)
 			 opt_device_options,
 			 opt_device_options ? device_options.c_str() : nullptr,
 			 !opt_remote && !opt_quiet,
-			 nullptr};
+			 nullptr,
+			 opt_remote ? nullptr : mpris_busy};
 	// The listener is told why an output file cannot be made; a front end
 	// reads the lines it always read.
 	if (!opt_remote)

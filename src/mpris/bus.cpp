@@ -37,6 +37,7 @@ static struct {
 	sd_bus_slot *root, *player, *name_request;
 	uint64_t deadline;  // the bus's next timeout, CLOCK_MONOTONIC µs; 0: none
 	int asked_instance;  // the plain name was taken
+	int busy;            // the last look ended at its budget
 	mpris_list list;
 	// What the desktop was last told.
 	struct {
@@ -61,6 +62,7 @@ static void leave()
 	mpris.root = sdbus.slot_unref(mpris.root);
 	mpris.player = sdbus.slot_unref(mpris.player);
 	mpris.bus = sdbus.close_unref(mpris.bus);
+	mpris.busy = 0;
 }
 
 static int name_answered(sd_bus_message *m, void *, sd_bus_error *)
@@ -175,6 +177,7 @@ void mpris_take(short revents)
 	// budget waits for the next look (the bus's timeout is then 0).
 	const uint64_t until = monotonic_us() + mpris_budget_ms * 1000u;
 	bool took = false;
+	mpris.busy = 1;
 	for (uint64_t now = monotonic_us(); now < until; now = monotonic_us()) {
 		const int r = sdbus.process(mpris.bus, nullptr);
 		if (r < 0) {
@@ -184,14 +187,19 @@ void mpris_take(short revents)
 		took |= r > 0;
 		if (r > 0)
 			continue;
-		if (!took)
-			return;
 		// Read dry: a burst still coming from the bus daemon is taken as it
 		// comes, for a moment, rather than a frame later.
 		pollfd p = {sdbus.get_fd(mpris.bus), POLLIN, 0};
-		if (poll(&p, 1, static_cast<int>(std::min<uint64_t>(burst_gap_ms * 1000, until - now) / 1000)) <= 0)
+		if (!took || poll(&p, 1, static_cast<int>(std::min<uint64_t>(burst_gap_ms * 1000, until - now) / 1000)) <= 0) {
+			mpris.busy = 0;
 			return;
+		}
 	}
+}
+
+int mpris_busy()
+{
+	return mpris.busy;
 }
 
 int mpris_on_bus()

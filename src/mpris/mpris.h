@@ -41,6 +41,9 @@ void mpris_take(short revents);
 /// How long one look at the bus may take: a burst of calls is served at
 /// the bus's own pace, well within what the output device holds.
 inline constexpr int mpris_budget_ms = 20;
+/// 1 when the last look at the bus ended at its budget with more to take
+/// in: a burst is coming.
+int mpris_busy();
 
 /// The entry the playlist loop has just opened (file_info holds its stream).
 struct mpris_track {

@@ -196,6 +196,35 @@ void widen_24_to_32(const unsigned char *in, std::size_t samples, unsigned char 
 	}
 }
 
+// Plays size bytes on the live device, in the format it was opened with.
+static int live_play(const unsigned char *bytes, std::size_t size)
+{
+	return device_bits == 32 ? play_widened(bytes, size)
+				 : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
+					   static_cast<uint_32>(size)) != 0;
+}
+
+// A live device's write blocks until the device has room, for about a
+// frame's duration. While a front end has a burst waiting, the frame goes
+// out in parts, and the front ends are looked at after each: the device
+// has just been filled then, so a look no longer than before a frame is as
+// safe for the sound, and comes several times a frame.
+static int live_play_attending(const unsigned char *bytes, std::size_t size)
+{
+	constexpr std::size_t parts = 4;
+	const std::size_t frame = static_cast<std::size_t>(last_format.channels) * static_cast<std::size_t>(last_format.bits / 8);
+	const std::size_t part = frame ? (size / parts + frame - 1) / frame * frame : size;
+	for (std::size_t at = 0; at < size;) {
+		const std::size_t n = std::min(part ? part : size, size - at);
+		if (!live_play(bytes + at, n))
+			return 0;
+		at += n;
+		if (at < size && output_config.busy())
+			output_config.wait(-1, 0, 0);
+	}
+	return 1;
+}
+
 int output_play(const unsigned char *bytes, std::size_t size)
 {
 	// A raw output is opened once for the run: after a failure it stays
@@ -206,10 +235,9 @@ int output_play(const unsigned char *bytes, std::size_t size)
 		failures = 1;
 		return 0;
 	}
-	int ok = output_config.wav ? wav_play(bytes, size)
-		 : device_bits == 32 ? play_widened(bytes, size)
-				     : ao_play(device, reinterpret_cast<char *>(const_cast<unsigned char *>(bytes)),
-					       static_cast<uint_32>(size)) != 0;
+	int ok = output_config.wav						 ? wav_play(bytes, size)
+		 : output_config.busy && output_config.wait && output_config.busy() ? live_play_attending(bytes, size)
+										     : live_play(bytes, size);
 	if (ok) {
 		if (!output_config.wav) {
 			tail_waiting = 1;

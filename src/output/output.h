@@ -50,6 +50,11 @@ struct output_settings {
 	// The words for error number err met creating the WAV or raw output,
 	// shown after its name. Null: the line gives no reason.
 	std::string (*explain)(int err);
+	// Nonzero while a front end has more waiting than one look takes in (a
+	// burst of calls on the bus): a live device's write then goes in parts,
+	// with wait(-1, 0, 0) between them, so that the front ends are heard
+	// while the device takes the frame. May be null.
+	int (*busy)() = nullptr;
 };
 extern output_settings output_config;
 
